@@ -1,0 +1,137 @@
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "physics/Geometry.hpp"
+#include "physics/Math.hpp"
+#include "physics/Records.hpp"
+#include "physics/Scratch.hpp"
+
+namespace zarn {
+
+// Result of Physics::trace; index is the piece's index (id - 1).
+struct PieceHit {
+    std::uint32_t index = 0;
+    double distance = 0.0;
+    Vec3 point;
+    Vec3 normal;
+    bool hit = false;
+};
+
+// Result of Physics::sweepBody; index is the piece's index (id - 1), 0xFFFFFFFF for none.
+struct BodySweep {
+    std::uint32_t index = 0xFFFFFFFFu;
+    double fraction = 1.0;
+    Vec3 position;
+    Vec3 normal;
+    bool hit = false;
+};
+
+// The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.
+class Physics {
+  public:
+    // The most pieces (and bonds) the store holds: ids are u32 and 0 means none.
+    static constexpr std::uint64_t maxPieces = 4294967294ull;
+    static constexpr std::uint64_t maxBonds = 4294967294ull;
+    static constexpr double cellSize = 32.0;
+
+    struct GridEntry {
+        Vec3 center;
+        Vec3 halfExtents;
+        Quaternion orientation;
+        bool alive = false;
+        std::vector<std::uint64_t> cells;
+    };
+
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> cells;
+    std::vector<GridEntry> gridEntries;
+    double slideSoundAt = 0.0;
+    std::vector<std::vector<std::uint64_t>> adjacency; // per piece, indices of its intact bonds
+    bool topologyDirty = true;
+    std::unordered_set<std::uint64_t> brokenPairs; // (min id << 32) | max id
+    bool motionStopped = false;
+    double wakeDeadline = -1.0;
+    bool wakePending = false;
+    std::vector<MatterPiece> pieces;
+    std::vector<Bond> bonds;
+    std::vector<Assembly> assemblies;
+    std::vector<CollisionSound> sounds;
+    std::uint64_t fractureCount = 0;
+    std::uint64_t brokenBondCount = 0;
+    std::uint64_t contactBondCount = 0;
+    std::uint64_t contactTestCount = 0;
+    double time = 0.0;
+    double groundLevel = -8.0;
+    Vec3 gravity{0.0, -9.80665, 0.0};
+    std::uint64_t motionLimit = 256;
+    double linearDrag = 0.12;
+    double angularDrag = 2.4;
+    double contactDrag = 2.0;
+    double contactAngularDrag = 12.0;
+    double motionUntil = 10.0;
+    double motionEndedAt = -1.0;
+    std::vector<ExternalCollider> colliders;
+    std::vector<ExternalImpulse> externalImpulses;
+
+    // ---- store (records, grid, queries) ----
+    std::uint32_t add(MatterPiece piece);
+    void clear();
+    bool validate() const;
+    std::uint64_t movingPieceCount() const;
+    std::uint64_t aliveCount() const;
+    std::uint64_t awakeCount() const;
+    double totalMass() const;
+    void setGravity(const Vec3& g);
+    static std::uint64_t gridKey(std::int64_t x, std::int64_t y, std::int64_t z);
+    void rebuildGrid();
+    std::vector<std::uint32_t> query(const Box& box) const;
+    PieceHit trace(const Vec3& origin, const Vec3& direction, double length) const;
+    BodySweep sweepBody(const Polyhedron& body, const Vec3& displacement, double& depth) const;
+
+    // ---- bonds, load paths and assemblies ----
+    bool addBond(std::uint32_t a, std::uint32_t b);
+    // The same without the store-size check, for callers that test the count themselves.
+    bool addBondUnchecked(std::uint32_t a, std::uint32_t b);
+    void connectNew(std::uint32_t first);
+    void connectTouching();
+    void rebuildAdjacency();
+    void refreshLoadPaths();
+    void rebuildAssemblies();
+    void updateMembers(const Assembly& assembly, const Vec3& previousCenter, const Quaternion& rotation);
+    void refreshTopology();
+
+    // ---- stepping and the motion window ----
+    void step(double dt);
+    void expireMotion();
+    void stopMotion();
+    void beginWeaponImpact();
+    void contactImpulse(std::uint32_t id, const Vec3& impulse, const Vec3& point);
+    void applyAssemblyImpulse(std::int32_t assembly, const Vec3& impulse, const Vec3& point, bool wake);
+    void emitSound(const MatterPiece& piece, const Vec3& position, double energy, bool fractured,
+                   double impulse);
+
+    // ---- impacts, splitting and blasts ----
+    void impact(std::uint32_t id, const Impact& hit);
+    double stressAt(const Impact& hit, double distance) const;
+    void blast(const Vec3& center, double energy, double radius);
+
+    // ---- history compaction ----
+    void compactHistory();
+    void reclaimHistoryIfNeeded();
+
+  private:
+    TopologyScratch topologyScratch_;
+    StepScratch stepScratch_;
+};
+
+// Key of an unordered piece pair in brokenPairs.
+inline std::uint64_t pairKey(std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t lo = a < b ? a : b;
+    const std::uint32_t hi = a < b ? b : a;
+    return (static_cast<std::uint64_t>(lo) << 32) | hi;
+}
+
+} // namespace zarn
