@@ -8,7 +8,8 @@
 #include "physics/Geometry.hpp"
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
-#include "physics/Scratch.hpp"
+#include "physics/StepScratch.hpp"
+#include "physics/TopologyScratch.hpp"
 
 namespace zarn {
 

@@ -12,9 +12,4 @@ struct TopologyScratch {
     std::vector<std::uint32_t> queue;
 };
 
-// Working storage of stepping and impacts, kept between calls for the same reason.
-struct StepScratch {
-    std::vector<std::uint32_t> candidates;
-};
-
 } // namespace zarn
