@@ -123,9 +123,9 @@ class Physics {
     void compactHistory();
     void reclaimHistoryIfNeeded();
 
-  private:
-    TopologyScratch topologyScratch_;
-    StepScratch stepScratch_;
+      // Working storage reused between calls; not part of the world's state (never saved or compared).
+    TopologyScratch topologyScratch;
+    StepScratch stepScratch;
 };
 
 // Key of an unordered piece pair in brokenPairs.
