@@ -105,6 +105,9 @@ class Physics {
     void refreshTopology();
 
     // ---- stepping and the motion window ----
+    // End of the motion window: the short wake window's deadline while the long window is closed and a
+    // contact impulse reopened it, otherwise motionUntil. Matter moves only while time is below it.
+    double motionWindowEnd() const { return motionStopped && wakePending ? wakeDeadline : motionUntil; }
     void step(double dt);
     void expireMotion();
     void stopMotion();
