@@ -1,0 +1,64 @@
+#include "world/World.hpp"
+
+#include <cmath>
+
+namespace zarn {
+
+namespace {
+
+// The terrain cell is a 256 m square grid offset by half a kilometre, so the district's centre sits
+// in the middle of a 1024 m block of cells.
+double cellCorner(double coordinate) {
+    return std::floor((coordinate + 512.0) / 256.0) * 256.0 - 512.0;
+}
+
+} // namespace
+
+std::string Building::label() const {
+    if (!name.empty()) {
+        return name;
+    }
+    return "建筑 " + std::to_string(static_cast<std::int64_t>(index) + 1);
+}
+
+World::World() {
+    reset();
+}
+
+void World::update(const Vec3& position, [[maybe_unused]] double dt,
+                   [[maybe_unused]] const Vec3& viewDirection) {
+    // The star world sets the sky and gravity from its bodies before anything else here; the Earth
+    // world first turns the day and follows it with the eye and the sky:
+    //   dayCycle.advance(dt); dayCycle.observer = position + 1.7 * gravityUp();
+    //   skyColor = earthSkyColor(dayCycle.solarClearance());
+    // and then takes its gravity from the turning up below, like the plain world.
+    const Vec3 up = gravityUp();
+    physics.setGravity(up * -standardGravity);
+    // Then the Earth world streams terrain and steps its organisms, and a star world away from the
+    // Earth builds the surface of its body and sets gravity again.
+    const double cellY = 0.0; // the Earth and star worlds use floor(y / 256) * 256
+    terrainCell = {cellCorner(position.x), cellY, cellCorner(position.z)};
+}
+
+Vec3 World::gravityUp() const {
+    // The star world answers the negated physics gravity, (0, 1, 0) when that is shorter than 1e-30;
+    // the Earth world answers dayCycle.up(), which turns with the day. Everything that needs the
+    // world's up asks here, so neither the physics nor the traces assume that up is +y.
+    return {0.0, 1.0, 0.0};
+}
+
+int World::detail(const Vec3& a, const Vec3& b) const {
+    const double d = std::hypot(a.x - b.x, a.z - b.z);
+    if (d < 300.0) {
+        return 0;
+    }
+    if (d < 800.0) {
+        return 1;
+    }
+    if (d < 3000.0) {
+        return 2;
+    }
+    return 3;
+}
+
+} // namespace zarn

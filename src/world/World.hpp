@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "physics/Physics.hpp"
+#include "planet/DayCycle.hpp"
+#include "world/WorldTrace.hpp"
+
+namespace zarn {
+
+// One building of a map or of the demolition city. Its pieces carry its index in
+// MatterPiece::building.
+struct Building {
+    std::int32_t index = 0; // position in World::buildings
+    Vec3 center;            // footprint centre, m; y is always 0
+    double sizeX = 0.0;     // footprint size along x, m
+    double sizeZ = 0.0;     // footprint size along z, m
+    double height = 0.0;    // m
+    std::string name;       // empty for generated buildings
+    double extra = 0.0;     // the map's sixth building number, carried and saved only
+
+    // The name, or "建筑 " and the building's number counted from 1 for an unnamed building.
+    std::string label() const;
+};
+
+// Result of World::traceLine.
+struct MatterHit {
+    double distance = 0.0; // m along the ray; the full length when nothing was hit
+    Vec3 point;
+    std::int32_t building = -1; // building of the piece hit; -1 for none or matter of no building
+    bool hit = false;
+    std::int32_t piece = -1; // index of the piece hit in Physics::pieces, -1 none
+    Vec3 normal;
+};
+
+// Matter of no building carries these negative building numbers.
+namespace buildingTag {
+constexpr std::int32_t ground = -1;
+constexpr std::int32_t tree = -2;
+constexpr std::int32_t lamp = -3;
+constexpr std::int32_t crate = -4;
+constexpr std::int32_t testGate = -5;
+} // namespace buildingTag
+
+// One playable world: the matter physics with its buildings and the Earth's day cycle. It is plain
+// (the demolition city, the training ground or a district map) unless one of the optional Earth and
+// star parts is engaged.
+class World : public IWorldTrace {
+  public:
+    static constexpr double standardGravity = 9.80665;
+
+    Physics physics;
+    DayCycle dayCycle;
+    // The Earth terrain streamer (optional EarthEngine) and the star system (optional Stars) go here,
+    // in that order, when those worlds are built; without them the world is always plain.
+    std::vector<Building> buildings;
+    Vec3 terrainCell;                  // corner of the 256 m cell that holds the player
+    Vec3 skyColor{0.42, 0.48, 0.49};   // linear RGB of sky and fog
+    Vec3 spawnPoint{0.0, 0.0, -110.0}; // where the player starts and respawns
+    std::string name = "城市破坏试验";
+    std::string id = "procedural"; // "procedural", "training", "lujiazui", "earth" or "stars"
+
+    // A new world is the demolition city.
+    World();
+
+    // One fixed step of the world around the player: the day, the sky, gravity and the terrain cell.
+    void update(const Vec3& position, double dt, const Vec3& viewDirection);
+
+    // The one answer to "which way is up" for every user of the world.
+    Vec3 gravityUp() const override;
+    HullTrace traceHull(const Vec3& from, const Vec3& to, double radius, double height) const override;
+    // Ray through the matter; the direction is a unit vector.
+    MatterHit traceLine(const Vec3& origin, const Vec3& direction, double length) const;
+
+    // Value destroyed so far: 10,000 per fracture and 25,000 per broken bond.
+    double loss() const;
+    // Percent of the building matter (by mass) that no longer stands.
+    double destructionRate() const;
+    // Detail level 0..3 for the horizontal distance between two points.
+    int detail(const Vec3& a, const Vec3& b) const;
+
+    // Rebuilds the world as the procedural demolition city.
+    void reset();
+    // Adds the test gate (two posts and a beam near z = -461) to the present matter and rebonds.
+    void addTestStructures();
+    // The training ground's demolition charge: a blast at the foot of the test gate's left post.
+    void demolitionTest();
+};
+
+} // namespace zarn
