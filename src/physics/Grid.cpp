@@ -1,0 +1,229 @@
+#include <algorithm>
+#include <cmath>
+
+#include "physics/GridCells.hpp"
+#include "physics/Physics.hpp"
+
+namespace zarn {
+
+namespace {
+
+using grid::cellRange;
+using grid::CellRange;
+using grid::needsScan;
+using grid::overlaps;
+using grid::widened;
+
+// Pieces are listed in every cell their bounds reach, widened by this much so that touching pieces
+// always share a cell.
+constexpr double entryMargin = 0.015;
+// A piece spanning more cells than this on an axis is far beyond the store's size limit
+// (half extents of at most 1000 m); such a piece is not listed and only the scans find it.
+constexpr std::int64_t maxCellsPerAxis = 128;
+// Rays are walked in segments of one cell's length.
+constexpr double segmentLength = Physics::cellSize;
+
+// Cell lists are kept in ascending id order, so a query of one cell needs no sort.
+void listInCell(std::vector<std::uint32_t>& list, std::uint32_t id) {
+    if (list.empty() || list.back() < id) {
+        list.push_back(id);
+        return;
+    }
+    const auto at = std::lower_bound(list.begin(), list.end(), id);
+    if (at == list.end() || *at != id)
+        list.insert(at, id);
+}
+
+void unlist(Physics& physics, std::uint64_t key, std::uint32_t id) {
+    const auto cell = physics.cells.find(key);
+    if (cell == physics.cells.end())
+        return;
+    std::vector<std::uint32_t>& list = cell->second;
+    const auto at = std::lower_bound(list.begin(), list.end(), id);
+    if (at != list.end() && *at == id)
+        list.erase(at);
+    if (list.empty())
+        physics.cells.erase(cell);
+}
+
+// Keys of the cells a piece is listed in, x outer and z inner; empty for a dead piece.
+void cellKeysOf(const MatterPiece& piece, std::vector<std::uint64_t>& keys) {
+    keys.clear();
+    if (!piece.alive)
+        return;
+    const CellRange range = cellRange(piece.body.bounds(), entryMargin);
+    for (int k = 0; k < 3; ++k)
+        if (range.hi[k] - range.lo[k] >= maxCellsPerAxis)
+            return;
+    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                keys.push_back(Physics::gridKey(x, y, z));
+}
+
+bool unchanged(const Physics::GridEntry& entry, const MatterPiece& piece) {
+    if (entry.alive != piece.alive)
+        return false;
+    if (!piece.alive)
+        return true;
+    return entry.center == piece.body.center && entry.halfExtents == piece.body.halfExtents &&
+           entry.orientation == piece.body.orientation;
+}
+
+// Appends the ids listed in the cells of a query box (not sorted across cells).
+void gatherCells(const Physics& physics, const Box& box, std::vector<std::uint32_t>& out) {
+    grid::forEachCell(physics, grid::cellRange(box, 0.0), [&](const std::vector<std::uint32_t>& list) {
+        out.insert(out.end(), list.begin(), list.end());
+    });
+}
+
+void sortUnique(std::vector<std::uint32_t>& ids) {
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+}
+
+// The box axis whose face the point lies on, pointing out of the box, in world space.
+Vec3 faceNormal(const Polyhedron& body, const Vec3& point) {
+    const Vec3 p = body.orientation.rotateInverse(point - body.center);
+    int best = 0;
+    double bestGap = std::abs(std::abs(p.x) - body.halfExtents.x);
+    for (int k = 1; k < 3; ++k) {
+        const double gap = std::abs(std::abs(p[k]) - body.halfExtents[k]);
+        if (gap < bestGap) {
+            bestGap = gap;
+            best = k;
+        }
+    }
+    Vec3 axis;
+    axis[best] = p[best] > 0.0 ? 1.0 : -1.0;
+    return body.orientation.rotate(axis);
+}
+
+} // namespace
+
+std::uint64_t Physics::gridKey(std::int64_t x, std::int64_t y, std::int64_t z) {
+    constexpr std::uint64_t prime = 0x100000001b3ull;
+    std::uint64_t h = (static_cast<std::uint64_t>(x) ^ 0x14650fb0739d0383ull) * prime;
+    h = (static_cast<std::uint64_t>(y) ^ h ^ (h >> 32)) * prime;
+    h = (static_cast<std::uint64_t>(z) ^ h ^ (h >> 32)) * prime;
+    return h ^ (h >> 32);
+}
+
+void Physics::rebuildGrid() {
+    // Entries of pieces that no longer exist leave their cells first.
+    for (std::size_t index = pieces.size(); index < gridEntries.size(); ++index)
+        for (const std::uint64_t key : gridEntries[index].cells)
+            unlist(*this, key, static_cast<std::uint32_t>(index + 1));
+    gridEntries.resize(pieces.size());
+
+    std::vector<std::uint64_t>& keys = topologyScratch.cellKeys;
+    for (std::size_t index = 0; index < pieces.size(); ++index) {
+        GridEntry& entry = gridEntries[index];
+        const MatterPiece& piece = pieces[index];
+        if (unchanged(entry, piece))
+            continue;
+        const auto id = static_cast<std::uint32_t>(index + 1);
+        cellKeysOf(piece, keys);
+        // A piece that moved within its cells keeps its listings.
+        if (keys != entry.cells) {
+            for (const std::uint64_t key : entry.cells)
+                unlist(*this, key, id);
+            for (const std::uint64_t key : keys)
+                listInCell(cells[key], id);
+            entry.cells.assign(keys.begin(), keys.end());
+        }
+        entry.center = piece.body.center;
+        entry.halfExtents = piece.body.halfExtents;
+        entry.orientation = piece.body.orientation;
+        entry.alive = piece.alive;
+    }
+}
+
+std::vector<std::uint32_t> Physics::query(const Box& box) const {
+    std::vector<std::uint32_t> ids;
+    if (needsScan(box)) {
+        for (const MatterPiece& piece : pieces)
+            if (piece.alive && overlaps(piece.body.bounds(), box))
+                ids.push_back(piece.id);
+        return ids;
+    }
+    gatherCells(*this, box, ids);
+    if (!grid::singleCell(cellRange(box, 0.0)))
+        sortUnique(ids);
+    return ids;
+}
+
+PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length) const {
+    PieceHit result;
+    if (!std::isfinite(length))
+        return result;
+    result.distance = length;
+    if (length <= 0.0)
+        return result;
+
+    std::vector<std::uint32_t> candidates;
+    if (length / segmentLength > static_cast<double>(pieces.size())) {
+        // Walking the ray would visit more segments than there are pieces: test every piece.
+        for (const MatterPiece& piece : pieces)
+            if (piece.alive)
+                candidates.push_back(piece.id);
+    } else {
+        for (std::uint64_t k = 0; static_cast<double>(k) * segmentLength < length; ++k) {
+            const double start = static_cast<double>(k) * segmentLength;
+            const double end = std::min(start + segmentLength, length);
+            const Vec3 a = origin + direction * start;
+            const Vec3 b = origin + direction * end;
+            gatherCells(*this, widened(Box{componentMin(a, b), componentMax(a, b)}, 0.01), candidates);
+        }
+        sortUnique(candidates);
+    }
+
+    double best = length;
+    for (const std::uint32_t id : candidates) {
+        const MatterPiece& piece = pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const double t = tracePolyhedron(origin, direction, piece.body, best);
+        if (t >= 0.0 && t < best) {
+            best = t;
+            result.hit = true;
+            result.index = id - 1;
+        }
+    }
+    if (result.hit) {
+        result.distance = best;
+        result.point = origin + direction * best;
+        result.normal = faceNormal(pieces[result.index].body, result.point);
+    }
+    return result;
+}
+
+BodySweep Physics::sweepBody(const Polyhedron& body, const Vec3& displacement, double& depth) const {
+    BodySweep result;
+    depth = 0.0;
+    const Box start = body.bounds();
+    const Box swept = widened(Box{componentMin(start.min, start.min + displacement),
+                                  componentMax(start.max, start.max + displacement)},
+                              0.001);
+    for (const std::uint32_t id : query(swept)) {
+        const MatterPiece& piece = pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const BoxSweep sweep = sweepPolyhedra(body, displacement, piece.body);
+        if (!sweep.hit)
+            continue;
+        if (!result.hit || sweep.fraction < result.fraction ||
+            (sweep.fraction == result.fraction && sweep.depth > depth)) {
+            result.hit = true;
+            result.index = id - 1;
+            result.fraction = sweep.fraction;
+            result.normal = sweep.normal;
+            depth = sweep.depth;
+        }
+    }
+    if (result.hit)
+        result.position = body.center + displacement * result.fraction;
+    return result;
+}
+
+} // namespace zarn

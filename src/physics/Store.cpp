@@ -1,0 +1,130 @@
+#include <cmath>
+
+#include "physics/Physics.hpp"
+
+namespace zarn {
+
+namespace {
+
+constexpr double density = 1200.0; // kg/m³ of every piece of matter
+
+bool finiteVector(const Vec3& v) {
+    return std::isfinite(length(v));
+}
+
+bool pieceValid(const MatterPiece& piece, std::size_t index) {
+    const Polyhedron& body = piece.body;
+    if (piece.id != index + 1)
+        return false;
+    const double reach = length(body.center);
+    if (!std::isfinite(reach) || reach > 1e12)
+        return false;
+    if (!finiteVector(body.velocity) || !finiteVector(body.angularVelocity))
+        return false;
+    const Quaternion& q = body.orientation;
+    const double norm = q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z;
+    if (!std::isfinite(norm) || std::abs(norm - 1.0) > 0.01)
+        return false;
+    const Vec3& h = body.halfExtents;
+    const double size = length(h);
+    if (!std::isfinite(size) || size > 1000.0)
+        return false;
+    return h.x >= 0.001 && h.y >= 0.001 && h.z >= 0.001;
+}
+
+} // namespace
+
+std::uint32_t Physics::add(MatterPiece piece) {
+    if (pieces.size() >= maxPieces)
+        return 0;
+    const auto id = static_cast<std::uint32_t>(pieces.size() + 1);
+    const Vec3& h = piece.body.halfExtents;
+    piece.id = id;
+    piece.body.mass = 8.0 * h.x * h.y * h.z * density;
+    if (piece.stateTime < 0.0)
+        piece.stateTime = time;
+    pieces.push_back(piece);
+    topologyDirty = true;
+    return id;
+}
+
+void Physics::clear() {
+    colliders.clear();
+    externalImpulses.clear();
+    pieces.clear();
+    bonds.clear();
+    brokenPairs.clear();
+    assemblies.clear();
+    sounds.clear();
+    cells.clear();
+    gridEntries.clear();
+    adjacency.clear();
+    gravity = {0.0, -9.80665, 0.0};
+    topologyDirty = true;
+    wakePending = false;
+    motionUntil = 10.0;
+    motionEndedAt = -1.0;
+    wakeDeadline = -1.0;
+    motionStopped = false;
+    time = 0.0;
+    slideSoundAt = 0.0;
+    fractureCount = 0;
+    brokenBondCount = 0;
+    contactBondCount = 0;
+    contactTestCount = 0;
+    topologyScratch.deadPieces = 0;
+    topologyScratch.brokenBonds = 0;
+}
+
+bool Physics::validate() const {
+    if (pieces.size() > maxPieces || bonds.size() > maxBonds)
+        return false;
+    for (std::size_t index = 0; index < pieces.size(); ++index)
+        if (!pieceValid(pieces[index], index))
+            return false;
+    const std::uint64_t count = pieces.size();
+    for (const Bond& bond : bonds) {
+        if (bond.a == 0 || bond.b == 0 || bond.a > count || bond.b > count || bond.a == bond.b)
+            return false;
+        if (!std::isfinite(bond.area) || !(bond.area > 0.0))
+            return false;
+    }
+    return true;
+}
+
+std::uint64_t Physics::movingPieceCount() const {
+    std::uint64_t count = 0;
+    for (const Assembly& assembly : assemblies)
+        if (!assembly.asleep)
+            count += assembly.members.size();
+    return count;
+}
+
+std::uint64_t Physics::aliveCount() const {
+    std::uint64_t count = 0;
+    for (const MatterPiece& piece : pieces)
+        count += piece.alive ? 1 : 0;
+    return count;
+}
+
+std::uint64_t Physics::awakeCount() const {
+    std::uint64_t count = 0;
+    for (const Assembly& assembly : assemblies)
+        count += assembly.asleep ? 0 : 1;
+    return count;
+}
+
+double Physics::totalMass() const {
+    double mass = 0.0;
+    for (const MatterPiece& piece : pieces)
+        if (piece.alive)
+            mass += piece.body.mass;
+    return mass;
+}
+
+void Physics::setGravity(const Vec3& g) {
+    if (finiteVector(g))
+        gravity = g;
+}
+
+} // namespace zarn
