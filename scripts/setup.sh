@@ -49,7 +49,8 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 apt_get=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -qq -o=Dpkg::Use-Pty=0)
 
-echo "setup: installing ${missing_toolchain[*]} ${missing_windows[*]}"
+missing=("${missing_toolchain[@]}" "${missing_windows[@]}")
+echo "setup: installing ${missing[*]}"
 "${apt_get[@]}" update >/dev/null
 if ((${#missing_toolchain[@]} > 0)); then
     "${apt_get[@]}" install -y --no-install-recommends "${missing_toolchain[@]}" >/dev/null
