@@ -70,15 +70,17 @@ run_ctest() {
 # Under Wine each program is one CTest test: show GoogleTest's own count for each, so the log
 # shows that the cases really ran on the Windows side.
 show_wine_counts() {
-    local log="$source_dir/build/windows/Testing/Temporary/LastTest.log"
+    local log="$source_dir/build/windows/Testing/Temporary/LastTest.log" counts
     [[ -f $log ]] || return 0
-    echo
-    echo "GoogleTest under Wine:"
-    awk '/ Testing: / { name = $NF }
-         /^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test/ { print "  " name ": " $0 }' "$log"
+    counts=$(awk '/ Testing: / { name = $NF }
+                  /^\[  PASSED  \]|^\[  FAILED  \] [0-9]+ test/ { print "  " name ": " $0 }' "$log")
+    [[ -n $counts ]] || return 0
+    printf '\nGoogleTest under Wine:\n%s\n' "$counts"
 }
 
 run_phase "setup" bash "$script_dir/setup.sh" || exit 1
+echo "g++ $(g++ -dumpfullversion), mingw-w64 g++ $(x86_64-w64-mingw32-g++-posix -dumpfullversion)," \
+    "$(cmake --version | head -n 1), ninja $(ninja --version), $(WINEDEBUG=-all wine --version 2>/dev/null)"
 
 if run_phase "sanitize: build" build_preset sanitize; then
     run_phase "sanitize: tests" run_ctest sanitize
