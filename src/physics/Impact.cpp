@@ -1,0 +1,410 @@
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "physics/Physics.hpp"
+
+namespace zarn {
+
+namespace {
+
+constexpr double fractureStress = 2.5e7; // Pa at which matter cracks and bonds tear
+constexpr std::size_t maxRegion = 512;
+constexpr std::uint64_t maxSplits = 64;
+constexpr std::uint32_t maxSplitGeneration = 17; // pieces of generation 18 are too small to split again
+constexpr double density = 1200.0;
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// Outward normal of the face of the box nearest to the point.
+Vec3 nearestFaceNormal(const Polyhedron& body, const Vec3& point) {
+    const Vec3 local = body.orientation.rotateInverse(point - body.center);
+    int axis = 0;
+    double best = std::abs(std::abs(local.x) - body.halfExtents.x);
+    for (int k = 1; k < 3; ++k) {
+        const double gap = std::abs(std::abs(local[k]) - body.halfExtents[k]);
+        if (gap < best) {
+            best = gap;
+            axis = k;
+        }
+    }
+    Vec3 normal;
+    normal[axis] = local[axis] > 0.0 ? 1.0 : -1.0;
+    return body.orientation.rotate(normal);
+}
+
+// The point of the box nearest to p (p itself when inside).
+Vec3 closestPoint(const Polyhedron& body, const Vec3& p) {
+    Vec3 local = body.orientation.rotateInverse(p - body.center);
+    for (int k = 0; k < 3; ++k)
+        local[k] = std::clamp(local[k], -body.halfExtents[k], body.halfExtents[k]);
+    return body.center + body.orientation.rotate(local);
+}
+
+// The pieces the stress of the hit reaches: a walk along intact bonds out to the reach, at most
+// 512 entries, then sorted by id without repeats.
+void collectRegion(Physics& physics, std::uint32_t id, const Impact& hit) {
+    StepScratch& scratch = physics.stepScratch;
+    const double ratio = physics.stressAt(hit, 0.0) / fractureStress;
+    const double reach = ratio > 1.0 ? hit.radius * (std::sqrt(ratio) - 1.0) : 0.0;
+    auto& distance = scratch.regionDistance;
+    if (distance.size() < physics.pieces.size())
+        distance.resize(physics.pieces.size(), infinity);
+    auto& region = scratch.region;
+    region.clear();
+    region.push_back(id);
+    distance[id - 1] = 0.0;
+    for (std::size_t c = 0; c < region.size(); ++c) {
+        const std::uint32_t from = region[c];
+        if (from - 1 >= physics.adjacency.size())
+            continue;
+        const Vec3 center = physics.pieces[from - 1].body.center;
+        for (const std::uint64_t k : physics.adjacency[from - 1]) {
+            const Bond& bond = physics.bonds[k];
+            if (!bond.intact)
+                continue;
+            const std::uint32_t other = bond.a == from ? bond.b : bond.a;
+            const double d = length(physics.pieces[other - 1].body.center - center) + distance[from - 1];
+            if (d < reach && d < distance[other - 1] && region.size() < maxRegion) {
+                distance[other - 1] = d;
+                region.push_back(other);
+            }
+        }
+    }
+    for (const std::uint32_t entry : region)
+        distance[entry - 1] = infinity;
+    std::sort(region.begin(), region.end());
+    region.erase(std::unique(region.begin(), region.end()), region.end());
+}
+
+// How many splits this hit may make: half of the room left under the motion limit, at most 64.
+std::uint64_t splitAllowance(const Physics& physics) {
+    const std::uint64_t moving = physics.movingPieceCount();
+    if (moving >= physics.motionLimit)
+        return 0;
+    return std::min(maxSplits, (physics.motionLimit - moving) / 2);
+}
+
+// Heaviest first; equal masses keep id order, so the choice never depends on the sort.
+bool heavierFirst(const SplitEntry& a, const SplitEntry& b) {
+    if (a.mass != b.mass)
+        return a.mass > b.mass;
+    return a.id < b.id;
+}
+
+// Hands the allowance out over the candidates: evenly through the list when there are more
+// candidates than splits, otherwise one each and the rest by volume.
+void shareSplits(const std::vector<SplitEntry>& candidates, std::uint64_t allowance,
+                 std::vector<std::int64_t>& counts) {
+    const std::size_t n = candidates.size();
+    counts.assign(n, 0);
+    if (n == 0 || allowance == 0)
+        return;
+    if (n > allowance) {
+        for (std::uint64_t k = 0; k < allowance; ++k) {
+            const std::uint64_t entry = allowance == 1 ? 0 : k * (n - 1) / (allowance - 1);
+            counts[entry] = 1;
+        }
+        return;
+    }
+    double volume = 0.0;
+    for (const SplitEntry& c : candidates)
+        volume += c.mass / density;
+    const std::uint64_t spare = allowance - n;
+    std::uint64_t total = n;
+    for (std::size_t c = 0; c < n; ++c) {
+        const auto extra = static_cast<std::int64_t>(
+            std::floor(candidates[c].mass / density * static_cast<double>(spare) / std::max(volume, 1e-20)));
+        counts[c] = 1 + extra;
+        total += static_cast<std::uint64_t>(extra);
+    }
+    for (std::size_t c = 0; total < allowance; c = (c + 1) % n, ++total)
+        ++counts[c];
+}
+
+// The axis a piece breaks across: its longest (y first on ties with both others, then x).
+int splitAxis(const Vec3& h) {
+    if (h.y > std::max(h.x, h.z))
+        return 1;
+    if (h.x > h.z)
+        return 0;
+    return 2;
+}
+
+// Cuts the piece in two across the axis through the impact point (kept away from the ends) and
+// returns the first child's id; the second child's id follows it.
+std::uint32_t splitPiece(Physics& physics, std::uint32_t id, int axis, const Vec3& point) {
+    const MatterPiece parent = physics.pieces[id - 1];
+    const Polyhedron& body = parent.body;
+    const double h = body.halfExtents[axis];
+    const Vec3 direction = body.axes()[static_cast<std::size_t>(axis)];
+    const double cut =
+        std::clamp(body.orientation.rotateInverse(point - body.center)[axis], -0.65 * h, 0.65 * h);
+    const double ground = parent.groundLevel >= 1e29 ? physics.groundLevel : parent.groundLevel;
+    const double halves[2] = {(h + cut) / 2.0, (h - cut) / 2.0};
+    const double offsets[2] = {(cut - h) / 2.0, (h + cut) / 2.0};
+    physics.pieces[id - 1].alive = false;
+    std::uint32_t first = 0;
+    for (int c = 0; c < 2; ++c) {
+        MatterPiece child = parent;
+        const Vec3 offset = direction * offsets[c];
+        child.body.center = body.center + offset;
+        child.body.halfExtents[axis] = halves[c];
+        child.body.velocity = body.velocity + cross(body.angularVelocity, offset);
+        child.generation = parent.generation + 1;
+        child.bondableAt = physics.time + 0.6;
+        child.stateTime = parent.stateTime >= 0.0 ? parent.stateTime : physics.time;
+        child.anchored = parent.anchored && child.body.bounds().min.y <= ground + 0.001;
+        const std::uint32_t childId = physics.add(child);
+        if (c == 0)
+            first = childId;
+    }
+    return first;
+}
+
+// Splits the most stressed candidates within the energy budget and the allowance. Returns the
+// energy left.
+double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowance, std::uint64_t& done) {
+    StepScratch& scratch = physics.stepScratch;
+    auto& work = scratch.work;
+    work.assign(scratch.splitCandidates.begin(), scratch.splitCandidates.end());
+    for (std::size_t c = 0; c < work.size(); ++c)
+        work[c].root = static_cast<std::uint32_t>(c);
+    double budget = hit.energy;
+    for (std::size_t w = 0; w < work.size(); ++w) {
+        const std::uint32_t id = work[w].id;
+        const std::uint32_t root = work[w].root;
+        MatterPiece& piece = physics.pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const double d = boxDistance(hit.point, piece);
+        piece.stress = physics.stressAt(hit, d);
+        if (!(piece.stress > fractureStress) || piece.generation > maxSplitGeneration)
+            continue;
+        const Vec3 he = piece.body.halfExtents;
+        const int axis = splitAxis(he);
+        const double h = he[axis];
+        if (!(2.0 * h >= 0.6 * d + 0.06) || !(h >= 0.045))
+            continue;
+        const double cost = 1.5 * 4.0 * (he[(axis + 1) % 3] * he[(axis + 2) % 3]);
+        if (cost > budget)
+            continue;
+        if (done >= allowance || scratch.splitCounts[root] <= 0 ||
+            physics.pieces.size() + 2 > Physics::maxPieces)
+            continue;
+        const std::uint32_t first = splitPiece(physics, id, axis, hit.point);
+        --scratch.splitCounts[root];
+        for (std::uint32_t child = first; child < first + 2; ++child) {
+            work.push_back({child, root, 0.0});
+            scratch.newPieces.push_back(child);
+        }
+        ++done;
+        ++physics.fractureCount;
+        budget -= cost;
+        physics.topologyDirty = true;
+    }
+    return budget;
+}
+
+// Bonds each new piece to what it touches; each pair of new pieces is tried once.
+void bondNewPieces(Physics& physics, std::uint32_t firstNew) {
+    StepScratch& scratch = physics.stepScratch;
+    for (const std::uint32_t id : scratch.newPieces) {
+        if (!physics.pieces[id - 1].alive)
+            continue;
+        const Box b = physics.pieces[id - 1].body.bounds();
+        const Vec3 margin{0.04, 0.04, 0.04};
+        scratch.queried = physics.query({b.min - margin, b.max + margin});
+        for (const std::uint32_t other : scratch.queried) {
+            if (other == id || !physics.pieces[other - 1].alive || (other >= firstNew && other < id))
+                continue;
+            if (physics.bonds.size() >= Physics::maxBonds)
+                return;
+            physics.addBondUnchecked(id, other);
+        }
+    }
+}
+
+// Bonds the hit reaches tear where its stress exceeds what they hold.
+void stressBonds(Physics& physics, const Impact& hit) {
+    StepScratch& scratch = physics.stepScratch;
+    auto& mark = scratch.touchedMark;
+    mark.assign(physics.pieces.size(), 0);
+    for (const std::uint32_t id : scratch.region)
+        mark[id - 1] = 1;
+    for (const std::uint32_t id : scratch.newPieces)
+        mark[id - 1] = 1;
+    for (Bond& bond : physics.bonds) {
+        if (!bond.intact || (!mark[bond.a - 1] && !mark[bond.b - 1]))
+            continue;
+        bond.stress = physics.stressAt(hit, length(bond.center - hit.point));
+        if (bond.stress > fractureStress) {
+            bond.intact = false;
+            ++physics.brokenBondCount;
+        }
+    }
+}
+
+// The pieces that share the push: the region and the new pieces of its splits, heaviest first.
+double weighPieces(Physics& physics, const Impact& hit) {
+    StepScratch& scratch = physics.stepScratch;
+    auto& weights = scratch.weights;
+    weights.clear();
+    const double falloff = std::max(hit.radius, 0.02);
+    double total = 0.0;
+    auto weigh = [&](std::uint32_t id) {
+        const MatterPiece& piece = physics.pieces[id - 1];
+        if (!piece.alive)
+            return;
+        const double r = 1.0 + boxDistance(hit.point, piece) / falloff;
+        double w = 1.0 / (r * r);
+        if (piece.body.mass < 1.0)
+            w *= piece.body.mass;
+        weights.push_back({id, piece.body.mass, w});
+        total += w;
+    };
+    for (const std::uint32_t id : scratch.region)
+        weigh(id);
+    for (const std::uint32_t id : scratch.newPieces)
+        weigh(id);
+    std::sort(weights.begin(), weights.end(), [](const WeightEntry& a, const WeightEntry& b) {
+        if (a.mass != b.mass)
+            return a.mass > b.mass;
+        return a.id < b.id;
+    });
+    return total;
+}
+
+// Fragments of a hit that broke into supported matter fly off the struck face, spread sideways.
+void throwFragments(Physics& physics, const Impact& hit, const Vec3& faceNormal, double budget) {
+    const auto& weights = physics.stepScratch.weights;
+    double freeWeight = 0.0;
+    for (const WeightEntry& entry : weights)
+        if (!physics.pieces[entry.id - 1].supported)
+            freeWeight += entry.weight;
+    for (const WeightEntry& entry : weights) {
+        const MatterPiece& piece = physics.pieces[entry.id - 1];
+        if (piece.supported)
+            continue;
+        const Vec3 r = piece.body.center - hit.point;
+        Vec3 lateral = r - faceNormal * dot(r, faceNormal);
+        const double spread = length(lateral);
+        lateral = spread < 1e-9 ? Vec3{} : lateral * (0.7 / spread);
+        const Vec3 direction = normalized(faceNormal + lateral);
+        const double energy = 0.15 * budget * entry.weight / std::max(freeWeight, 1e-20);
+        const double magnitude = std::sqrt(2.0 * piece.body.mass * energy);
+        const Vec3 center = piece.body.center;
+        physics.applyAssemblyImpulse(piece.assembly, direction * magnitude, center, true);
+    }
+}
+
+} // namespace
+
+double Physics::stressAt(const Impact& hit, double distance) const {
+    const double falloff = 1.0 + distance / std::max(hit.radius, 0.02);
+    return length(hit.impulse) / (std::max(hit.area, 1e-5) * std::max(hit.duration, 1e-6)) /
+           (falloff * falloff);
+}
+
+void Physics::impact(std::uint32_t id, const Impact& hit) {
+    if (id == 0 || id > pieces.size() || !pieces[id - 1].alive)
+        return;
+    if (hit.weapon)
+        beginWeaponImpact();
+    else if (motionUntil <= time)
+        return;
+    if (topologyDirty)
+        refreshTopology();
+
+    StepScratch& scratch = stepScratch;
+    const Vec3 faceNormal = nearestFaceNormal(pieces[id - 1].body, hit.point);
+    collectRegion(*this, id, hit);
+
+    const std::uint64_t allowance = splitAllowance(*this);
+    auto& candidates = scratch.splitCandidates;
+    candidates.clear();
+    for (const std::uint32_t rid : scratch.region) {
+        const MatterPiece& piece = pieces[rid - 1];
+        if (piece.alive && piece.generation <= maxSplitGeneration &&
+            stressAt(hit, boxDistance(hit.point, piece)) > fractureStress)
+            candidates.push_back({rid, 0, piece.body.mass});
+    }
+    std::sort(candidates.begin(), candidates.end(), heavierFirst);
+    shareSplits(candidates, allowance, scratch.splitCounts);
+
+    const auto firstNew = static_cast<std::uint32_t>(pieces.size() + 1);
+    scratch.newPieces.clear();
+    std::uint64_t done = 0;
+    const double budget = splitCandidates(*this, hit, allowance, done);
+
+    rebuildGrid();
+    for (Bond& bond : bonds)
+        if (bond.intact && (!pieces[bond.a - 1].alive || !pieces[bond.b - 1].alive))
+            bond.intact = false;
+    bondNewPieces(*this, firstNew);
+    stressBonds(*this, hit);
+    topologyDirty = true;
+    refreshTopology();
+
+    const double totalWeight = weighPieces(*this, hit);
+    if (hit.weapon) {
+        for (const WeightEntry& entry : scratch.weights) {
+            const Vec3 push = hit.impulse * (entry.weight / std::max(totalWeight, 1e-20));
+            applyAssemblyImpulse(pieces[entry.id - 1].assembly, push, hit.point, true);
+        }
+    }
+    if (done > 0 && budget > 0.0) {
+        bool anySupported = false;
+        for (const WeightEntry& entry : scratch.weights)
+            anySupported = anySupported || pieces[entry.id - 1].supported;
+        if (anySupported)
+            throwFragments(*this, hit, faceNormal, budget);
+    }
+
+    expireMotion();
+    if (!scratch.weights.empty())
+        emitSound(pieces[scratch.weights.front().id - 1], hit.point, hit.energy, done > 0, 0.0);
+}
+
+void Physics::blast(const Vec3& center, double energy, double radius) {
+    if (!(energy > 0.0) || !(radius > 0.0))
+        return;
+    auto& targets = stepScratch.blastTargets;
+    targets.clear();
+    const Vec3 reach{radius, radius, radius};
+    double total = 0.0;
+    for (const std::uint32_t id : query({center - reach, center + reach})) {
+        const MatterPiece& piece = pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const double d = boxDistance(center, piece);
+        if (d > radius)
+            continue;
+        const double w = 1.0 / ((d + 1.0) * (d + 1.0));
+        targets.push_back({id, w});
+        total += w;
+    }
+    // Index loop: each impact may add pieces, and nested calls must not see a moved list.
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+        const BlastEntry target = stepScratch.blastTargets[t];
+        const MatterPiece& piece = pieces[target.id - 1];
+        if (!piece.alive)
+            continue; // split by an earlier hit of this blast
+        Vec3 direction = piece.body.center - center;
+        direction = normalized(direction);
+        if (direction == Vec3{})
+            direction = {0.0, 1.0, 0.0}; // centred on the piece: lift it
+        const double share = energy * target.weight / std::max(total, 1e-20);
+        const double effectiveMass = piece.body.mass > 120.0 ? 240.0 : 2.0 * piece.body.mass;
+        Impact hit;
+        hit.point = closestPoint(piece.body, center);
+        hit.impulse = direction * std::sqrt(effectiveMass * share);
+        hit.energy = share;
+        hit.area = 0.001;
+        hit.duration = 0.01;
+        hit.radius = 1.4;
+        hit.weapon = true;
+        impact(target.id, hit);
+    }
+}
+
+} // namespace zarn
