@@ -31,18 +31,6 @@ void Physics::compactHistory() {
         return id < renumbered.size() ? renumbered[id] : 0;
     };
 
-    std::vector<Bond> kept;
-    kept.reserve(bonds.size());
-    for (const Bond& bond : bonds) {
-        const std::uint32_t a = newId(bond.a);
-        const std::uint32_t b = newId(bond.b);
-        if (!bond.intact || a == 0 || b == 0)
-            continue;
-        kept.push_back(bond);
-        kept.back().a = a;
-        kept.back().b = b;
-    }
-
     // Pairs that broke stay refused between the survivors under their new ids.
     std::unordered_set<std::uint64_t> pairs;
     pairs.reserve(brokenPairs.size());
@@ -51,6 +39,24 @@ void Physics::compactHistory() {
         const std::uint32_t b = newId(key & 0xFFFFFFFFull);
         if (a != 0 && b != 0)
             pairs.insert(pairKey(a, b));
+    }
+
+    std::vector<Bond> kept;
+    kept.reserve(bonds.size());
+    for (const Bond& bond : bonds) {
+        const std::uint32_t a = newId(bond.a);
+        const std::uint32_t b = newId(bond.b);
+        if (a == 0 || b == 0)
+            continue;
+        if (!bond.intact) {
+            // A bond that broke since the last refresh is not in brokenPairs yet; its record
+            // is about to go, so the refusal is kept here.
+            pairs.insert(pairKey(a, b));
+            continue;
+        }
+        kept.push_back(bond);
+        kept.back().a = a;
+        kept.back().b = b;
     }
 
     pieces = std::move(survivors);

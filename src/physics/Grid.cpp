@@ -82,6 +82,10 @@ void sortUnique(std::vector<std::uint32_t>& ids) {
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
+bool finite(const Vec3& v) {
+    return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
+}
+
 // The box axis whose face the point lies on, pointing out of the box, in world space.
 Vec3 faceNormal(const Polyhedron& body, const Vec3& point) {
     const Vec3 p = body.orientation.rotateInverse(point - body.center);
@@ -158,7 +162,8 @@ PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length
     if (!std::isfinite(length))
         return result;
     result.distance = length;
-    if (length <= 0.0)
+    // A ray from or towards nowhere meets nothing.
+    if (length <= 0.0 || !finite(origin) || !finite(direction))
         return result;
 
     std::vector<std::uint32_t> candidates;

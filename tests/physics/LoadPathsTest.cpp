@@ -1,0 +1,360 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "physics/Physics.hpp"
+
+namespace zarn {
+namespace {
+
+constexpr double g = 9.80665;
+
+std::uint32_t addBox(Physics& physics, const Vec3& center, const Vec3& half, bool anchored = false) {
+    MatterPiece piece;
+    piece.body.center = center;
+    piece.body.halfExtents = half;
+    piece.anchored = anchored;
+    return physics.add(piece);
+}
+
+const Vec3 cube{0.5, 0.5, 0.5};
+
+const Bond* findBond(const Physics& physics, std::uint32_t a, std::uint32_t b) {
+    for (const Bond& bond : physics.bonds)
+        if (pairKey(bond.a, bond.b) == pairKey(a, b))
+            return &bond;
+    return nullptr;
+}
+
+Bond& bondOf(Physics& physics, std::uint32_t a, std::uint32_t b) {
+    const Bond* bond = findBond(physics, a, b);
+    EXPECT_NE(bond, nullptr);
+    return const_cast<Bond&>(*bond);
+}
+
+TEST(LoadPaths, AColumnOnAnAnchoredCubeStandsAndCarriesItsWeight) {
+    Physics physics;
+    const std::uint32_t ground = addBox(physics, {0, 0.5, 0}, cube, true);
+    const std::uint32_t low = addBox(physics, {0, 1.5, 0}, cube);
+    const std::uint32_t mid = addBox(physics, {0, 2.5, 0}, cube);
+    const std::uint32_t top = addBox(physics, {0, 3.5, 0}, cube);
+    physics.connectTouching();
+
+    ASSERT_EQ(physics.bonds.size(), 3u);
+    EXPECT_FALSE(physics.topologyDirty);
+    EXPECT_TRUE(physics.assemblies.empty());
+    for (const MatterPiece& piece : physics.pieces) {
+        EXPECT_TRUE(piece.supported);
+        EXPECT_EQ(piece.assembly, -1);
+    }
+    // Three cubes of 1200 kg rest on the bottom bond of 1 m².
+    EXPECT_NEAR(bondOf(physics, ground, low).stress, 35303.94, 35303.94 * 1e-6);
+    EXPECT_NEAR(bondOf(physics, low, mid).stress, 2 * 1200 * g, 1e-6);
+    EXPECT_NEAR(bondOf(physics, mid, top).stress, 1200 * g, 1e-6);
+    EXPECT_NEAR(physics.pieces[low - 1].stress, 3 * 1200 * g, 1e-6);
+    EXPECT_EQ(physics.pieces[ground - 1].stress, 0.0); // anchored pieces carry nothing further
+    EXPECT_EQ(physics.brokenBondCount, 0u);
+}
+
+TEST(LoadPaths, ASideLoadedCantileverShearsAndBends) {
+    Physics physics;
+    // An anchored wall, x -1..0, and a 2 x 0.5 x 1 m plank of 1200 kg fixed to its side, x 0..2.
+    const std::uint32_t wall = addBox(physics, {-0.5, 1, 0}, {0.5, 1, 0.5}, true);
+    const std::uint32_t plank = addBox(physics, {1, 1.75, 0}, {1, 0.25, 0.5});
+    physics.connectTouching();
+    ASSERT_EQ(physics.bonds.size(), 1u);
+    const double weight = 1200 * g;
+    // The bond is 0.5 m² and vertical: no compression, shear = W / A. The plank's centre is 1 m
+    // out from the bond: bending = (1 m · W) / (A · max(1, √A)) · 0.12 + shear.
+    const double shear = weight / 0.5;
+    const double bending = weight * 1.0 / 0.5 * 0.12 + shear;
+    EXPECT_NEAR(bending, 26360.2752, 1e-6);
+    EXPECT_NEAR(bondOf(physics, wall, plank).stress, bending, 1e-6);
+    EXPECT_NEAR(physics.pieces[plank - 1].stress, bending, 1e-6);
+
+    // A post under the plank's free end, 0.5 x 0.5 m², takes a third of the weight (shares go by
+    // area) and the plank reports its more stressed bond, whichever comes first.
+    const std::uint32_t post = addBox(physics, {1.75, 0.75, 0}, {0.25, 0.75, 0.25}, true);
+    physics.connectTouching();
+    ASSERT_EQ(physics.bonds.size(), 2u);
+    const double sideShare = weight * 0.5 / 0.75;
+    const double postShare = weight * 0.25 / 0.75;
+    const double sideStress = sideShare * 1.0 / 0.5 * 0.12 + sideShare / 0.5;
+    // The post bond is centred at (1.75, 1.5): the plank's centre is 0.75 m to the side of it.
+    const double postStress = std::max(postShare / 0.25, postShare * 0.75 / 0.25 * 0.12);
+    EXPECT_NEAR(sideStress, 17573.5168, 1e-6);
+    EXPECT_NEAR(postStress, 15690.64, 1e-6);
+    EXPECT_NEAR(bondOf(physics, wall, plank).stress, sideStress, 1e-6);
+    EXPECT_NEAR(bondOf(physics, plank, post).stress, postStress, 1e-6);
+    EXPECT_NEAR(physics.pieces[plank - 1].stress, sideStress, 1e-6);
+
+    // The same three pieces numbered the other way round list the post bond first.
+    Physics reversed;
+    addBox(reversed, {1.75, 0.75, 0}, {0.25, 0.75, 0.25}, true);
+    addBox(reversed, {1, 1.75, 0}, {1, 0.25, 0.5});
+    addBox(reversed, {-0.5, 1, 0}, {0.5, 1, 0.5}, true);
+    reversed.connectTouching();
+    ASSERT_EQ(reversed.bonds.size(), 2u);
+    ASSERT_EQ(pairKey(reversed.bonds[0].a, reversed.bonds[0].b), pairKey(1, 2));
+    EXPECT_NEAR(reversed.pieces[1].stress, sideStress, 1e-6);
+
+    // Without the post and with 5e-4 m² of bond the plank tears off by bending alone:
+    // 1.0 · W / 5e-4 · 0.12 + W / 5e-4 ≈ 2.64e7 Pa > 2.5e7 Pa, with no compression at all.
+    physics.pieces[post - 1].alive = false;
+    physics.bonds[0].area = 5e-4;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    EXPECT_FALSE(bondOf(physics, wall, plank).intact);
+    EXPECT_EQ(physics.brokenBondCount, 1u);
+    EXPECT_FALSE(physics.pieces[plank - 1].supported);
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    EXPECT_EQ(physics.assemblies[0].members, (std::vector<std::uint32_t>{plank}));
+}
+
+TEST(LoadPaths, AWeakBondCrushesAndThePiecesAboveFallAsOneAssembly) {
+    Physics physics;
+    const std::uint32_t ground = addBox(physics, {0, 0.5, 0}, cube, true);
+    // The two cubes above hang 0.5 m over the ground cube, joined to it only by the bond below.
+    const std::uint32_t low = addBox(physics, {0, 2.0, 0}, cube);
+    const std::uint32_t high = addBox(physics, {0, 3.0, 0}, cube);
+    physics.connectTouching();
+    ASSERT_EQ(physics.bonds.size(), 1u);
+    Bond weak;
+    weak.a = ground;
+    weak.b = low;
+    weak.area = 1.0;
+    weak.center = {0, 1.25, 0};
+    weak.normal = {0, 1, 0};
+    physics.bonds.push_back(weak);
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    ASSERT_TRUE(physics.pieces[high - 1].supported);
+    ASSERT_TRUE(physics.assemblies.empty());
+
+    // 1e-4 m² under two cubes: 2 · 1200 · g / 1e-4 ≈ 2.35e8 Pa of compression.
+    physics.bonds.back().area = 1e-4;
+    physics.pieces[low - 1].asleep = true;
+    physics.pieces[high - 1].asleep = true;
+    physics.pieces[low - 1].body.velocity = {1, 0, 0};
+    physics.pieces[high - 1].body.velocity = {-1, 0, 0};
+    physics.time = 3.0;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+
+    EXPECT_FALSE(physics.bonds.back().intact);
+    EXPECT_NEAR(physics.bonds.back().stress, 2 * 1200 * g / 1e-4, 1e-3);
+    EXPECT_EQ(physics.brokenBondCount, 1u);
+    EXPECT_EQ(physics.brokenPairs.count(pairKey(ground, low)), 1u);
+    EXPECT_FALSE(physics.topologyDirty);
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    const Assembly& falling = physics.assemblies[0];
+    EXPECT_EQ(falling.members, (std::vector<std::uint32_t>{low, high}));
+    EXPECT_FALSE(falling.asleep);
+    EXPECT_EQ(falling.wakeTime, 3.0);
+    for (const std::uint32_t id : {low, high}) {
+        const MatterPiece& piece = physics.pieces[id - 1];
+        EXPECT_FALSE(piece.supported);
+        EXPECT_FALSE(piece.asleep);
+        EXPECT_EQ(piece.stateTime, 3.0);
+        EXPECT_EQ(piece.assembly, 0);
+    }
+    EXPECT_TRUE(physics.pieces[ground - 1].supported);
+    EXPECT_EQ(physics.pieces[ground - 1].assembly, -1);
+    EXPECT_FALSE(physics.motionStopped);
+
+    // Two stacked cubes: I = 2 · 1200/3 · 0.5 + 2 · 1200 · 0.5² about x and z, 2 · 200 about y.
+    // The opposite velocities carry angular momentum 2 · 0.5 · 1200 about z.
+    EXPECT_DOUBLE_EQ(falling.mass, 2400.0);
+    EXPECT_NEAR(falling.center.y, 2.5, 1e-12);
+    EXPECT_NEAR(length(falling.velocity), 0.0, 1e-12);
+    EXPECT_NEAR(falling.inertia.x, 1000.0, 1e-9);
+    EXPECT_NEAR(falling.inertia.y, 400.0, 1e-9);
+    EXPECT_NEAR(falling.inertia.z, 1000.0, 1e-9);
+    EXPECT_NEAR(falling.angularVelocity.z, 1.2, 1e-12);
+    EXPECT_NEAR(falling.angularVelocity.x, 0.0, 1e-12);
+}
+
+TEST(LoadPaths, UpdateMembersCarriesThePiecesWithTheAssembly) {
+    Physics physics;
+    addBox(physics, {1, 0, 0}, cube);
+    addBox(physics, {2, 0, 0}, cube);
+    physics.connectTouching();
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    Assembly assembly = physics.assemblies[0];
+    const Vec3 previous = assembly.center; // (1.5, 0, 0)
+    assembly.center = {1.5, 4, 0};
+    assembly.velocity = {0, 1, 0};
+    assembly.angularVelocity = {0, 2, 0};
+    const Quaternion quarterTurn{std::sqrt(0.5), 0, std::sqrt(0.5), 0}; // 90° about y: x goes to -z
+    physics.updateMembers(assembly, previous, quarterTurn);
+
+    const Polyhedron& first = physics.pieces[0].body;
+    EXPECT_NEAR(first.center.x, 1.5, 1e-12);
+    EXPECT_NEAR(first.center.y, 4.0, 1e-12);
+    EXPECT_NEAR(first.center.z, 0.5, 1e-12);
+    EXPECT_NEAR(physics.pieces[1].body.center.z, -0.5, 1e-12);
+    EXPECT_NEAR(first.orientation.w, std::sqrt(0.5), 1e-12);
+    EXPECT_NEAR(first.orientation.y, std::sqrt(0.5), 1e-12);
+    EXPECT_EQ(first.angularVelocity, assembly.angularVelocity);
+    // v + ω × r with r = (0, 0, 0.5): (0, 1, 0) + (2 · 0.5, 0, 0).
+    EXPECT_NEAR(first.velocity.x, 1.0, 1e-12);
+    EXPECT_NEAR(first.velocity.y, 1.0, 1e-12);
+    EXPECT_NEAR(first.velocity.z, 0.0, 1e-12);
+}
+
+TEST(LoadPaths, NewPiecesBondOnceToOldAndNewNeighbours) {
+    Physics physics;
+    addBox(physics, {0, 0.5, 0}, cube, true);
+    addBox(physics, {1, 0.5, 0}, cube, true);
+    physics.connectTouching();
+    ASSERT_EQ(physics.bonds.size(), 1u);
+
+    const std::uint32_t first = addBox(physics, {1, 1.5, 0}, cube);
+    addBox(physics, {2, 1.5, 0}, cube);
+    addBox(physics, {5, 5, 5}, cube); // touches nothing
+    physics.connectNew(first);
+    // Old pairs are not tried again; new-old and new-new pairs once each, from the new side.
+    ASSERT_EQ(physics.bonds.size(), 3u);
+    EXPECT_EQ(physics.bonds[1].a, 3u);
+    EXPECT_EQ(physics.bonds[1].b, 2u);
+    EXPECT_EQ(physics.bonds[2].a, 3u);
+    EXPECT_EQ(physics.bonds[2].b, 4u);
+    EXPECT_NEAR(physics.bonds[1].normal.y, -1.0, 1e-12);
+    EXPECT_TRUE(physics.pieces[3].supported);
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    EXPECT_EQ(physics.assemblies[0].members, (std::vector<std::uint32_t>{5}));
+}
+
+TEST(LoadPaths, ConnectTouchingFormsBrokenPairsAfresh) {
+    Physics physics;
+    addBox(physics, {0, 0.5, 0}, cube, true);
+    addBox(physics, {0, 1.5, 0}, cube);
+    physics.connectTouching();
+    physics.bonds[0].intact = false;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    ASSERT_EQ(physics.brokenPairs.count(pairKey(1, 2)), 1u);
+    ASSERT_FALSE(physics.pieces[1].supported);
+
+    physics.connectTouching();
+    EXPECT_TRUE(physics.brokenPairs.empty());
+    ASSERT_EQ(physics.bonds.size(), 1u);
+    EXPECT_TRUE(physics.bonds[0].intact);
+    EXPECT_TRUE(physics.pieces[1].supported);
+    EXPECT_TRUE(physics.assemblies.empty());
+}
+
+TEST(LoadPaths, AChainOfFailuresStopsAfterEightPassesAndGoesOnAtTheNextRefresh) {
+    // Twelve cubes side by side, each on its own anchored pillar. The first pillar bond fails
+    // under one cube; every other one holds one cube's weight but not two. Each failure hangs
+    // the cubes already cut loose on the next one: one more bond breaks in every pass.
+    Physics physics;
+    constexpr int count = 12;
+    for (int i = 0; i < count; ++i) {
+        addBox(physics, {static_cast<double>(i), 0.5, 0}, cube, true);
+        addBox(physics, {static_cast<double>(i), 1.5, 0}, cube);
+    }
+    physics.connectTouching();
+    ASSERT_EQ(physics.brokenBondCount, 0u);
+    const double weight = 1200 * g;
+    for (int i = 0; i < count; ++i) {
+        const auto pillar = static_cast<std::uint32_t>(2 * i + 1);
+        bondOf(physics, pillar, pillar + 1).area = weight / (i == 0 ? 9e7 : 3e7);
+    }
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    EXPECT_EQ(physics.brokenBondCount, 8u);
+    EXPECT_TRUE(physics.topologyDirty);
+    for (int i = 0; i < count; ++i) {
+        const auto pillar = static_cast<std::uint32_t>(2 * i + 1);
+        EXPECT_EQ(bondOf(physics, pillar, pillar + 1).intact, i >= 8) << i;
+        // The cubes cut loose still hang on their neighbours.
+        EXPECT_TRUE(physics.pieces[pillar].supported) << i;
+    }
+    EXPECT_TRUE(physics.assemblies.empty());
+
+    physics.refreshTopology();
+    EXPECT_EQ(physics.brokenBondCount, 12u);
+    EXPECT_FALSE(physics.topologyDirty);
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    EXPECT_EQ(physics.assemblies[0].members.size(), static_cast<std::size_t>(count));
+}
+
+TEST(LoadPaths, BondsOfDeadPiecesFallAwayWithoutBreaking) {
+    Physics physics;
+    addBox(physics, {0, 0.5, 0}, cube, true);
+    addBox(physics, {0, 1.5, 0}, cube);
+    addBox(physics, {0, 2.5, 0}, cube);
+    physics.connectTouching();
+    physics.pieces[2].alive = false;
+    physics.time = 1.5;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+
+    EXPECT_TRUE(physics.bonds[0].intact);
+    EXPECT_FALSE(physics.bonds[1].intact);
+    EXPECT_EQ(physics.brokenBondCount, 0u);
+    EXPECT_EQ(physics.brokenPairs.count(pairKey(2, 3)), 1u);
+    EXPECT_FALSE(physics.pieces[2].supported);
+    EXPECT_EQ(physics.pieces[2].stateTime, 1.5);
+    EXPECT_EQ(physics.pieces[2].assembly, -1);
+    EXPECT_TRUE(physics.assemblies.empty());
+    EXPECT_NEAR(physics.bonds[0].stress, 1200 * g, 1e-6);
+    EXPECT_TRUE(physics.adjacency[2].empty());
+}
+
+TEST(LoadPaths, TheRefreshFreezesMatterOnlyWhenTheMotionWindowHasEnded) {
+    auto looseCube = [] {
+        Physics physics;
+        addBox(physics, {0, 5, 0}, cube);
+        physics.pieces[0].body.velocity = {0, -3, 0};
+        physics.connectTouching();
+        return physics;
+    };
+
+    // Long window closed, a contact reopened it for 0.25 s: the refresh leaves the cube moving.
+    Physics physics = looseCube();
+    physics.time = 20.0;
+    physics.motionUntil = 10.0;
+    physics.motionStopped = true;
+    physics.wakePending = true;
+    physics.wakeDeadline = 20.25;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    EXPECT_FALSE(physics.assemblies[0].asleep);
+    EXPECT_EQ(physics.pieces[0].body.velocity.y, -3.0);
+    EXPECT_TRUE(physics.motionStopped);
+    EXPECT_TRUE(physics.wakePending);
+    EXPECT_EQ(physics.motionWindowEnd(), 20.25);
+
+    // Past the short window the same refresh freezes everything.
+    physics.time = 20.25;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    EXPECT_TRUE(physics.assemblies[0].asleep);
+    EXPECT_TRUE(physics.pieces[0].asleep);
+    EXPECT_EQ(length(physics.pieces[0].body.velocity), 0.0);
+    EXPECT_TRUE(physics.motionStopped);
+    EXPECT_FALSE(physics.wakePending);
+    EXPECT_EQ(physics.motionEndedAt, 10.0);
+
+    // An open long window: moving; once it has run out: frozen.
+    physics = looseCube();
+    physics.time = 9.0;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    EXPECT_FALSE(physics.motionStopped);
+    EXPECT_FALSE(physics.assemblies[0].asleep);
+    physics.time = 10.0 - 1e-10;
+    physics.topologyDirty = true;
+    physics.refreshTopology();
+    EXPECT_TRUE(physics.motionStopped);
+    EXPECT_TRUE(physics.assemblies[0].asleep);
+}
+
+} // namespace
+} // namespace zarn
