@@ -41,10 +41,11 @@ run_phase() {
     return "$status"
 }
 
-# Configures and builds one preset; only the compilers' own messages are shown.
+# Configures and builds one preset, going on past failures so that every error shows; only the
+# compilers' own messages are printed.
 build_preset() {
     local preset=$1
-    cmake --preset "$preset" --log-level=WARNING && cmake --build --preset "$preset" -j "$jobs" -- --quiet
+    cmake --preset "$preset" --log-level=WARNING && cmake --build --preset "$preset" -j "$jobs" -- --quiet -k 0
 }
 
 # Runs one preset's CTest and counts its results from CTest's summary line.
