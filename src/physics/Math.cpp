@@ -43,28 +43,49 @@ void Quaternion::integrate(const Vec3& omega, double dt) {
 }
 
 std::array<Vec3, 3> Polyhedron::axes() const {
-    return {orientation.rotate({1.0, 0.0, 0.0}), orientation.rotate({0.0, 1.0, 0.0}),
-            orientation.rotate({0.0, 0.0, 1.0})};
+    // The columns of the rotation matrix, written out: rotate() of a unit vector reduces to exactly
+    // these products and sums, so the two agree to the bit.
+    const double w = orientation.w;
+    const double x = orientation.x;
+    const double y = orientation.y;
+    const double z = orientation.z;
+    return {Vec3{1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y + w * z), 2.0 * (x * z - w * y)},
+            Vec3{2.0 * (x * y - w * z), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z + w * x)},
+            Vec3{2.0 * (x * z + w * y), 2.0 * (y * z - w * x), 1.0 - 2.0 * (x * x + y * y)}};
 }
 
 std::array<Vec3, 8> Polyhedron::vertices() const {
+    return vertices(axes());
+}
+
+std::array<Vec3, 8> Polyhedron::vertices(const std::array<Vec3, 3>& axis) const {
+    const Vec3 ex = axis[0] * halfExtents.x;
+    const Vec3 ey = axis[1] * halfExtents.y;
+    const Vec3 ez = axis[2] * halfExtents.z;
     std::array<Vec3, 8> corners;
     for (int i = 0; i < 8; ++i) {
-        const Vec3 local{(i & 1) ? halfExtents.x : -halfExtents.x, (i & 2) ? halfExtents.y : -halfExtents.y,
-                         (i & 4) ? halfExtents.z : -halfExtents.z};
-        corners[i] = center + orientation.rotate(local);
+        const Vec3 sx = (i & 1) ? ex : -ex;
+        const Vec3 sy = (i & 2) ? ey : -ey;
+        const Vec3 sz = (i & 4) ? ez : -ez;
+        corners[i] = center + (sx + sy + sz);
     }
     return corners;
 }
 
 Box Polyhedron::bounds() const {
-    const auto axis = axes();
-    Vec3 extent;
-    for (int i = 0; i < 3; ++i) {
-        // e_i = sum_j |R_ij| h_j, with column j of R being box axis j.
-        extent[i] = std::abs(axis[0][i]) * halfExtents.x + std::abs(axis[1][i]) * halfExtents.y +
-                    std::abs(axis[2][i]) * halfExtents.z;
-    }
+    return bounds(axes());
+}
+
+Box Polyhedron::bounds(const std::array<Vec3, 3>& axis) const {
+    // e_i = sum_j |R_ij| h_j, with column j of R being box axis j.
+    const Vec3 extent{
+        std::abs(axis[0].x) * halfExtents.x + std::abs(axis[1].x) * halfExtents.y +
+            std::abs(axis[2].x) * halfExtents.z,
+        std::abs(axis[0].y) * halfExtents.x + std::abs(axis[1].y) * halfExtents.y +
+            std::abs(axis[2].y) * halfExtents.z,
+        std::abs(axis[0].z) * halfExtents.x + std::abs(axis[1].z) * halfExtents.y +
+            std::abs(axis[2].z) * halfExtents.z,
+    };
     return {center - extent, center + extent};
 }
 

@@ -124,11 +124,16 @@ struct Polyhedron {
 
     // World corners; corner i takes +hx for bit 0, +hy for bit 1, +hz for bit 2 (corner 0 is all minus).
     std::array<Vec3, 8> vertices() const;
+    // The same corners from axes already computed by axes() (hot paths compute them once per call).
+    std::array<Vec3, 8> vertices(const std::array<Vec3, 3>& axis) const;
     // The tight axis-aligned box of the rotated box.
     Box bounds() const;
+    // The same bounds from axes already computed by axes().
+    Box bounds(const std::array<Vec3, 3>& axis) const;
     // World-space inverse inertia of the solid box applied to v.
     Vec3 inverseInertia(const Vec3& v) const;
-    // The box's own axes in world space (the columns of its rotation matrix).
+    // The box's own axes in world space (the columns of its rotation matrix): the same numbers
+    // orientation.rotate gives for the three unit vectors.
     std::array<Vec3, 3> axes() const;
 };
 
