@@ -52,6 +52,301 @@ void touchingCandidates(const Physics& physics, std::uint32_t id, std::uint32_t 
     }
 }
 
+// Per-piece flags of the compact notes.
+constexpr std::uint8_t aliveFlag = 1;
+constexpr std::uint8_t anchoredFlag = 2;
+constexpr std::uint8_t supportedFlag = 4;
+constexpr std::uint8_t carriedFlag = 8; // a stress was computed for the piece in this pass
+
+// Copies what the load pass needs of a piece into the compact per-piece notes.
+void notePiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
+    scratch.flags[index] =
+        static_cast<std::uint8_t>((piece.alive ? aliveFlag : 0) | (piece.anchored ? anchoredFlag : 0) |
+                                  (piece.supported ? supportedFlag : 0));
+    scratch.mass[index] = piece.body.mass;
+    scratch.centers[index] = piece.body.center;
+}
+
+void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
+    scratch.flags.resize(count);
+    scratch.mass.resize(count);
+    scratch.centers.resize(count);
+    scratch.pieceStress.resize(count);
+}
+
+// Builds the notes and links from Physics::adjacency as it stands, for a load pass that does not
+// follow an adjacency pass.
+void linksFromAdjacency(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::size_t count = physics.pieces.size();
+    sizePieceNotes(scratch, count);
+    scratch.linkStart.assign(count + 1, 0);
+    scratch.links.clear();
+    for (std::size_t index = 0; index < count; ++index) {
+        notePiece(scratch, index, physics.pieces[index]);
+        if (index < physics.adjacency.size())
+            for (const std::uint64_t k : physics.adjacency[index]) {
+                const Bond& bond = physics.bonds[k];
+                scratch.links.push_back({otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
+                                         static_cast<std::uint32_t>(k), bond.area});
+            }
+        scratch.linkStart[index + 1] = scratch.links.size();
+    }
+}
+
+// Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
+// of the breadth-first order), so that a piece has received all of its load before its turn.
+void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, std::size_t first) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<Bond>& bonds = physics.bonds;
+    const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<TopologyScratch::Link>& links = scratch.links;
+    const std::vector<std::int64_t>& depth = scratch.depth;
+    std::vector<double>& load = scratch.load;
+    std::vector<std::uint32_t>& below = scratch.below;
+    const Vec3 down = normalized(physics.gravity);
+    for (std::size_t q = order.size(); q-- > first;) {
+        const std::uint32_t index = order[q];
+        below.clear();
+        double supportArea = 0.0;
+        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
+            if (depth[links[l].neighbour] < depth[index]) {
+                below.push_back(static_cast<std::uint32_t>(l));
+                supportArea += links[l].area;
+            }
+        if (below.empty())
+            continue;
+        const double spread = supportArea > minSupportArea ? supportArea : minSupportArea;
+        const Vec3 center = scratch.centers[index];
+        // The piece reports the largest stress among the bonds that carry it.
+        double pieceStress = 0.0;
+        for (const std::uint32_t l : below) {
+            Bond& bond = bonds[links[l].bond];
+            const double share = load[index] * bond.area / spread;
+            load[links[l].neighbour] += share;
+            const double c = dot(bond.normal, down);
+            const double compressive = std::abs(c) * share / bond.area;
+            const double shear = std::sqrt(std::max(0.0, 1.0 - c * c)) * share / bond.area;
+            const Vec3 r = center - bond.center;
+            const double lever = length(r - down * dot(down, r)) * share;
+            const double bending =
+                lever / (bond.area * std::max(1.0, std::sqrt(bond.area))) * bendingFactor + shear;
+            bond.stress = std::max(bending, compressive);
+            pieceStress = l == below.front() ? bond.stress : std::max(pieceStress, bond.stress);
+            if (compressive > compressiveStrength || bending > bendingStrength) {
+                bond.intact = false;
+                ++physics.brokenBondCount;
+                physics.topologyDirty = true;
+            }
+        }
+        scratch.pieceStress[index] = pieceStress;
+        scratch.flags[index] |= carriedFlag;
+    }
+}
+
+// Depths and loads of one component of unanchored pieces, flooded from `seed`.
+void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, double weight) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<TopologyScratch::Link>& links = scratch.links;
+    const std::vector<std::uint8_t>& flags = scratch.flags;
+    std::vector<std::int64_t>& depth = scratch.depth;
+    std::vector<std::uint32_t>& stamp = scratch.stamp;
+    std::vector<std::uint32_t>& members = scratch.members;
+    std::vector<std::uint32_t>& queue = scratch.queue;
+
+    // The component's pieces, and its anchors, each gathered once by the stamp.
+    members.clear();
+    queue.clear();
+    stamp[seed] = component;
+    members.push_back(static_cast<std::uint32_t>(seed));
+    for (std::size_t head = 0; head < members.size(); ++head) {
+        const std::uint32_t index = members[head];
+        scratch.load[index] = weight * scratch.mass[index];
+        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
+            const std::uint32_t neighbour = links[l].neighbour;
+            if (stamp[neighbour] == component)
+                continue;
+            stamp[neighbour] = component;
+            if (flags[neighbour] & anchoredFlag)
+                queue.push_back(neighbour);
+            else
+                members.push_back(neighbour);
+        }
+    }
+    if (queue.empty())
+        return; // nothing holds it up
+    std::sort(queue.begin(), queue.end());
+    const std::size_t anchors = queue.size();
+
+    // Breadth first from the anchors in id order: depth is the number of bonds to the ground.
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::uint32_t index = queue[head];
+        const std::int64_t next = depth[index] + 1;
+        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
+            const std::uint32_t neighbour = links[l].neighbour;
+            if (depth[neighbour] < 0 && stamp[neighbour] == component && !(flags[neighbour] & anchoredFlag)) {
+                depth[neighbour] = next;
+                queue.push_back(neighbour);
+            }
+        }
+    }
+    handDownLoads(physics, queue, anchors);
+}
+
+// One load pass over the links: depths from the anchors, supports, and the weight handed down
+// every bond with the stress it puts on it.
+//
+// Weight only flows between pieces that are not anchored, so the pass runs one component of
+// unanchored pieces at a time (a building, a heap of rubble), which keeps its data in cache.
+// Restricted to one component, a breadth-first walk from all anchors in id order visits the
+// component's pieces in the same order as one started from that component's own anchors in id
+// order, so depths, loads and stresses come out exactly as from a single walk over the world.
+//
+// Within a topology refresh (clearAssemblies set) the closing walk over the pieces also resets
+// their assembly index, which saves rebuildAssemblies a walk of its own.
+void loadPathPass(Physics& physics, bool clearAssemblies) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::size_t count = physics.pieces.size();
+    std::vector<std::uint8_t>& flags = scratch.flags;
+    std::vector<std::int64_t>& depth = scratch.depth;
+    depth.assign(count, -1);
+    scratch.stamp.assign(count, 0);
+    scratch.load.resize(count);
+    for (std::size_t index = 0; index < count; ++index)
+        if ((flags[index] & (aliveFlag | anchoredFlag)) == (aliveFlag | anchoredFlag))
+            depth[index] = 0;
+
+    const double weight = length(physics.gravity);
+    std::uint32_t component = 0;
+    for (std::size_t seed = 0; seed < count; ++seed)
+        if ((flags[seed] & (aliveFlag | anchoredFlag)) == aliveFlag && scratch.stamp[seed] == 0)
+            loadComponent(physics, seed, ++component, weight);
+
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::uint8_t flag = flags[index];
+        const bool nowSupported = (flag & aliveFlag) && depth[index] >= 0;
+        const bool wasSupported = flag & supportedFlag;
+        if (nowSupported == wasSupported && !(flag & carriedFlag) && !clearAssemblies)
+            continue;
+        MatterPiece& piece = physics.pieces[index];
+        if (wasSupported && !nowSupported) {
+            // Dead, or cut off from the ground: it starts to move.
+            piece.supported = false;
+            piece.asleep = false;
+            piece.stateTime = physics.time;
+        } else if (nowSupported) {
+            piece.supported = true;
+        }
+        flags[index] =
+            static_cast<std::uint8_t>((flag & ~supportedFlag) | (nowSupported ? supportedFlag : 0));
+        if (flag & carriedFlag)
+            piece.stress = scratch.pieceStress[index];
+        if (clearAssemblies)
+            piece.assembly = -1;
+    }
+}
+
+// Mass, centre, velocities, wake state and inertia of an assembly from its members.
+void gatherMotion(const Physics& physics, Assembly& assembly) {
+    const std::vector<MatterPiece>& pieces = physics.pieces;
+    const std::vector<std::uint32_t>& members = assembly.members;
+    double mass = 0.0;
+    Vec3 weighted;
+    Vec3 momentum;
+    double wakeTime = pieces[members.front() - 1].stateTime;
+    bool asleep = true;
+    for (const std::uint32_t id : members) {
+        const MatterPiece& piece = pieces[id - 1];
+        const double m = piece.body.mass;
+        mass += m;
+        weighted += piece.body.center * m;
+        momentum += piece.body.velocity * m;
+        wakeTime = std::max(wakeTime, piece.stateTime);
+        asleep = asleep && piece.asleep;
+    }
+    assembly.mass = mass;
+    assembly.center = weighted / mass;
+    assembly.velocity = momentum / mass;
+    assembly.wakeTime = wakeTime;
+    assembly.asleep = asleep;
+    assembly.restTime = 0.0;
+
+    // Inertia about world axes through the centre; each box counts as if it were axis-aligned.
+    Vec3 inertia;
+    Vec3 angularMomentum;
+    for (const std::uint32_t id : members) {
+        const MatterPiece& piece = pieces[id - 1];
+        const double m = piece.body.mass;
+        const Vec3& h = piece.body.halfExtents;
+        const Vec3 r = piece.body.center - assembly.center;
+        const Vec3 own{m / 3.0 * (h.y * h.y + h.z * h.z), m / 3.0 * (h.z * h.z + h.x * h.x),
+                       m / 3.0 * (h.x * h.x + h.y * h.y)};
+        inertia +=
+            own + Vec3{m * (r.y * r.y + r.z * r.z), m * (r.z * r.z + r.x * r.x), m * (r.x * r.x + r.y * r.y)};
+        angularMomentum += hadamard(own, piece.body.angularVelocity) +
+                           cross(r, (piece.body.velocity - assembly.velocity) * m);
+    }
+    assembly.inertia = inertia;
+    assembly.angularVelocity = divide(angularMomentum, inertia);
+}
+
+// Groups the alive unsupported pieces into assemblies. `fresh` says that the compact notes hold
+// every piece's alive and supported state and that every piece's assembly is already -1.
+void groupAssemblies(Physics& physics, bool fresh) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<MatterPiece>& pieces = physics.pieces;
+    std::vector<Assembly>& assemblies = physics.assemblies;
+    // Member lists of the old assemblies are kept for the new ones.
+    std::vector<std::vector<std::uint32_t>>& spare = scratch.spareMembers;
+    for (Assembly& assembly : assemblies)
+        spare.push_back(std::move(assembly.members));
+    assemblies.clear();
+    const std::size_t count = pieces.size();
+    if (!fresh) {
+        sizePieceNotes(scratch, count);
+        for (std::size_t index = 0; index < count; ++index) {
+            notePiece(scratch, index, pieces[index]);
+            pieces[index].assembly = -1;
+        }
+    }
+    const std::vector<std::uint8_t>& flags = scratch.flags;
+    auto loose = [&flags](std::size_t index) {
+        return (flags[index] & (aliveFlag | supportedFlag)) == aliveFlag;
+    };
+
+    std::vector<std::uint8_t>& visited = scratch.visited;
+    visited.assign(count, 0);
+    for (std::size_t start = 0; start < count; ++start) {
+        if (visited[start] || !loose(start))
+            continue;
+        Assembly& assembly = assemblies.emplace_back();
+        if (!spare.empty()) {
+            assembly.members = std::move(spare.back());
+            spare.pop_back();
+            assembly.members.clear();
+        }
+        std::vector<std::uint32_t>& members = assembly.members;
+        // The member list doubles as the flood's queue, so members are in visiting order.
+        visited[start] = 1;
+        members.push_back(static_cast<std::uint32_t>(start + 1));
+        for (std::size_t head = 0; head < members.size(); ++head) {
+            const std::uint32_t id = members[head];
+            for (const std::uint64_t k : physics.adjacency[id - 1]) {
+                const std::uint32_t next = otherEnd(physics.bonds[k], id);
+                if (!visited[next - 1] && !(flags[next - 1] & supportedFlag)) {
+                    visited[next - 1] = 1;
+                    members.push_back(next);
+                }
+            }
+        }
+        const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
+        for (const std::uint32_t id : members)
+            pieces[id - 1].assembly = assemblyIndex;
+        gatherMotion(physics, assembly);
+    }
+}
+
 } // namespace
 
 bool Physics::addBond(std::uint32_t a, std::uint32_t b) {
@@ -108,202 +403,65 @@ void Physics::connectTouching() {
 
 void Physics::rebuildAdjacency() {
     const std::size_t count = pieces.size();
+    TopologyScratch& scratch = topologyScratch;
     // Inner lists are cleared, not replaced, so that they keep their storage between refreshes.
     adjacency.resize(count);
     for (std::vector<std::uint64_t>& list : adjacency)
         list.clear();
 
     std::uint64_t dead = 0;
-    for (const MatterPiece& piece : pieces)
-        dead += piece.alive ? 0 : 1;
+    sizePieceNotes(scratch, count);
+    for (std::size_t index = 0; index < count; ++index) {
+        notePiece(scratch, index, pieces[index]);
+        dead += pieces[index].alive ? 0 : 1;
+    }
+
+    // Links are counted per piece first (at index + 1, so that the running sum gives each piece's
+    // start), then filled in bond order from a compact list of the intact bonds.
+    std::vector<std::uint64_t>& start = scratch.linkStart;
+    start.assign(count + 1, 0);
+    std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
+    intact.clear();
     std::uint64_t broken = 0;
     for (std::size_t k = 0; k < bonds.size(); ++k) {
         Bond& bond = bonds[k];
         const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
         // A bond to a dead piece is gone, but it did not break: the score does not count it.
-        if (!inRange || !pieces[bond.a - 1].alive || !pieces[bond.b - 1].alive)
+        if (!inRange || !(scratch.flags[bond.a - 1] & aliveFlag) || !(scratch.flags[bond.b - 1] & aliveFlag))
             bond.intact = false;
         if (!bond.intact) {
             brokenPairs.insert(pairKey(bond.a, bond.b));
             ++broken;
             continue;
         }
-        adjacency[bond.a - 1].push_back(k);
-        adjacency[bond.b - 1].push_back(k);
+        ++start[bond.a];
+        ++start[bond.b];
+        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
     }
-    topologyScratch.deadPieces = dead;
-    topologyScratch.brokenBonds = broken;
+    for (std::size_t index = 0; index < count; ++index)
+        start[index + 1] += start[index];
+    scratch.links.resize(start[count]);
+    scratch.linkCursor.assign(start.begin(), start.end() - 1);
+    for (const TopologyScratch::IntactBond& bond : intact) {
+        scratch.links[scratch.linkCursor[bond.a]++] = {bond.b, bond.bond, bond.area};
+        scratch.links[scratch.linkCursor[bond.b]++] = {bond.a, bond.bond, bond.area};
+    }
+    // Each piece's list in bond order, as the links hold it.
+    for (std::size_t index = 0; index < count; ++index)
+        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
+            adjacency[index].push_back(scratch.links[l].bond);
+    scratch.deadPieces = dead;
+    scratch.brokenBonds = broken;
 }
 
 void Physics::refreshLoadPaths() {
-    const std::size_t count = pieces.size();
-    std::vector<std::int64_t>& depth = topologyScratch.depth;
-    std::vector<std::uint32_t>& queue = topologyScratch.queue;
-    std::vector<double>& load = topologyScratch.load;
-    depth.assign(count, -1);
-    queue.clear();
-    for (std::size_t index = 0; index < count; ++index)
-        if (pieces[index].alive && pieces[index].anchored) {
-            depth[index] = 0;
-            queue.push_back(static_cast<std::uint32_t>(index));
-        }
-
-    // Breadth first from the anchors: depth is the number of bonds to the ground.
-    for (std::size_t head = 0; head < queue.size(); ++head) {
-        const std::uint32_t index = queue[head];
-        const std::uint32_t id = index + 1;
-        for (const std::uint64_t k : adjacency[index]) {
-            const std::uint32_t next = otherEnd(bonds[k], id) - 1;
-            if (depth[next] < 0) {
-                depth[next] = depth[index] + 1;
-                queue.push_back(next);
-            }
-        }
-    }
-
-    const double weight = length(gravity);
-    load.resize(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        MatterPiece& piece = pieces[index];
-        if (!piece.alive) {
-            if (piece.supported) {
-                piece.supported = false;
-                piece.asleep = false;
-                piece.stateTime = time;
-            }
-        } else if (depth[index] >= 0) {
-            piece.supported = true;
-        } else if (piece.supported) {
-            // Cut off from the ground: it starts to move.
-            piece.supported = false;
-            piece.asleep = false;
-            piece.stateTime = time;
-        }
-        load[index] = weight * piece.body.mass;
-    }
-
-    // Deepest first, every piece hands its load to the neighbours below it in proportion to the
-    // bond areas; a piece has received all of its load before its turn comes.
-    const Vec3 down = normalized(gravity);
-    for (std::size_t q = queue.size(); q-- > 0;) {
-        const std::uint32_t index = queue[q];
-        MatterPiece& piece = pieces[index];
-        if (piece.anchored)
-            continue;
-        const std::uint32_t id = index + 1;
-        double supportArea = 0.0;
-        for (const std::uint64_t k : adjacency[index])
-            if (depth[otherEnd(bonds[k], id) - 1] < depth[index])
-                supportArea += bonds[k].area;
-        const double spread = supportArea > minSupportArea ? supportArea : minSupportArea;
-        // The piece reports the largest stress among the bonds that carry it.
-        double pieceStress = 0.0;
-        bool carried = false;
-        for (const std::uint64_t k : adjacency[index]) {
-            Bond& bond = bonds[k];
-            const std::uint32_t below = otherEnd(bond, id) - 1;
-            if (depth[below] >= depth[index])
-                continue;
-            const double share = load[index] * bond.area / spread;
-            load[below] += share;
-            const double c = dot(bond.normal, down);
-            const double compressive = std::abs(c) * share / bond.area;
-            const double shear = std::sqrt(std::max(0.0, 1.0 - c * c)) * share / bond.area;
-            const Vec3 r = piece.body.center - bond.center;
-            const double lever = length(r - down * dot(down, r)) * share;
-            const double bending =
-                lever / (bond.area * std::max(1.0, std::sqrt(bond.area))) * bendingFactor + shear;
-            bond.stress = std::max(bending, compressive);
-            pieceStress = carried ? std::max(pieceStress, bond.stress) : bond.stress;
-            carried = true;
-            if (compressive > compressiveStrength || bending > bendingStrength) {
-                bond.intact = false;
-                ++brokenBondCount;
-                topologyDirty = true;
-            }
-        }
-        if (carried)
-            piece.stress = pieceStress;
-    }
+    // Called on its own, the pass walks the adjacency lists as they are now.
+    linksFromAdjacency(*this);
+    loadPathPass(*this, false);
 }
 
 void Physics::rebuildAssemblies() {
-    // Member lists of the old assemblies are kept for the new ones.
-    std::vector<std::vector<std::uint32_t>>& spare = topologyScratch.spareMembers;
-    for (Assembly& assembly : assemblies)
-        spare.push_back(std::move(assembly.members));
-    assemblies.clear();
-    for (MatterPiece& piece : pieces)
-        piece.assembly = -1;
-
-    const std::size_t count = pieces.size();
-    std::vector<std::uint8_t>& visited = topologyScratch.visited;
-    visited.assign(count, 0);
-    for (std::size_t start = 0; start < count; ++start) {
-        if (visited[start] || !pieces[start].alive || pieces[start].supported)
-            continue;
-        Assembly& assembly = assemblies.emplace_back();
-        if (!spare.empty()) {
-            assembly.members = std::move(spare.back());
-            spare.pop_back();
-            assembly.members.clear();
-        }
-        std::vector<std::uint32_t>& members = assembly.members;
-        // The member list doubles as the flood's queue, so members are in visiting order.
-        visited[start] = 1;
-        members.push_back(static_cast<std::uint32_t>(start + 1));
-        for (std::size_t head = 0; head < members.size(); ++head) {
-            const std::uint32_t id = members[head];
-            for (const std::uint64_t k : adjacency[id - 1]) {
-                const std::uint32_t next = otherEnd(bonds[k], id);
-                if (!visited[next - 1] && !pieces[next - 1].supported) {
-                    visited[next - 1] = 1;
-                    members.push_back(next);
-                }
-            }
-        }
-
-        const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
-        double mass = 0.0;
-        Vec3 weighted;
-        Vec3 momentum;
-        double wakeTime = pieces[members.front() - 1].stateTime;
-        bool asleep = true;
-        for (const std::uint32_t id : members) {
-            MatterPiece& piece = pieces[id - 1];
-            const double m = piece.body.mass;
-            mass += m;
-            weighted += piece.body.center * m;
-            momentum += piece.body.velocity * m;
-            wakeTime = std::max(wakeTime, piece.stateTime);
-            asleep = asleep && piece.asleep;
-            piece.assembly = assemblyIndex;
-        }
-        assembly.mass = mass;
-        assembly.center = weighted / mass;
-        assembly.velocity = momentum / mass;
-        assembly.wakeTime = wakeTime;
-        assembly.asleep = asleep;
-        assembly.restTime = 0.0;
-
-        // Inertia about world axes through the centre; each box counts as if it were axis-aligned.
-        Vec3 inertia;
-        Vec3 angularMomentum;
-        for (const std::uint32_t id : members) {
-            const MatterPiece& piece = pieces[id - 1];
-            const double m = piece.body.mass;
-            const Vec3& h = piece.body.halfExtents;
-            const Vec3 r = piece.body.center - assembly.center;
-            const Vec3 own{m / 3.0 * (h.y * h.y + h.z * h.z), m / 3.0 * (h.z * h.z + h.x * h.x),
-                           m / 3.0 * (h.x * h.x + h.y * h.y)};
-            inertia += own + Vec3{m * (r.y * r.y + r.z * r.z), m * (r.z * r.z + r.x * r.x),
-                                  m * (r.x * r.x + r.y * r.y)};
-            angularMomentum += hadamard(own, piece.body.angularVelocity) +
-                               cross(r, (piece.body.velocity - assembly.velocity) * m);
-        }
-        assembly.inertia = inertia;
-        assembly.angularVelocity = divide(angularMomentum, inertia);
-    }
+    groupAssemblies(*this, false);
 }
 
 void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter,
@@ -323,13 +481,16 @@ void Physics::refreshTopology() {
     for (int pass = 0; pass < maxLoadPasses; ++pass) {
         topologyDirty = false;
         rebuildAdjacency();
-        refreshLoadPaths();
+        loadPathPass(*this, true); // the links are fresh from the adjacency pass
         if (!topologyDirty)
             break;
     }
     const bool stillBreaking = topologyDirty;
-    rebuildAdjacency();
-    rebuildAssemblies();
+    // After a pass that broke nothing the adjacency it started from is still exact.
+    if (stillBreaking)
+        rebuildAdjacency();
+    // The last load pass left every piece's assembly at -1 and its state in the notes.
+    groupAssemblies(*this, true);
 
     // The new assemblies may move only inside the motion window that stepping uses. A short wake
     // window opened by a contact keeps the long window closed behind it.
