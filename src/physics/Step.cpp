@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
+#include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
 
 namespace zarn {
@@ -63,12 +65,50 @@ double dragScale(double mass) {
     return std::max(1.0, 0.25 * std::cbrt(mass / density));
 }
 
-// Moves an assembly's centre and carries its members along.
+// Moves an assembly's centre by a position correction and carries its members along. The solver's
+// broad phase widens its searches by the largest distance any assembly was moved this way.
 void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
+    StepScratch& scratch = physics.stepScratch;
     Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
     const Vec3 previous = assembly.center;
     assembly.center += shift;
     physics.updateMembers(assembly, previous, Quaternion{});
+    double& moved = scratch.shifted[static_cast<std::size_t>(index)];
+    moved += length(shift);
+    scratch.maxShift = std::max(scratch.maxShift, moved);
+}
+
+// An impulse of the contact solver. Members' velocities are not written here: they always equal
+// v + w x (c - C) of their assembly, which the solver computes where it needs them, and the settling
+// after the solver writes them for every awake assembly. The reference solver writes them at once,
+// as applyAssemblyImpulse does.
+void solverImpulse(Physics& physics, std::int32_t index, const Vec3& impulse, const Vec3& point, bool wake) {
+    if (physics.stepScratch.referenceSolver) {
+        physics.applyAssemblyImpulse(index, impulse, point, wake);
+        return;
+    }
+    if (length(impulse) < 1e-12 || index < 0)
+        return;
+    Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
+    if (assembly.asleep && !wake)
+        return;
+    if (wake) {
+        assembly.asleep = false;
+        assembly.restTime = 0.0;
+        assembly.wakeTime = physics.time;
+        for (const std::uint32_t id : assembly.members) {
+            MatterPiece& piece = physics.pieces[id - 1];
+            piece.asleep = false;
+            piece.stateTime = physics.time;
+        }
+    }
+    assembly.velocity += impulse / assembly.mass;
+    assembly.angularVelocity += divide(cross(point - assembly.center, impulse), assembly.inertia);
+}
+
+// The velocity a member piece has as part of its assembly.
+Vec3 memberVelocity(const Assembly& assembly, const MatterPiece& piece) {
+    return assembly.velocity + cross(assembly.angularVelocity, piece.body.center - assembly.center);
 }
 
 // Advances one awake assembly by h under gravity and drag, then stops it against organism bodies.
@@ -159,13 +199,19 @@ void collectAwakePieces(const Physics& physics, std::vector<std::uint32_t>& orde
     std::sort(order.begin(), order.end());
 }
 
-// An assembly woken in the middle of a pass joins the rest of that pass.
-void addWokenMembers(const Physics& physics, std::int32_t index, std::uint32_t after, std::size_t cursor,
-                     std::vector<std::uint32_t>& order) {
+// An assembly woken in the middle of a pass joins the rest of that pass, and the broad phase learns
+// that its pieces now move.
+void noteWoken(Physics& physics, std::int32_t index, std::uint32_t after, std::size_t cursor) {
+    StepScratch& scratch = physics.stepScratch;
+    std::vector<std::uint32_t>& order = scratch.order;
     const std::size_t tail = order.size();
-    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(index)].members)
+    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(index)].members) {
+        scratch.awakeMark[id - 1] = 1;
         if (id > after && physics.pieces[id - 1].alive)
             order.push_back(id);
+    }
+    scratch.woken.push_back(index);
+    ++scratch.wakeVersion;
     if (order.size() == tail)
         return;
     std::sort(order.begin() + static_cast<std::ptrdiff_t>(cursor) + 1, order.end());
@@ -251,13 +297,13 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 
             // A hit only wakes the other side when it lands fast and hard enough to matter to it.
             const bool wakeA = dynamic && length(pointVelocityB) > 1.0 && jn / massA > 0.3;
-            physics.applyAssemblyImpulse(a, n * -jn, p, wakeA);
+            solverImpulse(physics, a, n * -jn, p, wakeA);
             if (dynamic) {
                 const bool wakeB = length(pointVelocityA) > 1.0 && jn / massB > 0.3;
                 const bool wasAsleep = physics.assemblies[static_cast<std::size_t>(b)].asleep;
-                physics.applyAssemblyImpulse(b, n * jn, p, wakeB);
+                solverImpulse(physics, b, n * jn, p, wakeB);
                 if (wasAsleep && !physics.assemblies[static_cast<std::size_t>(b)].asleep)
-                    addWokenMembers(physics, b, i, cursor, scratch.order);
+                    noteWoken(physics, b, i, cursor);
             }
 
             const Vec3 vt = vrel - n * vn;
@@ -269,9 +315,9 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
                     kt += inverseMassAlong(physics.assemblies[static_cast<std::size_t>(b)], rB, t);
                 kt = std::max(kt, 1e-12);
                 const double jt = std::min(slip / kt, friction * jn);
-                physics.applyAssemblyImpulse(a, t * jt, p, false);
+                solverImpulse(physics, a, t * jt, p, false);
                 if (dynamic)
-                    physics.applyAssemblyImpulse(b, t * -jt, p, false);
+                    solverImpulse(physics, b, t * -jt, p, false);
                 if (ctx.pass == 0)
                     stateA.slideWork += jt * slip;
             }
@@ -316,6 +362,385 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
     }
 }
 
+// ---- the solver's broad phase ----
+//
+// Every moving piece is tested against every piece listed in the 32 m cells its bounds touch, and
+// contactTestCount counts those tests. In a building such cells list thousands of pieces, nearly all
+// far away, and no such test finds contact. So the solver counts them from the cell lists and runs
+// only the tests that can find contact, looked up in a grid of 2 m cells built each step over the
+// 32 m cells the moving pieces reach. A piece is found there as long as it has not moved further
+// than the searches reach; during the solver only position corrections move pieces, and searches
+// reach beyond the largest correction so far. The results are those of the plain walk, which the
+// reference solver still runs.
+
+constexpr double fineCellSize = 2.0;
+constexpr double maxFineCellsPerPiece = 64.0;
+constexpr double maxFineCellsPerQuery = 512.0;
+constexpr double fineMargin = 0.002; // rounding between a box test and the bounds of its boxes
+constexpr double searchSlack = 0.1;  // searches reach this much beyond the corrections made so far
+
+std::int64_t fineIndex(double coordinate) {
+    const double cell = std::floor(coordinate / fineCellSize);
+    if (std::isnan(cell))
+        return 0;
+    return static_cast<std::int64_t>(std::clamp(cell, -1e15, 1e15));
+}
+
+struct FineRange {
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    double cells;
+};
+
+FineRange fineRange(const Box& box) {
+    FineRange range{};
+    range.cells = 1.0;
+    for (int k = 0; k < 3; ++k) {
+        range.lo[k] = fineIndex(box.min[k]);
+        range.hi[k] = fineIndex(box.max[k]);
+        range.cells *= static_cast<double>(range.hi[k] - range.lo[k]) + 1.0;
+    }
+    return range;
+}
+
+template <class Visit> void forEachFineCell(const FineRange& range, Visit&& visit) {
+    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                visit(Physics::gridKey(x, y, z));
+}
+
+std::uint64_t slotHash(std::uint64_t key) {
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdull;
+    key ^= key >> 33;
+    return key;
+}
+
+// The slot that holds key, or the empty slot where it would go.
+std::size_t fineSlot(const FineGrid& grid, std::uint64_t key) {
+    const std::size_t mask = grid.slotHead.size() - 1;
+    std::size_t slot = slotHash(key) & mask;
+    while (grid.slotHead[slot] != 0 && grid.slotKey[slot] != key)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+void fineClear(FineGrid& grid) {
+    if (grid.slotHead.empty()) {
+        grid.slotHead.assign(4096, 0);
+        grid.slotKey.assign(4096, 0);
+    } else {
+        std::fill(grid.slotHead.begin(), grid.slotHead.end(), 0u);
+    }
+    grid.usedSlots = 0;
+    grid.entryId.clear();
+    grid.entryNext.clear();
+    grid.big.clear();
+}
+
+void fineGrow(FineGrid& grid) {
+    const std::vector<std::uint64_t> keys = std::move(grid.slotKey);
+    const std::vector<std::uint32_t> heads = std::move(grid.slotHead);
+    grid.slotKey.assign(keys.size() * 2, 0);
+    grid.slotHead.assign(keys.size() * 2, 0);
+    for (std::size_t slot = 0; slot < keys.size(); ++slot) {
+        if (heads[slot] == 0)
+            continue;
+        const std::size_t to = fineSlot(grid, keys[slot]);
+        grid.slotKey[to] = keys[slot];
+        grid.slotHead[to] = heads[slot];
+    }
+}
+
+void fineAdd(FineGrid& grid, std::uint64_t key, std::uint32_t id) {
+    if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
+        fineGrow(grid);
+    const std::size_t slot = fineSlot(grid, key);
+    if (grid.slotHead[slot] == 0) {
+        grid.slotKey[slot] = key;
+        ++grid.usedSlots;
+    }
+    grid.entryId.push_back(id);
+    grid.entryNext.push_back(grid.slotHead[slot]);
+    grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entryId.size());
+}
+
+void fineInsertPiece(Physics& physics, std::uint32_t id) {
+    StepScratch& scratch = physics.stepScratch;
+    if (scratch.pieceStamp[id - 1] == scratch.stamp)
+        return;
+    scratch.pieceStamp[id - 1] = scratch.stamp;
+    const Box bounds = widened(physics.pieces[id - 1].body.bounds(), fineMargin);
+    scratch.fineBounds[id - 1] = bounds;
+    const FineRange range = fineRange(bounds);
+    if (range.cells > maxFineCellsPerPiece) {
+        scratch.fine.big.push_back(id);
+        return;
+    }
+    forEachFineCell(range, [&](std::uint64_t key) { fineAdd(scratch.fine, key, id); });
+}
+
+// Enters the pieces of one 32 m cell in the fine grid, once per step.
+void fineInsertCell(Physics& physics, std::uint64_t key, const std::vector<std::uint32_t>& list) {
+    std::vector<std::uint64_t>& inserted = physics.stepScratch.insertedCells;
+    const auto at = std::lower_bound(inserted.begin(), inserted.end(), key);
+    if (at != inserted.end() && *at == key)
+        return;
+    inserted.insert(at, key);
+    for (const std::uint32_t id : list)
+        fineInsertPiece(physics, id);
+}
+
+std::uint64_t rangeHash(const grid::CellRange& range) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (int k = 0; k < 3; ++k) {
+        h = (h ^ static_cast<std::uint64_t>(range.lo[k])) * 0x100000001b3ull;
+        h = (h ^ static_cast<std::uint64_t>(range.hi[k])) * 0x100000001b3ull;
+    }
+    return h;
+}
+
+bool sameRange(const RangeInfo& info, const grid::CellRange& range) {
+    for (int k = 0; k < 3; ++k)
+        if (info.lo[k] != range.lo[k] || info.hi[k] != range.hi[k])
+            return false;
+    return true;
+}
+
+// The ids the 32 m cells of a range list (what a query of a box with that range answers), with their
+// cells entered in the fine grid; made once per step and range.
+std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
+    StepScratch& scratch = physics.stepScratch;
+    const std::uint64_t hash = rangeHash(range);
+    const auto found = scratch.rangeIndex.find(hash);
+    if (found != scratch.rangeIndex.end() && sameRange(scratch.ranges[found->second], range))
+        return found->second;
+    for (std::size_t index = 0; index < scratch.rangeCount; ++index) // a hash shared by two ranges
+        if (sameRange(scratch.ranges[index], range))
+            return static_cast<std::uint32_t>(index);
+
+    const auto index = static_cast<std::uint32_t>(scratch.rangeCount++);
+    if (scratch.ranges.size() < scratch.rangeCount)
+        scratch.ranges.emplace_back();
+    RangeInfo& info = scratch.ranges[index];
+    for (int k = 0; k < 3; ++k) {
+        info.lo[k] = range.lo[k];
+        info.hi[k] = range.hi[k];
+    }
+    info.keys.clear();
+    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                info.keys.push_back(Physics::gridKey(x, y, z));
+    std::sort(info.keys.begin(), info.keys.end());
+    info.keys.erase(std::unique(info.keys.begin(), info.keys.end()), info.keys.end());
+    // Cell lists are ascending: merging them gives the ascending union.
+    info.ids.clear();
+    for (const std::uint64_t key : info.keys) {
+        const auto cell = physics.cells.find(key);
+        if (cell == physics.cells.end())
+            continue;
+        fineInsertCell(physics, key, cell->second);
+        const std::vector<std::uint32_t>& list = cell->second;
+        if (info.ids.empty()) {
+            info.ids.assign(list.begin(), list.end());
+            continue;
+        }
+        std::vector<std::uint32_t>& merged = scratch.merged;
+        merged.clear();
+        std::set_union(info.ids.begin(), info.ids.end(), list.begin(), list.end(),
+                       std::back_inserter(merged));
+        info.ids.swap(merged);
+    }
+    info.awakeVersion = ~0ull;
+    if (found == scratch.rangeIndex.end())
+        scratch.rangeIndex.emplace(hash, index);
+    return index;
+}
+
+// Whether a query of the range lists the piece (the grid as it stood when the solver started).
+bool listedIn(const Physics& physics, const RangeInfo& info, std::uint32_t id) {
+    for (const std::uint64_t key : physics.gridEntries[id - 1].cells)
+        if (std::binary_search(info.keys.begin(), info.keys.end(), key))
+            return true;
+    return false;
+}
+
+void refreshAwake(const Physics& physics, RangeInfo& info) {
+    const StepScratch& scratch = physics.stepScratch;
+    info.awake.clear();
+    for (const std::uint32_t id : info.ids)
+        if (scratch.awakeMark[id - 1])
+            info.awake.push_back(id);
+    info.awakeVersion = scratch.wakeVersion;
+}
+
+// The members of an assembly that the range lists, ascending; made once per step, range and assembly.
+const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t range,
+                                                 std::int32_t assembly) {
+    StepScratch& scratch = physics.stepScratch;
+    const std::uint64_t key =
+        (static_cast<std::uint64_t>(range) << 32) | static_cast<std::uint32_t>(assembly);
+    const auto found = scratch.membersInRangeIndex.find(key);
+    if (found != scratch.membersInRangeIndex.end())
+        return scratch.membersInRange[found->second];
+    const auto index = static_cast<std::uint32_t>(scratch.membersInRangeCount++);
+    if (scratch.membersInRange.size() < scratch.membersInRangeCount)
+        scratch.membersInRange.emplace_back();
+    std::vector<std::uint32_t>& members = scratch.membersInRange[index];
+    members.clear();
+    const RangeInfo& info = scratch.ranges[range];
+    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(assembly)].members)
+        if (listedIn(physics, info, id))
+            members.push_back(id);
+    std::sort(members.begin(), members.end());
+    scratch.membersInRangeIndex.emplace(key, index);
+    return members;
+}
+
+// Ids near the box from the fine grid, ascending, or every id of the range when the box is too big
+// for the fine grid (then returns true).
+bool gatherNear(Physics& physics, const Box& box, const RangeInfo& info) {
+    StepScratch& scratch = physics.stepScratch;
+    std::vector<std::uint32_t>& out = scratch.gathered;
+    const FineRange range = fineRange(box);
+    if (range.cells > maxFineCellsPerQuery) {
+        out.assign(info.ids.begin(), info.ids.end());
+        return true;
+    }
+    out.clear();
+    const FineGrid& fine = scratch.fine;
+    // Each piece once, and only where the bounds it entered with come within the box.
+    if (++scratch.gatherStamp == 0) {
+        std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
+        scratch.gatherStamp = 1;
+    }
+    auto consider = [&](std::uint32_t id) {
+        std::uint32_t& seen = scratch.seen[id - 1];
+        if (seen == scratch.gatherStamp)
+            return;
+        seen = scratch.gatherStamp;
+        if (grid::overlaps(scratch.fineBounds[id - 1], box))
+            out.push_back(id);
+    };
+    forEachFineCell(range, [&](std::uint64_t key) {
+        const std::size_t slot = fineSlot(fine, key);
+        for (std::uint32_t entry = fine.slotHead[slot]; entry != 0; entry = fine.entryNext[entry - 1])
+            consider(fine.entryId[entry - 1]);
+    });
+    for (const std::uint32_t id : fine.big)
+        consider(id);
+    std::sort(out.begin(), out.end());
+    return false;
+}
+
+void beginBroadPhase(Physics& physics) {
+    StepScratch& scratch = physics.stepScratch;
+    scratch.awakeMark.assign(physics.pieces.size(), 0);
+    for (const Assembly& assembly : physics.assemblies)
+        if (!assembly.asleep)
+            for (const std::uint32_t id : assembly.members)
+                scratch.awakeMark[id - 1] = 1;
+    ++scratch.wakeVersion;
+    scratch.shifted.assign(physics.assemblies.size(), 0.0);
+    scratch.maxShift = 0.0;
+    if (scratch.referenceSolver)
+        return;
+    fineClear(scratch.fine);
+    if (++scratch.stamp == 0) {
+        std::fill(scratch.pieceStamp.begin(), scratch.pieceStamp.end(), 0u);
+        scratch.stamp = 1;
+    }
+    scratch.pieceStamp.resize(physics.pieces.size(), 0);
+    scratch.fineBounds.resize(physics.pieces.size());
+    scratch.seen.resize(physics.pieces.size(), 0);
+    scratch.insertedCells.clear();
+    scratch.rangeCount = 0;
+    scratch.rangeIndex.clear();
+    scratch.membersInRangeCount = 0;
+    scratch.membersInRangeIndex.clear();
+}
+
+// One candidate pair of the walk. Returns without a test where the walk skips the pair.
+void tryPair(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::uint32_t j, std::int32_t a,
+             std::size_t cursor, bool count) {
+    const MatterPiece& pj = physics.pieces[j - 1];
+    if (!pj.alive || j == i || pj.assembly == a)
+        return;
+    std::int32_t b = pj.assembly;
+    if (b >= 0) {
+        const Assembly& asmB = physics.assemblies[static_cast<std::size_t>(b)];
+        if (!asmB.asleep && j < i)
+            return; // handled from j
+        // A slow piece does not disturb a sleeping assembly: it rests on it as on fixed matter.
+        const Assembly& asmA = physics.assemblies[static_cast<std::size_t>(a)];
+        if (asmB.asleep && length(memberVelocity(asmA, physics.pieces[i - 1])) < 1.0)
+            b = -1;
+    }
+    if (count)
+        ++physics.contactTestCount;
+    Contact contact;
+    if (!collide(physics.pieces[i - 1].body, pj.body, contact))
+        return;
+    resolveContact(physics, ctx, i, j, a, b, contact, cursor);
+}
+
+// The plain walk over every id the grid lists for the query box.
+void visitListed(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::int32_t a, const Box& box,
+                 std::size_t cursor) {
+    StepScratch& scratch = physics.stepScratch;
+    scratch.candidates = physics.query(box);
+    for (const std::uint32_t j : scratch.candidates)
+        tryPair(physics, ctx, i, j, a, cursor, true);
+    scratch.woken.clear();
+}
+
+// The same walk, counted from the cell lists and tested only where contact is possible.
+void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::int32_t a, const Box& box,
+               std::size_t cursor) {
+    StepScratch& scratch = physics.stepScratch;
+    const std::uint32_t range = rangeFor(physics, grid::cellRange(box, 0.0));
+    RangeInfo& info = scratch.ranges[range];
+    if (info.awakeVersion != scratch.wakeVersion)
+        refreshAwake(physics, info);
+    const std::vector<std::uint32_t>& own = membersInRange(physics, range, a);
+
+    // Tested: every listed id except i's own assembly and the awake pieces of lower id.
+    auto below = [i](const std::vector<std::uint32_t>& ids) {
+        return static_cast<std::int64_t>(std::lower_bound(ids.begin(), ids.end(), i) - ids.begin());
+    };
+    const std::int64_t tested = static_cast<std::int64_t>(info.ids.size()) -
+                                static_cast<std::int64_t>(own.size()) - (below(info.awake) - below(own));
+    physics.contactTestCount += static_cast<std::uint64_t>(tested);
+
+    // Both i and j may have been moved by corrections since the fine grid took them in.
+    double reach = scratch.maxShift;
+    bool everyId = gatherNear(physics, widened(box, 2.0 * reach + searchSlack + fineMargin), info);
+    for (std::size_t c = 0; c < scratch.gathered.size(); ++c) {
+        const std::uint32_t j = scratch.gathered[c];
+        if (!everyId && !listedIn(physics, info, j))
+            continue;
+        tryPair(physics, ctx, i, j, a, cursor, false);
+        // Pieces of lower id than i in an assembly this contact woke are no longer tested.
+        for (const std::int32_t b : scratch.woken)
+            for (const std::uint32_t m : physics.assemblies[static_cast<std::size_t>(b)].members)
+                if (m > j && m < i && listedIn(physics, info, m))
+                    --physics.contactTestCount;
+        scratch.woken.clear();
+        if (!everyId && scratch.maxShift > reach + 0.5 * searchSlack) {
+            // Corrections moved matter further than the search allowed for: search again and go on
+            // after j.
+            reach = scratch.maxShift;
+            everyId = gatherNear(physics, widened(box, 2.0 * reach + searchSlack + fineMargin), info);
+            c = static_cast<std::size_t>(
+                    std::upper_bound(scratch.gathered.begin(), scratch.gathered.end(), j) -
+                    scratch.gathered.begin()) -
+                1;
+        }
+    }
+}
+
 void solvePass(Physics& physics, const SolverContext& ctx) {
     StepScratch& scratch = physics.stepScratch;
     collectAwakePieces(physics, scratch.order);
@@ -325,26 +750,12 @@ void solvePass(Physics& physics, const SolverContext& ctx) {
         const std::int32_t a = pi.assembly;
         if (!pi.alive || a < 0 || physics.assemblies[static_cast<std::size_t>(a)].asleep)
             continue;
-        scratch.candidates = physics.query(widened(pi.body.bounds(), 0.02));
-        for (const std::uint32_t j : scratch.candidates) {
-            const MatterPiece& pj = physics.pieces[j - 1];
-            if (!pj.alive || j == i || pj.assembly == a)
-                continue;
-            std::int32_t b = pj.assembly;
-            if (b >= 0) {
-                const Assembly& asmB = physics.assemblies[static_cast<std::size_t>(b)];
-                if (!asmB.asleep && j < i)
-                    continue; // handled from j
-                // A slow piece does not disturb a sleeping assembly: it rests on it as on fixed matter.
-                if (asmB.asleep && length(physics.pieces[i - 1].body.velocity) < 1.0)
-                    b = -1;
-            }
-            ++physics.contactTestCount;
-            Contact contact;
-            if (!collide(physics.pieces[i - 1].body, pj.body, contact))
-                continue;
-            resolveContact(physics, ctx, i, j, a, b, contact, cursor);
-        }
+        const Box box = widened(pi.body.bounds(), 0.02);
+        scratch.woken.clear();
+        if (scratch.referenceSolver || grid::needsScan(box))
+            visitListed(physics, ctx, i, a, box, cursor);
+        else
+            visitNear(physics, ctx, i, a, box, cursor);
     }
 }
 
@@ -632,6 +1043,7 @@ void Physics::step(double dt) {
     scratch.contact.assign(assemblies.size(), AssemblyContactState{});
     scratch.bondPairs.clear();
     scratch.pendingImpacts.clear();
+    beginBroadPhase(*this);
     for (ctx.pass = 0; ctx.pass < solverPasses; ++ctx.pass)
         solvePass(*this, ctx);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "physics/Math.hpp"
@@ -45,6 +46,28 @@ struct WeightEntry {
     double weight = 0.0;
 };
 
+// A hash grid of 2 m cells over the pieces near moving matter, rebuilt every step, in which the
+// contact solver finds the pieces a moving piece may touch without walking whole 32 m cells.
+struct FineGrid {
+    std::vector<std::uint64_t> slotKey;
+    std::vector<std::uint32_t> slotHead; // first entry + 1; 0 marks an empty slot
+    std::size_t usedSlots = 0;
+    std::vector<std::uint32_t> entryId;
+    std::vector<std::uint32_t> entryNext; // next entry + 1; 0 ends the chain
+    std::vector<std::uint32_t> big;       // pieces too large for the cells, tried by every query
+};
+
+// What the solver knows about the ids listed in the 32 m cells of one query range during a step
+// (the coarse grid does not change while the solver runs).
+struct RangeInfo {
+    std::int64_t lo[3] = {0, 0, 0};
+    std::int64_t hi[3] = {0, 0, 0};
+    std::vector<std::uint64_t> keys;    // keys of the range's cells, sorted
+    std::vector<std::uint32_t> ids;     // ids listed in the range, ascending, each once
+    std::vector<std::uint32_t> awake;   // those of awake assemblies, ascending
+    std::uint64_t awakeVersion = ~0ull; // wake count the list was made at
+};
+
 // Working storage of stepping and impacts, kept between calls so that a step allocates nothing
 // once the world has reached its size. Holds no state that outlives one call.
 struct StepScratch {
@@ -56,6 +79,31 @@ struct StepScratch {
     std::vector<std::uint64_t> cellKeys;
     std::vector<std::uint32_t> bondPairs; // i, j, i, j, ...
     std::vector<PendingImpact> pendingImpacts;
+    std::vector<std::int32_t> woken; // assemblies a contact woke while the solver visits one piece
+
+    // The solver's broad phase (see Step.cpp). Tests set referenceSolver to run the plain walk over
+    // every id the 32 m grid lists, which must give the same world bit for bit.
+    bool referenceSolver = false;
+    FineGrid fine;
+    std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
+    std::vector<Box> fineBounds;           // per piece index: its bounds when it entered
+    std::vector<std::uint32_t> seen;       // per piece index: last search that found it
+    std::uint32_t gatherStamp = 0;
+    std::vector<std::uint32_t> merged;
+    std::uint32_t stamp = 0;
+    std::vector<std::uint64_t> insertedCells; // 32 m cells already in the fine grid, sorted
+    std::vector<RangeInfo> ranges;            // the first rangeCount are this step's
+    std::size_t rangeCount = 0;
+    std::unordered_map<std::uint64_t, std::uint32_t> rangeIndex; // hash of a range -> its index
+    // Members of one assembly listed in one range, ascending; keyed (range index << 32) | assembly.
+    std::vector<std::vector<std::uint32_t>> membersInRange;
+    std::size_t membersInRangeCount = 0;
+    std::unordered_map<std::uint64_t, std::uint32_t> membersInRangeIndex;
+    std::vector<std::uint32_t> gathered;
+    std::uint64_t wakeVersion = 0;
+    double maxShift = 0.0;               // largest distance any assembly was pushed apart this step
+    std::vector<double> shifted;         // per assembly, distance moved by position corrections this step
+    std::vector<std::uint8_t> awakeMark; // per piece index: member of an awake assembly
 
     // Impacts (an impact may run inside a step or a blast, so it keeps its own lists).
     std::vector<std::uint32_t> region;

@@ -332,5 +332,65 @@ TEST(StepColliders, ALightOrganismCountsAsOneKilogramInThePush) {
     }
 }
 
+// Three storeys of columns and slabs astride the x = 32 m and z = 0 lines of the 32 m grid, with
+// loose cubes asleep on the ground beside them, and a bonded pair of cubes asleep in the air further
+// off that a fast cube is about to hit (a contact that wakes an assembly in the middle of a pass).
+Physics buildingOnCellLines() {
+    Physics physics;
+    MatterPiece ground = box({32.0, -0.5, 0.0}, {12.0, 0.5, 12.0}, true);
+    ground.groundLevel = -1.0; // its pieces stay anchored when a blast breaks it
+    physics.add(ground);
+    for (int storey = 0; storey < 3; ++storey) {
+        const double base = storey * 2.5;
+        for (int x = 0; x < 3; ++x)
+            for (int z = 0; z < 3; ++z)
+                for (int n = 0; n < 2; ++n)
+                    physics.add(cube({29.0 + 3.0 * x, base + 0.5 + n, -3.0 + 3.0 * z}, 0.5));
+        for (int x = 0; x < 7; ++x)
+            for (int z = 0; z < 7; ++z)
+                physics.add(box({29.0 + x, base + 2.25, -3.0 + z}, {0.5, 0.25, 0.5}));
+    }
+    physics.connectTouching();
+    for (int n = 0; n < 6; ++n) {
+        MatterPiece loose = cube({27.0 + 2.0 * n, 0.25, 4.5}, 0.25);
+        loose.asleep = true;
+        loose.bondableAt = 1e9;
+        physics.add(loose);
+    }
+    std::uint32_t pair[2];
+    for (int n = 0; n < 2; ++n) {
+        MatterPiece half = cube({41.0 + 0.5 * n, 3.0, 0.5}, 0.25);
+        half.asleep = true;
+        half.bondableAt = 1e9;
+        pair[n] = physics.add(half);
+    }
+    physics.addBond(pair[0], pair[1]);
+    MatterPiece thrown = cube({38.0, 3.2, 0.5}, 0.25);
+    thrown.body.velocity = {9.0, 0.0, 0.0};
+    thrown.bondableAt = 1e9;
+    physics.add(thrown);
+    physics.refreshTopology();
+    return physics;
+}
+
+TEST(StepBroadPhase, FindsEveryContactAndCountsEveryTestOfThePlainWalk) {
+    Physics fast = buildingOnCellLines();
+    fast.blast({30.5, 1.0, -1.5}, 250000.0, 6.0);
+    Physics plain = fast;
+    plain.stepScratch.referenceSolver = true;
+    std::uint64_t tests = 0;
+    for (int n = 0; n < 150; ++n) {
+        fast.step(frame);
+        plain.step(frame);
+        ASSERT_EQ(fast.contactTestCount, plain.contactTestCount) << n;
+        ASSERT_EQ(stateHash(fast), stateHash(plain)) << n;
+        tests += fast.contactTestCount;
+    }
+    // The collapse really ran: pieces collided, landed and bonded.
+    EXPECT_GT(tests, 10000u);
+    EXPECT_GT(fast.contactBondCount, 10u);
+    EXPECT_GT(fast.fractureCount, 10u);
+}
+
 } // namespace
 } // namespace zarn

@@ -20,9 +20,11 @@ inline MatterPiece cube(const Vec3& center, double half, bool anchored = false) 
     return box(center, {half, half, half}, anchored);
 }
 
-// An anchored 20 x 1 x 20 m ground slab whose top is at y = 0.
+// An anchored 20 x 1 x 20 m ground slab whose top is at y = 0; its pieces stay anchored when it breaks.
 inline std::uint32_t addGround(Physics& physics) {
-    return physics.add(box({0.0, -0.5, 0.0}, {10.0, 0.5, 10.0}, true));
+    MatterPiece ground = box({0.0, -0.5, 0.0}, {10.0, 0.5, 10.0}, true);
+    ground.groundLevel = -1.0;
+    return physics.add(ground);
 }
 
 // FNV-1a over the raw bytes of every field that makes up the world's state.
