@@ -306,6 +306,162 @@ TEST(LoadPaths, BondsOfDeadPiecesFallAwayWithoutBreaking) {
     EXPECT_TRUE(physics.adjacency[2].empty());
 }
 
+// The load pass read plainly: one breadth-first walk from every anchor of the world in id order,
+// then the whole queue backwards. The library walks one component of loose matter at a time and
+// must agree with it to the last bit.
+void plainLoadPass(Physics& physics) {
+    const std::size_t count = physics.pieces.size();
+    std::vector<std::int64_t> depth(count, -1);
+    std::vector<std::uint32_t> queue;
+    for (std::size_t i = 0; i < count; ++i)
+        if (physics.pieces[i].alive && physics.pieces[i].anchored) {
+            depth[i] = 0;
+            queue.push_back(static_cast<std::uint32_t>(i));
+        }
+    auto other = [&](std::uint64_t k, std::uint32_t i) {
+        const Bond& bond = physics.bonds[k];
+        return (bond.a == i + 1 ? bond.b : bond.a) - 1;
+    };
+    for (std::size_t head = 0; head < queue.size(); ++head)
+        for (const std::uint64_t k : physics.adjacency[queue[head]]) {
+            const std::uint32_t n = other(k, queue[head]);
+            if (depth[n] < 0) {
+                depth[n] = depth[queue[head]] + 1;
+                queue.push_back(n);
+            }
+        }
+    std::vector<double> load(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        MatterPiece& piece = physics.pieces[i];
+        const bool reached = piece.alive && depth[i] >= 0;
+        if (piece.supported && !reached) {
+            piece.supported = false;
+            piece.asleep = false;
+            piece.stateTime = physics.time;
+        } else if (reached) {
+            piece.supported = true;
+        }
+        load[i] = length(physics.gravity) * piece.body.mass;
+    }
+    const Vec3 down = normalized(physics.gravity);
+    for (std::size_t q = queue.size(); q-- > 0;) {
+        const std::uint32_t i = queue[q];
+        MatterPiece& piece = physics.pieces[i];
+        if (piece.anchored)
+            continue;
+        double area = 0.0;
+        for (const std::uint64_t k : physics.adjacency[i])
+            if (depth[other(k, i)] < depth[i])
+                area += physics.bonds[k].area;
+        const double spread = area > 1e-4 ? area : 1e-4;
+        bool first = true;
+        for (const std::uint64_t k : physics.adjacency[i]) {
+            const std::uint32_t n = other(k, i);
+            if (depth[n] >= depth[i])
+                continue;
+            Bond& bond = physics.bonds[k];
+            const double share = load[i] * bond.area / spread;
+            load[n] += share;
+            const double c = dot(bond.normal, down);
+            const double compressive = std::abs(c) * share / bond.area;
+            const double shear = std::sqrt(std::max(0.0, 1.0 - c * c)) * share / bond.area;
+            const Vec3 r = piece.body.center - bond.center;
+            const double lever = length(r - down * dot(down, r)) * share;
+            const double bending = lever / (bond.area * std::max(1.0, std::sqrt(bond.area))) * 0.12 + shear;
+            bond.stress = std::max(bending, compressive);
+            piece.stress = first ? bond.stress : std::max(piece.stress, bond.stress);
+            first = false;
+            if (compressive > 4.5e7 || bending > 2.5e7) {
+                bond.intact = false;
+                ++physics.brokenBondCount;
+                physics.topologyDirty = true;
+            }
+        }
+    }
+}
+
+TEST(LoadPaths, ComponentWalksAgreeWithOneWalkOverTheWorld) {
+    // Two walls of 16 x 8 x 2 cubes of assorted weights, cut in two by a dead column, with holes,
+    // on anchored pillars that were added last and in shuffled order, so that a walk gathering
+    // a component meets its anchors out of id order. Some bonds are weakened to break.
+    Physics world;
+    std::uint64_t state = 99;
+    auto next = [&state] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    };
+    for (int x = 0; x < 16; ++x)
+        for (int y = 1; y < 9; ++y)
+            for (int z = 0; z < 2; ++z) {
+                const std::uint32_t id =
+                    addBox(world, {static_cast<double>(x), y + 0.5, static_cast<double>(z)}, cube);
+                world.pieces[id - 1].alive = x != 7 && (y < 3 || next() % 9 != 0);
+                world.pieces[id - 1].body.mass *= 1.0 + static_cast<double>(next() % 1000) / 7.0;
+            }
+    std::vector<int> pillars;
+    for (int x = 0; x < 16; ++x)
+        if (x != 7 && next() % 3 != 0)
+            pillars.push_back(x);
+    for (std::size_t i = pillars.size(); i > 1; --i)
+        std::swap(pillars[i - 1], pillars[next() % i]);
+    for (const int x : pillars)
+        addBox(world, {static_cast<double>(x), 0.5, static_cast<double>(next() % 2)}, cube, true);
+    // Loose matter: a bar of three cubes and a single one in the air.
+    for (int x = 0; x < 3; ++x)
+        addBox(world, {static_cast<double>(x), 20.5, 0}, cube);
+    addBox(world, {8, 20.5, 0}, cube);
+    world.connectTouching();
+    for (Bond& bond : world.bonds)
+        if (next() % 5 == 0)
+            bond.area *= static_cast<double>(next() % 1000 + 1) * 1e-6;
+
+    for (int pass = 0; pass < 8; ++pass) {
+        Physics library = world;
+        library.rebuildAdjacency();
+        library.refreshLoadPaths();
+        world.rebuildAdjacency();
+        plainLoadPass(world);
+        ASSERT_EQ(library.brokenBondCount, world.brokenBondCount);
+        for (std::size_t i = 0; i < world.pieces.size(); ++i) {
+            ASSERT_EQ(library.pieces[i].supported, world.pieces[i].supported) << i;
+            ASSERT_EQ(library.pieces[i].stress, world.pieces[i].stress) << i;
+            ASSERT_EQ(library.pieces[i].asleep, world.pieces[i].asleep) << i;
+        }
+        for (std::size_t k = 0; k < world.bonds.size(); ++k) {
+            ASSERT_EQ(library.bonds[k].stress, world.bonds[k].stress) << k;
+            ASSERT_EQ(library.bonds[k].intact, world.bonds[k].intact) << k;
+        }
+    }
+    EXPECT_GT(world.brokenBondCount, 3u);
+
+    // The refresh reaches the same end as its parts called one by one.
+    Physics whole = world;
+    whole.topologyDirty = true;
+    whole.refreshTopology();
+    Physics parts = world;
+    for (int pass = 0; pass < 8; ++pass) {
+        parts.topologyDirty = false;
+        parts.rebuildAdjacency();
+        parts.refreshLoadPaths();
+        if (!parts.topologyDirty)
+            break;
+    }
+    parts.rebuildAdjacency();
+    parts.rebuildAssemblies();
+    ASSERT_EQ(whole.assemblies.size(), parts.assemblies.size());
+    EXPECT_GE(whole.assemblies.size(), 2u);
+    for (std::size_t a = 0; a < whole.assemblies.size(); ++a) {
+        EXPECT_EQ(whole.assemblies[a].members, parts.assemblies[a].members);
+        EXPECT_EQ(whole.assemblies[a].center, parts.assemblies[a].center);
+        EXPECT_EQ(whole.assemblies[a].angularVelocity, parts.assemblies[a].angularVelocity);
+    }
+    for (std::size_t i = 0; i < whole.pieces.size(); ++i) {
+        EXPECT_EQ(whole.pieces[i].assembly, parts.pieces[i].assembly);
+        EXPECT_EQ(whole.pieces[i].stress, parts.pieces[i].stress);
+    }
+    EXPECT_EQ(whole.adjacency, parts.adjacency);
+}
+
 TEST(LoadPaths, TheRefreshFreezesMatterOnlyWhenTheMotionWindowHasEnded) {
     auto looseCube = [] {
         Physics physics;
