@@ -1,0 +1,210 @@
+#include <cmath>
+#include <cstddef>
+
+#include "render/Renderer.hpp"
+#include "world/Game.hpp"
+
+namespace zarn {
+
+namespace {
+
+constexpr double normalFocus = 1.3270448; // 1 / tan 37°: a 74° vertical field of view
+constexpr double scopeFocus = 4.70463;    // 24° through the sniper scope
+
+// The scenic camera of the main menu and the world selection.
+constexpr Vec3 menuEye{-105.0, 36.0, -218.0};
+constexpr Vec3 menuForward{0.5922683025185973, -0.02030634180063762, 0.8054848914252923};
+
+constexpr Vec3 plainFog{0.42, 0.48, 0.49};
+
+Float4 float4(const Vec3& v, double w = 0.0) {
+    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z), static_cast<float>(w)};
+}
+
+struct FigurePart {
+    Vec3 offset; // from the feet
+    Vec3 size;
+    Color color;
+};
+
+// An enemy soldier, always facing -z; the legs swing by 0.08 m with the walk.
+constexpr Color legColor{0.21f, 0.23f, 0.18f};
+constexpr std::array<FigurePart, 4> figureUpperParts{{
+    {{0.0, 1.15, 0.0}, {0.62, 0.7, 0.34}, {0.37f, 0.36f, 0.24f}},   // body
+    {{0.0, 1.67, 0.0}, {0.34, 0.37, 0.34}, {0.56f, 0.46f, 0.34f}},  // head
+    {{0.0, 1.83, 0.0}, {0.39, 0.14, 0.39}, {0.29f, 0.31f, 0.23f}},  // helmet
+    {{0.0, 1.2, -0.37}, {0.65, 0.13, 0.25}, {0.11f, 0.12f, 0.11f}}, // rifle
+}};
+constexpr Vec3 legSize{0.22, 0.8, 0.25};
+
+constexpr Color supplyColor{0.46f, 0.51f, 0.27f};
+constexpr Color rocketColor{0.94f, 0.54f, 0.15f};
+constexpr Color playerTracerColor{1.0f, 0.81f, 0.35f};
+constexpr Color enemyTracerColor{1.0f, 0.3f, 0.12f};
+constexpr Color velocityMarkColor{0.95f, 0.3f, 0.1f};
+constexpr Color spinMarkColor{0.2f, 0.75f, 0.95f};
+
+} // namespace
+
+WorldKind worldKind(const World& world) {
+    // The star world (World::stars engaged) and the Earth world (World::earth engaged) are told apart
+    // here once they exist; until then every world is plain.
+    (void)world;
+    return WorldKind::plain;
+}
+
+View frameView(const Game& game, bool menu) {
+    View view;
+    view.worldUp = game.world.gravityUp();
+    if (menu) {
+        view.eye = menuEye;
+        view.forward = menuForward;
+        view.right = normalized(cross(Vec3{0.0, 1.0, 0.0}, menuForward));
+    } else {
+        view.eye = game.player.position + view.worldUp * game.player.eyeHeight();
+        if (game.blastFlash > 0.0) {
+            // The blast shake always moves along world y, whatever the world's up.
+            view.eye.y += std::sin(90.0 * game.time) * game.blastFlash * 0.06;
+        }
+        view.forward = game.aim();
+        view.right = normalized(cross(view.worldUp, view.forward));
+    }
+    view.up = cross(view.forward, view.right);
+    return view;
+}
+
+Camera frameCamera(const Game& game, const View& view, const Vec3& origin, std::int32_t width,
+                   std::int32_t height, bool menu) {
+    const World& world = game.world;
+    const WorldKind kind = worldKind(world);
+    Camera camera;
+    camera.eye = float4(view.eye - origin);
+    camera.right = float4(view.right);
+    camera.up = float4(view.up);
+    camera.forward = float4(view.forward);
+
+    bool scoped = false;
+    if (!menu && game.weapon >= 0 && game.weapon < weaponCount) {
+        scoped = game.slots[static_cast<std::size_t>(game.weapon)].scoped;
+    }
+    const double aspect = height > 0 ? static_cast<double>(width) / height : 1.0;
+    camera.projection = {static_cast<float>(scoped ? scopeFocus : normalFocus), static_cast<float>(aspect),
+                         kind == WorldKind::plain ? 0.0f : 1.0f, 0.0f};
+
+    switch (kind) {
+    case WorldKind::plain:
+        camera.outdoorLight = float4({1.0, 1.0, 1.0});
+        camera.indoorLight = float4({1.0, 1.0, 1.0});
+        camera.fogColor = float4(plainFog);
+        break;
+    case WorldKind::earth:
+        // The outdoor light follows the sun through day, twilight and night; indoors stays warm white.
+        camera.indoorLight = float4({1.0, 0.96, 0.9});
+        camera.fogColor = float4(world.skyColor);
+        break;
+    case WorldKind::stars:
+        // The outdoor light is the atmosphere's bounce at the eye; the star light, the shadowing
+        // sphere of the nearest body and the light, fog and sky-point strengths follow it.
+        camera.indoorLight = float4({1.0, 1.0, 1.0});
+        camera.fogColor = float4(world.skyColor);
+        break;
+    }
+    return camera;
+}
+
+void Renderer::render(const Game& game, const FrameOptions& options) {
+    if (!backend) {
+        return; // nothing to draw on before initialize
+    }
+    const World& world = game.world;
+    origin = world.terrainCell;
+    physicsDebug = options.physicsDebug;
+    const WorldKind kind = worldKind(world);
+    backend->beginFrame(world.skyColor, kind == WorldKind::plain ? PixelProgram::plain : PixelProgram::earth);
+
+    const View view = frameView(game, options.menu);
+    const Camera camera = frameCamera(game, view, origin, width, height, options.menu);
+    backend->uploadCamera(camera, "camera upload");
+
+    // Passes, in order:
+    //  - star world: the celestial scene (sky background, near bodies, far skirt) with its own camera;
+    //  - Earth world without stars: the sun disc, then the far pass (overview terrain and far
+    //    organisms) with logarithmic depth; depth cleared and "near camera upload" after it;
+    //  - star world without an Earth engine: "stars near camera" upload, PS, depth cleared;
+    //  - the near pass: static chunks, then the moving scene.
+    staticScene(game, view.eye, view.forward);
+    scene(game);
+    submit();
+
+    if (!options.menu && !game.dead) {
+        backend->clearDepth();
+        // The weapon model goes here, drawn over a cleared depth so the world never hides it (in the
+        // star world with white outdoor light and no star light: "equipment camera").
+        submit();
+    }
+
+    backend->compositeHud();
+    if (captureDue) {
+        // The back buffer no longer holds this frame once it is presented.
+        backend->keepFrame();
+        captureDue = false;
+    }
+    backend->present();
+}
+
+void Renderer::scene(const Game& game) {
+    const Physics& physics = game.world.physics;
+    const Vec3& from = game.player.position;
+
+    for (const MatterPiece& piece : physics.pieces) {
+        if (!piece.alive || isStatic(piece, physics)) {
+            continue;
+        }
+        const Polyhedron& body = piece.body;
+        const double distance = length(body.center - from);
+        if (distance - length(body.halfExtents) > sceneRange) {
+            continue;
+        }
+        matterMesh(piece);
+        if (physicsDebug && distance < 200.0) {
+            beam(body.center, body.center + body.velocity * 0.25, 0.04, velocityMarkColor);
+            beam(body.center, body.center + body.angularVelocity * 2.0, 0.04, spinMarkColor);
+        }
+        if (vertices.size() * sizeof(Vertex) > flushBytes) {
+            submit();
+        }
+    }
+
+    for (const Enemy& enemy : game.enemies) {
+        if (!enemy.alive || length(enemy.position - from) > enemyRange) {
+            continue;
+        }
+        const Vec3& p = enemy.position;
+        const double swing = 0.08 * std::sin(7.0 * game.time + enemy.id);
+        box({p.x - 0.16, p.y + 0.4 + swing, p.z}, legSize, legColor);
+        box({p.x + 0.16, p.y + 0.4 - swing, p.z}, legSize, legColor);
+        for (const FigurePart& part : figureUpperParts) {
+            box(p + part.offset, part.size, part.color);
+        }
+    }
+
+    for (const Supply& supply : game.supplies) {
+        if (!supply.taken) {
+            box(supply.position + Vec3{0.0, 0.22, 0.0}, {0.6, 0.4, 0.5}, supplyColor);
+        }
+    }
+
+    for (const Rocket& rocket : game.rockets) {
+        box(rocket.position, {0.16, 0.16, 0.6}, rocketColor);
+    }
+
+    for (const Tracer& tracer : game.tracers) {
+        if (tracer.enemy) {
+            beam(tracer.from, tracer.to, 0.025, enemyTracerColor);
+        } else {
+            beam(tracer.from, tracer.to, 0.012, playerTracerColor);
+        }
+    }
+}
+
+} // namespace zarn

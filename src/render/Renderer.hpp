@@ -1,0 +1,152 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "physics/Math.hpp"
+#include "physics/Records.hpp"
+#include "render/RenderBackend.hpp"
+#include "render/Vertex.hpp"
+
+struct HWND__; // the window handle type of Win32
+
+namespace zarn {
+
+class Game;
+class Physics;
+class World;
+
+// What the shell's state decides about one frame.
+struct FrameOptions {
+    bool menu = false;         // the main menu or the world selection is shown: fixed scenic camera
+    bool physicsDebug = false; // velocity markers on moving matter
+};
+
+// The kind of world, which decides the lighting, the depth mode and the passes of a frame.
+enum class WorldKind { plain, earth, stars };
+
+// The camera of one frame in world coordinates.
+struct View {
+    Vec3 eye;
+    Vec3 right;
+    Vec3 up;
+    Vec3 forward;
+    Vec3 worldUp; // the world's up direction, also on the menu pages
+};
+
+// Draws the game: the 3D view as flat-coloured triangles built on the processor, the static matter
+// from cached chunks, then the HUD canvas. It decides what is drawn and how; its backend (Direct3D 11
+// in the game) carries the frame out. It reads the game and never changes it.
+class Renderer {
+  public:
+    // An immutable vertex buffer with the meshes of the static pieces among 128 consecutive physics
+    // pieces, and the bounding sphere of those pieces.
+    struct StaticChunk {
+        GpuBuffer* buffer = nullptr; // null when the chunk has no static piece
+        std::uint32_t count = 0;     // vertices in buffer; 0 draws nothing
+        Vec3 center;                 // centre of the axis-aligned bounds (world coordinates)
+        double radius = 0.0;         // half the diagonal of those bounds
+    };
+
+    static constexpr std::size_t vertexBufferBytes = 40'000'000; // one upload at most: 1,000,000 vertices
+    static constexpr std::size_t maxVertices = vertexBufferBytes / sizeof(Vertex);
+    static constexpr std::size_t flushBytes = 36'000'000; // the dynamic scene submits beyond this
+    static constexpr std::size_t reservedVertices = 200'000;
+    static constexpr std::size_t chunkPieces = 128;
+    static constexpr double sceneRange = 2500.0; // m, matter and static chunks
+    static constexpr double enemyRange = 800.0;  // m
+    static constexpr std::int32_t canvasWidth = 1280;
+    static constexpr std::int32_t canvasHeight = 720;
+
+    std::unique_ptr<RenderBackend> backend; // null until initialize (or a test) sets one
+    std::int32_t width = 0;                 // client size in pixels
+    std::int32_t height = 0;
+
+    // The current-vertex state every primitive reads.
+    Vec3 normal;            // written into every new vertex
+    Vec3 origin;            // subtracted from every world position before narrowing to f32
+    float indoor = 0.0f;    // lighting class of new vertices
+    bool capturing = false; // new vertices go to staticVertices
+    std::vector<Vertex> vertices;
+    std::vector<Vertex> staticVertices;
+
+    // Static chunks and what they were built from.
+    std::vector<StaticChunk> chunks;
+    std::vector<MatterPiece> snapshot; // every physics piece as of the last frame
+    std::vector<bool> staticFlags;     // isStatic of every piece as of the last frame
+    Vec3 chunkOrigin;                  // origin during the last frame
+    std::uint64_t staticUploads = 0;   // chunks rebuilt in the current frame
+    std::uint64_t staticDraws = 0;     // chunks drawn in the current frame
+
+    bool physicsDebug = false; // taken from the frame options at the start of each frame
+    bool captureDue = false;   // keep the next frame for capture before presenting it
+
+    Renderer() = default;
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+    // Releases every chunk buffer, then the backend with its device objects.
+    ~Renderer();
+
+    // Creates the Direct3D 11 device for the window and everything the frames need (Windows only).
+    void initialize(HWND__* window);
+    // Recreates the size-dependent targets; nothing without a device or for a size below 1.
+    void resize(std::int32_t newWidth, std::int32_t newHeight);
+
+    // Draws one complete frame and presents it.
+    void render(const Game& game, const FrameOptions& options);
+    // Appends the moving matter, enemies, supplies, rockets and tracers, submitting on the way when
+    // the list grows large.
+    void scene(const Game& game);
+    // Rebuilds the static chunks that changed and draws those in view; eye in world coordinates.
+    void staticScene(const Game& game, const Vec3& eye, const Vec3& forward);
+
+    // ---- primitives: each appends to the vertex list with the current-vertex state ----
+    void triangle(const Vec3& a, const Vec3& b, const Vec3& c, const Color& color);
+    // The triangles (a, b, c) and (a, c, d).
+    void quad(const Vec3& a, const Vec3& b, const Vec3& c, const Vec3& d, const Color& color);
+    // An axis-aligned box of full extents size around center, faces shaded by direction.
+    void box(const Vec3& center, const Vec3& size, const Color& color);
+    // A flat horizontal ribbon 2 x width wide from one point to another.
+    void beam(const Vec3& from, const Vec3& to, double width, const Color& color);
+    // The oriented box of a matter piece, lit indoor or outdoor by its flag, with face normals.
+    void matterMesh(const MatterPiece& piece);
+    // The six shaded faces of an oriented box from its corners (corner i: +x for bit 0, +y for bit 1,
+    // +z for bit 2) and its axes, with face normals, in the current lighting class, which it leaves
+    // alone: star tiles and the weapon model draw with it too.
+    void orientedBox(const std::array<Vec3, 8>& corners, const std::array<Vec3, 3>& axes, const Color& color);
+    // Whether the piece is drawn from the static chunks: alive, and in no assembly or in one asleep.
+    bool isStatic(const MatterPiece& piece, const Physics& physics) const;
+    // Uploads the vertex list, draws it and empties it.
+    void submit();
+
+    // Asks for the next frame to be kept for capture (taken before it is presented).
+    void keepNextFrame() { captureDue = true; }
+    // Writes the last frame drawn (the kept one when there is one) as a binary PPM file; true when
+    // the whole file was written. Never throws.
+    bool capture(const std::filesystem::path& path);
+
+  private:
+    void append(const Vec3& point, const Color& color);
+    void rebuildChunk(const Physics& physics, std::size_t chunk);
+};
+
+// Plain until the Earth and star parts of the world exist.
+WorldKind worldKind(const World& world);
+// The eye and view basis of a frame: the fixed scenic camera on the menu pages, else the player's eye
+// with the blast shake, looking along the aim.
+View frameView(const Game& game, bool menu);
+// The camera constants of a frame for the view, the renderer's origin and the client size.
+Camera frameCamera(const Game& game, const View& view, const Vec3& origin, std::int32_t width,
+                   std::int32_t height, bool menu);
+
+// The header of a binary PPM picture of the given size.
+std::string ppmHeader(std::int32_t width, std::int32_t height);
+// Writes the image as a binary PPM file; false when the file could not be written completely.
+bool writePpm(const std::filesystem::path& path, const FrameImage& image);
+
+} // namespace zarn
