@@ -192,6 +192,7 @@ double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowa
             physics.pieces.size() + 2 > Physics::maxPieces)
             continue;
         const std::uint32_t first = splitPiece(physics, id, axis, hit.point);
+        scratch.splitPieces.push_back(id);
         --scratch.splitCounts[root];
         for (std::uint32_t child = first; child < first + 2; ++child) {
             work.push_back({child, root, 0.0});
@@ -205,43 +206,126 @@ double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowa
     return budget;
 }
 
-// Bonds each new piece to what it touches; each pair of new pieces is tried once.
+Box widenedBy(const Box& box, double margin) {
+    const Vec3 m{margin, margin, margin};
+    return {box.min - m, box.max + m};
+}
+
+bool overlapping(const Box& a, const Box& b) {
+    return a.min.x <= b.max.x && b.min.x <= a.max.x && a.min.y <= b.max.y && b.min.y <= a.max.y &&
+           a.min.z <= b.max.z && b.min.z <= a.max.z;
+}
+
+// Bonds each new piece to the alive pieces that a query of its bounds widened by 0.04 lists, in id
+// order; each pair of new pieces is tried once.
+//
+// The bond test refuses pieces whose bounds are more than 0.035 apart on an axis, and every piece
+// that comes closer is listed by such a query. So the pieces near all the new pieces are gathered
+// once, and each new piece tries only those whose bounds come within 0.036 of its own: the bonds
+// made, and their order, are those of trying every listed piece, which the plain walk does.
 void bondNewPieces(Physics& physics, std::uint32_t firstNew) {
     StepScratch& scratch = physics.stepScratch;
+    auto bondTo = [&](std::uint32_t id, std::uint32_t other) {
+        if (other == id || !physics.pieces[other - 1].alive || (other >= firstNew && other < id))
+            return true;
+        if (physics.bonds.size() >= Physics::maxBonds)
+            return false;
+        physics.addBondUnchecked(id, other);
+        return true;
+    };
+    if (scratch.plainWalks) {
+        for (const std::uint32_t id : scratch.newPieces) {
+            if (!physics.pieces[id - 1].alive)
+                continue;
+            scratch.queried = physics.query(widenedBy(physics.pieces[id - 1].body.bounds(), 0.04));
+            for (const std::uint32_t other : scratch.queried)
+                if (!bondTo(id, other))
+                    return;
+        }
+        return;
+    }
+
+    Box reach{{1e300, 1e300, 1e300}, {-1e300, -1e300, -1e300}};
     for (const std::uint32_t id : scratch.newPieces) {
         if (!physics.pieces[id - 1].alive)
             continue;
         const Box b = physics.pieces[id - 1].body.bounds();
-        const Vec3 margin{0.04, 0.04, 0.04};
-        scratch.queried = physics.query({b.min - margin, b.max + margin});
-        for (const std::uint32_t other : scratch.queried) {
-            if (other == id || !physics.pieces[other - 1].alive || (other >= firstNew && other < id))
-                continue;
-            if (physics.bonds.size() >= Physics::maxBonds)
+        reach = {componentMin(reach.min, b.min), componentMax(reach.max, b.max)};
+    }
+    if (reach.min.x > reach.max.x)
+        return; // every new piece was split again
+    reach = widenedBy(reach, 0.04);
+    auto& near = scratch.nearPieces;
+    near.clear();
+    for (const std::uint32_t id : physics.query(reach)) {
+        const MatterPiece& piece = physics.pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const Box b = piece.body.bounds();
+        if (overlapping(b, reach))
+            near.push_back({id, b});
+    }
+    for (const std::uint32_t id : scratch.newPieces) {
+        if (!physics.pieces[id - 1].alive)
+            continue;
+        const Box close = widenedBy(physics.pieces[id - 1].body.bounds(), 0.036);
+        for (const NearPiece& other : near)
+            if (overlapping(close, other.bounds) && !bondTo(id, other.id))
                 return;
-            physics.addBondUnchecked(id, other);
-        }
     }
 }
 
-// Bonds the hit reaches tear where its stress exceeds what they hold.
-void stressBonds(Physics& physics, const Impact& hit) {
+// The bonds of the pieces that were split are gone (not broken: the score does not count them).
+//
+// The topology was refreshed at the start of the impact, so the adjacency lists hold every intact
+// bond, and the bonds of the split pieces are found there; the plain walk tries every bond.
+void dropBondsOfSplitPieces(Physics& physics) {
     StepScratch& scratch = physics.stepScratch;
-    auto& mark = scratch.touchedMark;
-    mark.assign(physics.pieces.size(), 0);
-    for (const std::uint32_t id : scratch.region)
-        mark[id - 1] = 1;
-    for (const std::uint32_t id : scratch.newPieces)
-        mark[id - 1] = 1;
-    for (Bond& bond : physics.bonds) {
-        if (!bond.intact || (!mark[bond.a - 1] && !mark[bond.b - 1]))
-            continue;
-        bond.stress = physics.stressAt(hit, length(bond.center - hit.point));
-        if (bond.stress > fractureStress) {
-            bond.intact = false;
-            ++physics.brokenBondCount;
-        }
+    if (scratch.plainWalks) {
+        for (Bond& bond : physics.bonds)
+            if (bond.intact && (!physics.pieces[bond.a - 1].alive || !physics.pieces[bond.b - 1].alive))
+                bond.intact = false;
+        return;
     }
+    for (const std::uint32_t id : scratch.splitPieces)
+        if (id - 1 < physics.adjacency.size())
+            for (const std::uint64_t k : physics.adjacency[id - 1])
+                physics.bonds[k].intact = false;
+}
+
+void stressBond(Physics& physics, Bond& bond, const Impact& hit) {
+    if (!bond.intact)
+        return;
+    bond.stress = physics.stressAt(hit, length(bond.center - hit.point));
+    if (bond.stress > fractureStress) {
+        bond.intact = false;
+        ++physics.brokenBondCount;
+    }
+}
+
+// Bonds the hit reaches tear where its stress exceeds what they hold: the intact bonds of the region
+// and of the new pieces. Those of the region are in its adjacency lists and those of the new pieces
+// were all made by this impact, from firstBond on; a bond met twice gets the same stress again.
+void stressBonds(Physics& physics, const Impact& hit, std::size_t firstBond) {
+    StepScratch& scratch = physics.stepScratch;
+    if (scratch.plainWalks) {
+        auto& mark = scratch.touchedMark;
+        mark.assign(physics.pieces.size(), 0);
+        for (const std::uint32_t id : scratch.region)
+            mark[id - 1] = 1;
+        for (const std::uint32_t id : scratch.newPieces)
+            mark[id - 1] = 1;
+        for (Bond& bond : physics.bonds)
+            if (mark[bond.a - 1] || mark[bond.b - 1])
+                stressBond(physics, bond, hit);
+        return;
+    }
+    for (const std::uint32_t id : scratch.region)
+        if (id - 1 < physics.adjacency.size())
+            for (const std::uint64_t k : physics.adjacency[id - 1])
+                stressBond(physics, physics.bonds[k], hit);
+    for (std::size_t k = firstBond; k < physics.bonds.size(); ++k)
+        stressBond(physics, physics.bonds[k], hit);
 }
 
 // The pieces that share the push: the region and the new pieces of its splits, heaviest first.
@@ -333,15 +417,15 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
 
     const auto firstNew = static_cast<std::uint32_t>(pieces.size() + 1);
     scratch.newPieces.clear();
+    scratch.splitPieces.clear();
     std::uint64_t done = 0;
     const double budget = splitCandidates(*this, hit, allowance, done);
 
     rebuildGrid();
-    for (Bond& bond : bonds)
-        if (bond.intact && (!pieces[bond.a - 1].alive || !pieces[bond.b - 1].alive))
-            bond.intact = false;
+    dropBondsOfSplitPieces(*this);
+    const std::size_t firstBond = bonds.size();
     bondNewPieces(*this, firstNew);
-    stressBonds(*this, hit);
+    stressBonds(*this, hit, firstBond);
     topologyDirty = true;
     refreshTopology();
 

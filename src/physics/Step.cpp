@@ -80,10 +80,10 @@ void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
 
 // An impulse of the contact solver. Members' velocities are not written here: they always equal
 // v + w x (c - C) of their assembly, which the solver computes where it needs them, and the settling
-// after the solver writes them for every awake assembly. The reference solver writes them at once,
+// after the solver writes them for every awake assembly. The plain walks write them at once,
 // as applyAssemblyImpulse does.
 void solverImpulse(Physics& physics, std::int32_t index, const Vec3& impulse, const Vec3& point, bool wake) {
-    if (physics.stepScratch.referenceSolver) {
+    if (physics.stepScratch.plainWalks) {
         physics.applyAssemblyImpulse(index, impulse, point, wake);
         return;
     }
@@ -371,7 +371,7 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // 32 m cells the moving pieces reach. A piece is found there as long as it has not moved further
 // than the searches reach; during the solver only position corrections move pieces, and searches
 // reach beyond the largest correction so far. The results are those of the plain walk, which the
-// reference solver still runs.
+// plain walk still runs when plainWalks is set.
 
 constexpr double fineCellSize = 2.0;
 constexpr double maxFineCellsPerPiece = 64.0;
@@ -645,7 +645,7 @@ void beginBroadPhase(Physics& physics) {
     ++scratch.wakeVersion;
     scratch.shifted.assign(physics.assemblies.size(), 0.0);
     scratch.maxShift = 0.0;
-    if (scratch.referenceSolver)
+    if (scratch.plainWalks)
         return;
     fineClear(scratch.fine);
     if (++scratch.stamp == 0) {
@@ -752,7 +752,7 @@ void solvePass(Physics& physics, const SolverContext& ctx) {
             continue;
         const Box box = widened(pi.body.bounds(), 0.02);
         scratch.woken.clear();
-        if (scratch.referenceSolver || grid::needsScan(box))
+        if (scratch.plainWalks || grid::needsScan(box))
             visitListed(physics, ctx, i, a, box, cursor);
         else
             visitNear(physics, ctx, i, a, box, cursor);

@@ -39,6 +39,12 @@ struct BlastEntry {
     double weight = 0.0;
 };
 
+// A piece near the new pieces of an impact, with its bounds.
+struct NearPiece {
+    std::uint32_t id = 0;
+    Box bounds;
+};
+
 // A piece weighted by an impact's push.
 struct WeightEntry {
     std::uint32_t id = 0;
@@ -81,9 +87,10 @@ struct StepScratch {
     std::vector<PendingImpact> pendingImpacts;
     std::vector<std::int32_t> woken; // assemblies a contact woke while the solver visits one piece
 
-    // The solver's broad phase (see Step.cpp). Tests set referenceSolver to run the plain walk over
-    // every id the 32 m grid lists, which must give the same world bit for bit.
-    bool referenceSolver = false;
+    // Tests set plainWalks to run the plain walks that the fast paths stand in for: the solver over
+    // every id the 32 m grid lists (see Step.cpp), impacts over every bond (see Impact.cpp). Both
+    // ways must give the same world bit for bit.
+    bool plainWalks = false;
     FineGrid fine;
     std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
     std::vector<Box> fineBounds;           // per piece index: its bounds when it entered
@@ -113,7 +120,9 @@ struct StepScratch {
     std::vector<SplitEntry> work;
     std::vector<std::uint32_t> newPieces;
     std::vector<std::uint32_t> queried;
-    std::vector<std::uint8_t> touchedMark; // per piece index: region or new piece of this impact
+    std::vector<NearPiece> nearPieces;
+    std::vector<std::uint8_t> touchedMark;  // per piece index: region or new piece of this impact
+    std::vector<std::uint32_t> splitPieces; // pieces this impact split (dead now)
     std::vector<WeightEntry> weights;
 
     // Blasts.

@@ -377,7 +377,7 @@ TEST(StepBroadPhase, FindsEveryContactAndCountsEveryTestOfThePlainWalk) {
     Physics fast = buildingOnCellLines();
     fast.blast({30.5, 1.0, -1.5}, 250000.0, 6.0);
     Physics plain = fast;
-    plain.stepScratch.referenceSolver = true;
+    plain.stepScratch.plainWalks = true;
     std::uint64_t tests = 0;
     for (int n = 0; n < 150; ++n) {
         fast.step(frame);
