@@ -105,7 +105,7 @@ fi
 # programs in a scratch copy of the program folder, check zarn-smoke.txt by value and
 # zarn-smoke.ppm by content, and that no zarn-error.log appeared.
 if ((wine_ready)); then
-    :
+    run_phase "e2e: renderer" bash "$script_dir/e2e-render.sh"
 fi
 
 echo
