@@ -381,6 +381,13 @@ void throwFragments(Physics& physics, const Impact& hit, const Vec3& faceNormal,
     }
 }
 
+// A hit with a value that is not a number would spread through the world: it is refused whole.
+bool finiteHit(const Impact& hit) {
+    return std::isfinite(length(hit.point)) && std::isfinite(length(hit.impulse)) &&
+           std::isfinite(hit.energy) && std::isfinite(hit.area) && std::isfinite(hit.duration) &&
+           std::isfinite(hit.radius);
+}
+
 } // namespace
 
 double Physics::stressAt(const Impact& hit, double distance) const {
@@ -390,7 +397,7 @@ double Physics::stressAt(const Impact& hit, double distance) const {
 }
 
 void Physics::impact(std::uint32_t id, const Impact& hit) {
-    if (id == 0 || id > pieces.size() || !pieces[id - 1].alive)
+    if (id == 0 || id > pieces.size() || !pieces[id - 1].alive || !finiteHit(hit))
         return;
     if (hit.weapon)
         beginWeaponImpact();
@@ -450,7 +457,8 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
 }
 
 void Physics::blast(const Vec3& center, double energy, double radius) {
-    if (!(energy > 0.0) || !(radius > 0.0))
+    if (!(energy > 0.0) || !(radius > 0.0) || !std::isfinite(energy) || !std::isfinite(radius) ||
+        !std::isfinite(length(center)))
         return;
     auto& targets = stepScratch.blastTargets;
     targets.clear();

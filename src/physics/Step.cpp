@@ -65,6 +65,12 @@ double dragScale(double mass) {
     return std::max(1.0, 0.25 * std::cbrt(mass / density));
 }
 
+// Impulses below 1e-12 N s change nothing; those that are not finite are refused.
+bool usableImpulse(const Vec3& impulse, const Vec3& point) {
+    const double size = length(impulse);
+    return size >= 1e-12 && std::isfinite(size) && std::isfinite(length(point));
+}
+
 // Moves an assembly's centre by a position correction and carries its members along. The solver's
 // broad phase widens its searches by the largest distance any assembly was moved this way.
 void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
@@ -87,7 +93,7 @@ void solverImpulse(Physics& physics, std::int32_t index, const Vec3& impulse, co
         physics.applyAssemblyImpulse(index, impulse, point, wake);
         return;
     }
-    if (length(impulse) < 1e-12 || index < 0)
+    if (!usableImpulse(impulse, point) || index < 0)
         return;
     Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
     if (assembly.asleep && !wake)
@@ -939,7 +945,9 @@ void Physics::beginWeaponImpact() {
 }
 
 void Physics::contactImpulse(std::uint32_t id, const Vec3& impulse, const Vec3& point) {
-    if (id == 0 || id > pieces.size() || !pieces[id - 1].alive || length(impulse) < 1e-8)
+    // Not-a-number pushes are refused like pushes too small to matter.
+    if (id == 0 || id > pieces.size() || !pieces[id - 1].alive || !(length(impulse) >= 1e-8) ||
+        !std::isfinite(length(impulse)) || !std::isfinite(length(point)))
         return;
     expireMotion();
     if (topologyDirty)
@@ -953,7 +961,7 @@ void Physics::contactImpulse(std::uint32_t id, const Vec3& impulse, const Vec3& 
 }
 
 void Physics::applyAssemblyImpulse(std::int32_t index, const Vec3& impulse, const Vec3& point, bool wake) {
-    if (length(impulse) < 1e-12 || index < 0 || static_cast<std::size_t>(index) >= assemblies.size())
+    if (!usableImpulse(impulse, point) || index < 0 || static_cast<std::size_t>(index) >= assemblies.size())
         return;
     Assembly& assembly = assemblies[static_cast<std::size_t>(index)];
     if (assembly.asleep && !wake)

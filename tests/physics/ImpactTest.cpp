@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "physics/Physics.hpp"
 #include "physics/StepTestSupport.hpp"
@@ -227,6 +228,26 @@ TEST(ImpactBlast, ABlastWithoutReachOrEnergyDoesNothing) {
     physics.blast({0.0, 1.0, 0.6}, 1e5, 0.0);
     physics.blast({0.0, 1.0, 0.6}, 0.0, 5.0);
     physics.blast({0.0, 1.0, 0.6}, 1e5, -1.0);
+    EXPECT_EQ(stateHash(physics), before);
+}
+
+TEST(ImpactBlast, HitsAndPushesThatAreNotNumbersChangeNothing) {
+    Physics physics = column();
+    physics.add(cube({5.0, 5.0, 0.0}, 0.5));
+    physics.refreshTopology();
+    const std::uint64_t before = stateHash(physics);
+    const double nan = std::nan("");
+    physics.blast({nan, 1.0, 0.6}, 1e5, 5.0);
+    physics.blast({0.0, 1.0, 0.6}, nan, 5.0);
+    physics.blast({0.0, 1.0, 0.6}, 1e5, std::numeric_limits<double>::infinity());
+    Impact hit = bullet({0.5, 1.5, 0.0}, {-10.0, 0.0, 0.0}, 500.0);
+    hit.impulse.x = nan;
+    physics.impact(3, hit);
+    hit = bullet({0.5, 1.5, 0.0}, {-10.0, 0.0, 0.0}, nan);
+    physics.impact(3, hit);
+    physics.contactImpulse(5, {nan, 0.0, 0.0}, {5.0, 5.0, 0.0});
+    physics.contactImpulse(5, {1.0, 0.0, 0.0}, {5.0, nan, 0.0});
+    physics.applyAssemblyImpulse(0, {nan, 0.0, 0.0}, {5.0, 5.0, 0.0}, true);
     EXPECT_EQ(stateHash(physics), before);
 }
 
