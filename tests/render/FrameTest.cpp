@@ -149,6 +149,23 @@ TEST(FrameTest, FramePassesRunInOrder) {
     EXPECT_EQ(log.calls, menu);
 }
 
+TEST(FrameTest, ResizeNeedsADeviceAndARealSize) {
+    Renderer renderer;
+    renderer.resize(800, 600); // before initialize: nothing
+    EXPECT_EQ(renderer.width, 0);
+
+    test::DeviceLog log;
+    test::attachRecorder(renderer, log);
+    renderer.resize(0, 0); // minimised: the targets stay as they were
+    renderer.resize(640, 0);
+    EXPECT_TRUE(log.calls.empty());
+    EXPECT_EQ(renderer.width, 1280);
+    renderer.resize(1920, 1080);
+    EXPECT_EQ(log.calls, std::vector<std::string>{"resize 1920x1080"});
+    EXPECT_EQ(renderer.width, 1920);
+    EXPECT_EQ(renderer.height, 1080);
+}
+
 TEST(FrameTest, MovingMatterIsCulledByDistanceAndMarkedInDebug) {
     test::DeviceLog log;
     Renderer renderer;
