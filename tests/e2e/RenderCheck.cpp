@@ -208,15 +208,18 @@ void checkPicture(const std::string& path, const Game& game, const View& view, F
     }
 }
 
-// Draws a few frames of the game, keeps the last for capture and checks the captured picture.
-FrameResult drawAndCheck(Renderer& renderer, const Game& game, const std::string& name, bool menu,
+// Draws a few frames of the game, keeps the last for capture and checks the captured picture. The
+// frames before the last look another way, so a capture of any frame but the last one fails.
+FrameResult drawAndCheck(Renderer& renderer, Game& game, const std::string& name, bool menu,
                          bool expectUploads) {
     FrameResult result;
     result.name = name;
     const FrameOptions options{menu, false};
     std::ostringstream counts;
+    const double yaw = game.player.yaw;
     for (int frame = 0; frame < 3; ++frame) {
         pumpMessages();
+        game.player.yaw = frame == 2 ? yaw : yaw + 1.5;
         if (frame == 2) {
             renderer.keepNextFrame();
         }
