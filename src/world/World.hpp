@@ -87,6 +87,10 @@ class World : public IWorldTrace {
     void addTestStructures();
     // The training ground's demolition charge: a blast at the foot of the test gate's left post.
     void demolitionTest();
+
+    // Reads the map pack at path (UTF-8) into a fresh world and installs it only when every check
+    // passed; otherwise sets message to the reason and leaves this world as it was.
+    bool loadMap(const std::string& path, std::string& message);
 };
 
 } // namespace zarn

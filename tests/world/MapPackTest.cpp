@@ -1,0 +1,589 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "world/World.hpp"
+
+namespace zarn {
+namespace {
+
+std::string mapFixture(const std::string& name) {
+    return std::string(ZARN_TEST_DATA_DIR) + "/maps/" + name;
+}
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::filesystem::path pathFromUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+// A scratch folder of this test alone (test cases run in parallel processes).
+std::filesystem::path scratchFolder() {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "zarn-map-tests" /
+                                         (std::string(info->test_suite_name()) + "." + info->name());
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::string writeMap(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return utf8(path);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// FNV-1a over everything a map load may change, so that "unchanged" means unchanged.
+class StateHash {
+  public:
+    void bytes(const void* data, std::size_t size) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            h_ = (h_ ^ p[i]) * 0x100000001b3ull;
+        }
+    }
+    template <typename T> void value(const T& v) { bytes(&v, sizeof v); }
+    void vec(const Vec3& v) {
+        value(v.x);
+        value(v.y);
+        value(v.z);
+    }
+    void text(const std::string& s) {
+        value(s.size());
+        bytes(s.data(), s.size());
+    }
+    std::uint64_t result() const { return h_; }
+
+  private:
+    std::uint64_t h_ = 0xcbf29ce484222325ull;
+};
+
+std::uint64_t worldHash(const World& world, bool withIndoor = true) {
+    StateHash h;
+    h.text(world.name);
+    h.text(world.id);
+    h.vec(world.skyColor);
+    h.vec(world.spawnPoint);
+    h.vec(world.terrainCell);
+    for (const Building& b : world.buildings) {
+        h.value(b.index);
+        h.vec(b.center);
+        h.value(b.sizeX);
+        h.value(b.sizeZ);
+        h.value(b.height);
+        h.text(b.name);
+        h.value(b.extra);
+    }
+    const Physics& p = world.physics;
+    h.value(p.groundLevel);
+    h.value(p.motionLimit);
+    h.value(p.time);
+    h.vec(p.gravity);
+    h.value(p.fractureCount);
+    h.value(p.brokenBondCount);
+    h.value(p.assemblies.size());
+    for (const MatterPiece& m : p.pieces) {
+        h.vec(m.body.center);
+        h.vec(m.body.halfExtents);
+        h.vec(m.body.velocity);
+        h.vec(m.body.angularVelocity);
+        h.value(m.body.orientation.w);
+        h.value(m.body.orientation.x);
+        h.value(m.body.orientation.y);
+        h.value(m.body.orientation.z);
+        h.value(m.body.mass);
+        h.value(m.owner);
+        h.value(m.groundLevel);
+        h.value(m.id);
+        h.value(m.building);
+        h.vec(m.color);
+        h.value(m.alive);
+        h.value(m.anchored);
+        h.value(m.supported);
+        h.value(m.generation);
+        h.value(m.assembly);
+        h.value(m.stress);
+        h.value(m.bondableAt);
+        h.value(m.stateTime);
+        h.value(m.asleep);
+        if (withIndoor) {
+            h.value(m.indoor);
+        }
+    }
+    for (const Bond& b : p.bonds) {
+        h.value(b.a);
+        h.value(b.b);
+        h.value(b.area);
+        h.value(b.stress);
+        h.vec(b.center);
+        h.vec(b.normal);
+        h.value(b.intact);
+    }
+    return h.result();
+}
+
+// ---- the small test map ----
+
+TEST(MapPackTest, ReadsEveryFieldOfTheSmallMap) {
+    World world;
+    world.physics.motionLimit = 777; // a setting: it survives the load
+    world.terrainCell = {256.0, 0.0, -512.0};
+    std::string message = "untouched";
+    ASSERT_TRUE(world.loadMap(mapFixture("valid-v2.zarnmap"), message));
+    EXPECT_EQ(message, "untouched");
+
+    EXPECT_EQ(world.name, "测试地图");
+    EXPECT_EQ(world.id, "lujiazui");
+    EXPECT_EQ(world.skyColor, (Vec3{0.4, 0.5, 0.6}));
+    EXPECT_EQ(world.spawnPoint, (Vec3{0.0, 0.0, -20.0}));
+    EXPECT_EQ(world.terrainCell, (Vec3{}));
+
+    ASSERT_EQ(world.buildings.size(), 2u);
+    const Building& a = world.buildings[0];
+    EXPECT_EQ(a.index, 0);
+    EXPECT_EQ(a.name, "甲楼");
+    EXPECT_EQ(a.center, (Vec3{0.0, 0.0, 0.0}));
+    EXPECT_EQ(a.sizeX, 10.0);
+    EXPECT_EQ(a.sizeZ, 10.0);
+    EXPECT_EQ(a.height, 20.0);
+    EXPECT_EQ(a.extra, 1999.0);
+    const Building& b = world.buildings[1];
+    EXPECT_EQ(b.index, 1);
+    EXPECT_EQ(b.name, "乙 \"楼\""); // quotes inside a name are escaped in the file
+    EXPECT_EQ(b.center, (Vec3{30.0, 0.0, 0.0}));
+
+    const Physics& physics = world.physics;
+    EXPECT_EQ(physics.motionLimit, 777u);
+    EXPECT_EQ(physics.groundLevel, -8.0);
+    ASSERT_EQ(physics.pieces.size(), 5u);
+    const MatterPiece& ground = physics.pieces[0];
+    EXPECT_TRUE(ground.anchored);
+    EXPECT_EQ(ground.building, -1);
+    EXPECT_EQ(ground.body.halfExtents, (Vec3{40.0, 4.0, 40.0}));
+    EXPECT_EQ(ground.color, (Vec3{0.3, 0.3, 0.3}));
+    const MatterPiece& slab = physics.pieces[2];
+    EXPECT_TRUE(slab.indoor);
+    EXPECT_FALSE(physics.pieces[1].indoor);
+    EXPECT_EQ(physics.pieces[4].building, -10);
+    for (const MatterPiece& piece : physics.pieces) {
+        EXPECT_EQ(piece.owner, 0u);
+        EXPECT_EQ(piece.groundLevel, 1e30);
+        EXPECT_TRUE(piece.alive);
+        EXPECT_EQ(piece.generation, 0u);
+        EXPECT_EQ(piece.stateTime, 0.0);
+        const Vec3& h = piece.body.halfExtents;
+        EXPECT_DOUBLE_EQ(piece.body.mass, 8.0 * h.x * h.y * h.z * 1200.0);
+        EXPECT_TRUE(piece.anchored || piece.supported) << "piece " << piece.id;
+    }
+    // Bonded afresh: the three boxes on the ground, and the slab on its box.
+    EXPECT_EQ(physics.bonds.size(), 4u);
+    EXPECT_EQ(physics.brokenBondCount, 0u);
+    EXPECT_TRUE(physics.assemblies.empty());
+}
+
+TEST(MapPackTest, VersionOneAndTwoOfTheSameMapGiveTheSameWorldButForIndoorLight) {
+    World v1;
+    World v2;
+    std::string message;
+    ASSERT_TRUE(v1.loadMap(mapFixture("valid-v1.zarnmap"), message)) << message;
+    ASSERT_TRUE(v2.loadMap(mapFixture("valid-v2.zarnmap"), message)) << message;
+    EXPECT_EQ(worldHash(v1, false), worldHash(v2, false));
+    EXPECT_NE(worldHash(v1), worldHash(v2));
+    for (const MatterPiece& piece : v1.physics.pieces) {
+        EXPECT_FALSE(piece.indoor);
+    }
+}
+
+TEST(MapPackTest, WindowsLineEndsAndUnicodePathsReadTheSame) {
+    World lf;
+    std::string message;
+    ASSERT_TRUE(lf.loadMap(mapFixture("valid-v2.zarnmap"), message)) << message;
+
+    std::string text = readText(pathFromUtf8(mapFixture("valid-v2.zarnmap")));
+    std::string crlf;
+    for (const char c : text) {
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    const std::filesystem::path folder = scratchFolder() / pathFromUtf8("陆家嘴 地图");
+    std::filesystem::create_directories(folder);
+    const std::string path = writeMap(folder / pathFromUtf8("东方明珠.zarnmap"), crlf);
+
+    World windows;
+    ASSERT_TRUE(windows.loadMap(path, message)) << message;
+    EXPECT_EQ(windows.name, "测试地图");
+    EXPECT_EQ(worldHash(windows), worldHash(lf));
+}
+
+// ---- refusals ----
+
+struct Refusal {
+    const char* file;
+    const char* message;
+};
+
+TEST(MapPackTest, EachBrokenSectionGivesItsMessageAndLeavesTheWorldAsItWas) {
+    const Refusal refusals[] = {
+        {"no-such-file.zarnmap", "地图包格式无效"},        {"bad-magic.zarnmap", "地图包格式无效"},
+        {"version-3.zarnmap", "地图包格式无效"},           {"byte-order-mark.zarnmap", "地图包格式无效"},
+        {"truncated.zarnmap", "地图包格式无效"},           {"ground-level-5.zarnmap", "地图边界无效"},
+        {"sky-too-bright.zarnmap", "地图边界无效"},        {"spawn-too-far.zarnmap", "地图边界无效"},
+        {"height-1000.5.zarnmap", "地图建筑无效"},         {"size-0.zarnmap", "地图建筑无效"},
+        {"no-pieces.zarnmap", "地图物质预算无效"},         {"building-minus-11.zarnmap", "地图物质无效"},
+        {"building-equals-count.zarnmap", "地图物质无效"}, {"version-1-body-as-2.zarnmap", "地图物质无效"},
+        {"billion-pieces.zarnmap", "地图物质无效"},        {"trailing-token.zarnmap", "地图几何无效"},
+        {"zero-half-extent.zarnmap", "地图几何无效"},      {"non-unit-quaternion.zarnmap", "地图几何无效"},
+    };
+    // The running world is a map with a setting changed and some damage done.
+    World world;
+    std::string message;
+    ASSERT_TRUE(world.loadMap(mapFixture("valid-v2.zarnmap"), message)) << message;
+    world.physics.motionLimit = 99;
+    world.physics.brokenBondCount = 3;
+    world.terrainCell = {-256.0, 0.0, 0.0};
+    const std::uint64_t before = worldHash(world);
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.file);
+        message.clear();
+        EXPECT_FALSE(world.loadMap(mapFixture(refusal.file), message));
+        EXPECT_EQ(message, refusal.message);
+        EXPECT_EQ(worldHash(world), before);
+    }
+    EXPECT_EQ(world.buildings.size(), 2u);
+    EXPECT_EQ(world.id, "lujiazui");
+}
+
+TEST(MapPackTest, RefusedLoadLeavesTheDemolitionCityAlone) {
+    World world;
+    const std::uint64_t before = worldHash(world);
+    std::string message;
+    EXPECT_FALSE(world.loadMap(mapFixture("version-1-body-as-2.zarnmap"), message));
+    EXPECT_EQ(message, "地图物质无效");
+    EXPECT_EQ(worldHash(world), before);
+    EXPECT_EQ(world.id, "procedural");
+    EXPECT_EQ(world.buildings.size(), 50u);
+}
+
+TEST(MapPackTest, LimitsOnBothSides) {
+    const std::string valid = readText(pathFromUtf8(mapFixture("valid-v2.zarnmap")));
+    const std::filesystem::path folder = scratchFolder();
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* message; // empty: the map loads
+    };
+    const std::string building = "\"甲楼\" 0 0 10 10 20 1999";
+    const std::string noBuildings =
+        "ZARNMAP 2\nnone\n-8\n0.4 0.5 0.6\n0 0 0\n0\n2\n-1 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+    const Case cases[] = {
+        {"height 1000", replaced(valid, building, "\"甲楼\" 0 0 10 10 1000 1999"), ""},
+        {"height 0", replaced(valid, building, "\"甲楼\" 0 0 10 10 0 1999"), "地图建筑无效"},
+        {"negative extra", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 -1"), "地图建筑无效"},
+        {"ground level -100", replaced(valid, "\n-8\n", "\n-100\n"), ""},
+        {"ground level -150", replaced(valid, "\n-8\n", "\n-150\n"), "地图边界无效"},
+        {"white sky", replaced(valid, "0.4 0.5 0.6\n", "1 1 1\n"), ""},
+        {"spawn 3000 m out", replaced(valid, "0 0 -20\n", "0 0 -3000\n"), ""},
+        {"piece colour too bright", replaced(valid, "0.6 0.5 0.4 1 0 0 0", "2 0 0.1 1 0 0 0"),
+         "地图物质无效"},
+        {"anchored flag 2", replaced(valid, "\n1 0 30", "\n1 2 30"), "地图物质无效"},
+        {"negative building count", replaced(valid, "\n2\n\"甲楼\"", "\n-1\n\"甲楼\""), "地图建筑数量无效"},
+        // Stream extraction would wrap this one round to 1.
+        {"wrapping piece count", replaced(valid, "\n5\n-1 1", "\n-18446744073709551615\n-1 1"),
+         "地图物质预算无效"},
+        {"cut inside a piece", valid.substr(0, valid.size() - 12), "地图物质无效"},
+        {"cut inside a building", valid.substr(0, valid.find("\"乙") + 8), "地图建筑无效"},
+        {"cut after the name", valid.substr(0, valid.find("-8")), "地图边界无效"},
+        {"no buildings, no building matter", noBuildings + "-2 0 0 1 0 2 1 2 0.5 0.5 0.5 1 0 0 0 0\n", ""},
+        {"no buildings, building 0", noBuildings + "0 0 0 1 0 2 1 2 0.5 0.5 0.5 1 0 0 0 0\n", "地图物质无效"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World world;
+        const std::uint64_t before = worldHash(world);
+        std::string message;
+        const bool loaded = world.loadMap(writeMap(folder / "case.zarnmap", c.text), message);
+        if (std::strlen(c.message) == 0) {
+            EXPECT_TRUE(loaded) << message;
+        } else {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(message, c.message);
+            EXPECT_EQ(worldHash(world), before);
+        }
+    }
+}
+
+// A thousand buildings are the most a map may name.
+TEST(MapPackTest, AThousandBuildingsPassAndOneMoreFails) {
+    const std::filesystem::path folder = scratchFolder();
+    auto mapWith = [](int count) {
+        std::ostringstream text;
+        text << "ZARNMAP 2\nmany\n-8\n0.4 0.5 0.6\n0 0 0\n" << count << '\n';
+        for (int i = 0; i < count; ++i) {
+            text << "\"b" << i << "\" " << i << " 0 1 1 1 0\n";
+        }
+        text << "1\n" << count - 1 << " 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+        return text.str();
+    };
+    World world;
+    std::string message;
+    EXPECT_TRUE(world.loadMap(writeMap(folder / "1000.zarnmap", mapWith(1000)), message)) << message;
+    EXPECT_EQ(world.buildings.size(), 1000u);
+    EXPECT_EQ(world.buildings.back().index, 999);
+    const std::uint64_t before = worldHash(world);
+    EXPECT_FALSE(world.loadMap(writeMap(folder / "1001.zarnmap", mapWith(1001)), message));
+    EXPECT_EQ(message, "地图建筑数量无效");
+    EXPECT_EQ(worldHash(world), before);
+}
+
+// ---- the Lujiazui district ----
+
+struct TableRow {
+    std::string name;
+    double x = 0.0;
+    double z = 0.0;
+    double sizeX = 0.0;
+    double sizeZ = 0.0;
+    double height = 0.0;
+    double year = 0.0;
+};
+
+std::vector<TableRow> readTable() {
+    std::istringstream in(readText(pathFromUtf8(ZARN_LUJIAZUI_TABLE)));
+    std::vector<TableRow> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) {
+            f.push_back(field);
+        }
+        if (f.size() < 8) {
+            ADD_FAILURE() << "short line: " << line;
+            continue;
+        }
+        rows.push_back({f[0], std::stod(f[2]), std::stod(f[3]), std::stod(f[4]), std::stod(f[5]),
+                        std::stod(f[6]), std::stod(f[7])});
+    }
+    return rows;
+}
+
+// Loading the district bonds twenty thousand pieces; the read-only checks share one load.
+class LujiazuiTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        district = std::make_unique<World>();
+        std::string message;
+        loaded = district->loadMap(ZARN_LUJIAZUI_MAP, message);
+        loadMessage = message;
+    }
+    static void TearDownTestSuite() { district.reset(); }
+    void SetUp() override { ASSERT_TRUE(loaded) << loadMessage; }
+
+    static std::unique_ptr<World> district;
+    static bool loaded;
+    static std::string loadMessage;
+};
+std::unique_ptr<World> LujiazuiTest::district;
+bool LujiazuiTest::loaded = false;
+std::string LujiazuiTest::loadMessage;
+
+TEST_F(LujiazuiTest, StandsUnderItsOwnWeight) {
+    const Physics& physics = district->physics;
+    EXPECT_TRUE(physics.validate());
+    EXPECT_EQ(physics.brokenBondCount, 0u);
+    EXPECT_EQ(district->loss(), 0.0);
+    EXPECT_EQ(district->destructionRate(), 0.0);
+    EXPECT_TRUE(physics.assemblies.empty());
+    for (const Bond& bond : physics.bonds) {
+        ASSERT_TRUE(bond.intact) << "bond " << bond.a << "-" << bond.b;
+        // The load-path limits, with room to spare for the tallest towers.
+        ASSERT_LT(bond.stress, 0.8 * 2.5e7) << "bond " << bond.a << "-" << bond.b;
+    }
+    for (const MatterPiece& piece : physics.pieces) {
+        ASSERT_TRUE(piece.anchored || piece.supported)
+            << "piece " << piece.id << " of building " << piece.building;
+        ASSERT_EQ(piece.anchored, piece.building == buildingTag::ground) << "piece " << piece.id;
+    }
+}
+
+TEST_F(LujiazuiTest, HoldsTheBuildingsOfItsTable) {
+    const std::vector<TableRow> table = readTable();
+    ASSERT_EQ(district->buildings.size(), table.size());
+    std::vector<double> tops(table.size(), 0.0);
+    for (const MatterPiece& piece : district->physics.pieces) {
+        if (piece.building < 0) {
+            continue;
+        }
+        const Building& b = district->buildings[static_cast<std::size_t>(piece.building)];
+        const Vec3 lo = piece.body.center - piece.body.halfExtents;
+        const Vec3 hi = piece.body.center + piece.body.halfExtents;
+        // Each building's matter stands on its footprint.
+        EXPECT_GE(lo.x, b.center.x - b.sizeX / 2.0 - 1e-6) << b.name;
+        EXPECT_LE(hi.x, b.center.x + b.sizeX / 2.0 + 1e-6) << b.name;
+        EXPECT_GE(lo.z, b.center.z - b.sizeZ / 2.0 - 1e-6) << b.name;
+        EXPECT_LE(hi.z, b.center.z + b.sizeZ / 2.0 + 1e-6) << b.name;
+        EXPECT_GE(lo.y, -1e-6) << b.name;
+        tops[static_cast<std::size_t>(piece.building)] =
+            std::max(tops[static_cast<std::size_t>(piece.building)], hi.y);
+    }
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const Building& b = district->buildings[i];
+        SCOPED_TRACE(table[i].name);
+        EXPECT_EQ(b.name, table[i].name);
+        EXPECT_EQ(b.center, (Vec3{table[i].x, 0.0, table[i].z}));
+        EXPECT_EQ(b.sizeX, table[i].sizeX);
+        EXPECT_EQ(b.sizeZ, table[i].sizeZ);
+        EXPECT_EQ(b.height, table[i].height);
+        EXPECT_EQ(b.extra, table[i].year);
+        EXPECT_NEAR(tops[i], b.height, 1e-6); // as tall as the table says
+    }
+}
+
+TEST_F(LujiazuiTest, LandmarksStandWhereTheyStandOnTheRiver) {
+    auto find = [&](const std::string& name) -> const Building* {
+        for (const Building& b : district->buildings) {
+            if (b.name == name) {
+                return &b;
+            }
+        }
+        ADD_FAILURE() << name << " missing";
+        return nullptr;
+    };
+    const Building* pearl = find("东方明珠广播电视塔");
+    const Building* tower = find("上海中心大厦");
+    const Building* swfc = find("上海环球金融中心");
+    const Building* jinMao = find("金茂大厦");
+    ASSERT_TRUE(pearl && tower && swfc && jinMao);
+    EXPECT_EQ(tower->height, 632.0);
+    EXPECT_EQ(swfc->height, 492.0);
+    EXPECT_EQ(jinMao->height, 420.5);
+    EXPECT_EQ(pearl->height, 468.0);
+    // Jin Mao north of the Shanghai Tower, the World Financial Center east of it, the Pearl Tower
+    // north-west of all three by the river bend.
+    EXPECT_GT(jinMao->center.z, tower->center.z);
+    EXPECT_GT(swfc->center.x, tower->center.x);
+    for (const Building* b : {tower, swfc, jinMao}) {
+        EXPECT_LT(pearl->center.x, b->center.x - 400.0);
+        EXPECT_GT(pearl->center.z, b->center.z + 400.0);
+    }
+    // West of the Pearl Tower and north of it lies the river: a line from the tower west or north
+    // meets nothing standing above the ground before the edge of the district.
+    for (const Vec3& direction : {Vec3{-1.0, 0.0, 0.0}, Vec3{0.0, 0.0, 1.0}}) {
+        const Vec3 from = pearl->center + Vec3{0.0, 30.0, 0.0} + direction * 250.0;
+        const MatterHit hit = district->traceLine(from, direction, 250.0);
+        EXPECT_FALSE(hit.hit) << "something stands at " << hit.point.x << ", " << hit.point.z;
+    }
+}
+
+TEST_F(LujiazuiTest, GroundCoversTheDistrictAtLevelZero) {
+    const Physics& physics = district->physics;
+    EXPECT_EQ(physics.groundLevel, -8.0);
+    EXPECT_EQ(district->spawnPoint, (Vec3{0.0, 0.0, -110.0}));
+    EXPECT_EQ(district->name, "陆家嘴");
+    // The tiles lie inside the rectangle that the Earth world leaves to the map, never overlap and
+    // add up to its whole area: every point of it is on ground whose top is at y = 0.
+    std::vector<Box> ground;
+    double area = 0.0;
+    for (const MatterPiece& piece : physics.pieces) {
+        if (!piece.anchored) {
+            continue;
+        }
+        const Box b = piece.body.bounds();
+        EXPECT_EQ(b.max.y, 0.0);
+        EXPECT_EQ(b.min.y, -8.0);
+        EXPECT_TRUE(b.min.x >= -896.0 && b.max.x <= 768.0 && b.min.z >= -768.0 && b.max.z <= 896.0);
+        area += (b.max.x - b.min.x) * (b.max.z - b.min.z);
+        ground.push_back(b);
+    }
+    for (std::size_t i = 0; i < ground.size(); ++i) {
+        for (std::size_t j = i + 1; j < ground.size(); ++j) {
+            const double dx =
+                std::min(ground[i].max.x, ground[j].max.x) - std::max(ground[i].min.x, ground[j].min.x);
+            const double dz =
+                std::min(ground[i].max.z, ground[j].max.z) - std::max(ground[i].min.z, ground[j].min.z);
+            ASSERT_FALSE(dx > 1e-6 && dz > 1e-6) << "tiles " << i << " and " << j << " overlap";
+        }
+    }
+    EXPECT_NEAR(area, 1664.0 * 1664.0, 1e-3);
+    // The spawn point, where the player also resupplies, is open ground.
+    const MatterHit down = district->traceLine({0.0, 900.0, -110.0}, {0.0, -1.0, 0.0}, 1000.0);
+    ASSERT_TRUE(down.hit);
+    EXPECT_NEAR(down.point.y, 0.0, 1e-9);
+    EXPECT_TRUE(physics.pieces[static_cast<std::size_t>(down.piece)].anchored);
+}
+
+TEST_F(LujiazuiTest, StreetsHaveTreesAndLampsAndFloorsAreIndoor) {
+    int trees = 0;
+    int lamps = 0;
+    int slabs = 0;
+    for (const MatterPiece& piece : district->physics.pieces) {
+        trees += piece.building == buildingTag::tree ? 1 : 0;
+        lamps += piece.building == buildingTag::lamp ? 1 : 0;
+        if (piece.indoor) {
+            ++slabs;
+            EXPECT_GE(piece.building, 0);
+            EXPECT_LE(2.0 * piece.body.halfExtents.y, 0.5);
+        }
+    }
+    EXPECT_GT(trees, 200);
+    EXPECT_GT(lamps, 100);
+    EXPECT_GT(slabs, 1000);
+}
+
+// What a saved game of this district must fit: the save file's limits.
+TEST_F(LujiazuiTest, FitsTheSaveFile) {
+    const Physics& physics = district->physics;
+    EXPECT_LE(physics.pieces.size(), 30000u);
+    EXPECT_LE(district->buildings.size(), 1000u);
+    for (const Building& b : district->buildings) {
+        EXPECT_LE(std::hypot(b.center.x, b.center.z), 3000.0) << b.name;
+        EXPECT_GE(std::min(b.sizeX, b.sizeZ), 0.01) << b.name;
+        EXPECT_LE(std::max(b.sizeX, b.sizeZ), 2000.0) << b.name;
+        EXPECT_GE(b.height, 0.01) << b.name;
+        EXPECT_LE(b.extra, 1e15) << b.name;
+    }
+    for (const MatterPiece& piece : physics.pieces) {
+        ASSERT_LE(length(piece.body.center), 5000.0);
+    }
+    for (const Bond& bond : physics.bonds) {
+        ASSERT_LE(length(bond.center), 5000.0);
+    }
+}
+
+TEST_F(LujiazuiTest, OlderFormatGivesTheSameDistrict) {
+    World v1;
+    std::string message;
+    ASSERT_TRUE(v1.loadMap(ZARN_LUJIAZUI_MAP_V1, message)) << message;
+    EXPECT_EQ(worldHash(v1, false), worldHash(*district, false));
+}
+
+} // namespace
+} // namespace zarn
