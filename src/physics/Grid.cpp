@@ -86,6 +86,21 @@ bool finite(const Vec3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// False only when the ray's first `limit` of length passes clear of a sphere around the piece that
+// surely holds it, so that the exact box test can be skipped. Orientations far from unit length
+// (which the store refuses) are always tested exactly.
+bool mayHit(const Vec3& origin, const Vec3& direction, double limit, const Polyhedron& body) {
+    const Quaternion& q = body.orientation;
+    const double norm = q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z;
+    const double reach = dot(direction, direction);
+    if (!(norm > 0.98 && norm < 1.02) || !(reach > 0.0))
+        return true;
+    const double radius = length(body.halfExtents) * 1.1 + 1e-6;
+    const Vec3 offset = body.center - origin;
+    const double t = std::clamp(dot(offset, direction) / reach, 0.0, limit);
+    return !(lengthSquared(offset - direction * t) > radius * radius);
+}
+
 // The box axis whose face the point lies on, pointing out of the box, in world space.
 Vec3 faceNormal(const Polyhedron& body, const Vec3& point) {
     const Vec3 p = body.orientation.rotateInverse(point - body.center);
@@ -166,35 +181,49 @@ PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length
     if (length <= 0.0 || !finite(origin) || !finite(direction))
         return result;
 
-    std::vector<std::uint32_t> candidates;
+    // The nearest hit wins, and of equally near ones the lowest id, so the order in which the
+    // pieces are tried does not matter and a piece listed in several cells may be tried twice.
+    double best = length;
+    auto tryPiece = [&](std::uint32_t id) {
+        const MatterPiece& piece = pieces[id - 1];
+        if (!piece.alive || !mayHit(origin, direction, best, piece.body))
+            return;
+        const double t = tracePolyhedron(origin, direction, piece.body, best);
+        if (t >= 0.0 && (t < best || (result.hit && t == best && id - 1 < result.index))) {
+            best = t;
+            result.hit = true;
+            result.index = id - 1;
+        }
+    };
     if (length / segmentLength > static_cast<double>(pieces.size())) {
         // Walking the ray would visit more segments than there are pieces: test every piece.
         for (const MatterPiece& piece : pieces)
-            if (piece.alive)
-                candidates.push_back(piece.id);
+            tryPiece(piece.id);
     } else {
+        // The cells of every 32 m segment of the ray, each visited once.
+        std::vector<std::uint64_t> keys;
         for (std::uint64_t k = 0; static_cast<double>(k) * segmentLength < length; ++k) {
             const double start = static_cast<double>(k) * segmentLength;
             const double end = std::min(start + segmentLength, length);
             const Vec3 a = origin + direction * start;
             const Vec3 b = origin + direction * end;
-            gatherCells(*this, widened(Box{componentMin(a, b), componentMax(a, b)}, 0.01), candidates);
+            const CellRange range =
+                cellRange(widened(Box{componentMin(a, b), componentMax(a, b)}, 0.01), 0.0);
+            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                        keys.push_back(gridKey(x, y, z));
         }
-        sortUnique(candidates);
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        for (const std::uint64_t key : keys) {
+            const auto cell = cells.find(key);
+            if (cell != cells.end())
+                for (const std::uint32_t id : cell->second)
+                    tryPiece(id);
+        }
     }
 
-    double best = length;
-    for (const std::uint32_t id : candidates) {
-        const MatterPiece& piece = pieces[id - 1];
-        if (!piece.alive)
-            continue;
-        const double t = tracePolyhedron(origin, direction, piece.body, best);
-        if (t >= 0.0 && t < best) {
-            best = t;
-            result.hit = true;
-            result.index = id - 1;
-        }
-    }
     if (result.hit) {
         result.distance = best;
         result.point = origin + direction * best;

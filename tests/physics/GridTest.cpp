@@ -228,10 +228,65 @@ TEST(Grid, TraceFindsTheNearestFaceAndRefusesBadLengths) {
         EXPECT_FALSE(hit.hit);
         EXPECT_EQ(hit.distance, 0.0);
     }
+    // Of two pieces hit at the same distance the lower id is reported, even when the grid offers
+    // the other one first: the long twin reaches cells whose keys come before every cell of the
+    // short one.
+    Physics twins;
+    const std::uint32_t shortTwin = addBox(twins, {20.5, 0, 0}, {0.5, 0.5, 0.5});
+    const std::uint32_t longTwin = addBox(twins, {43, 0, 0}, {23, 0.5, 0.5});
+    twins.rebuildGrid();
+    const std::vector<std::uint64_t>& shortCells = twins.gridEntries[shortTwin - 1].cells;
+    const std::vector<std::uint64_t>& longCells = twins.gridEntries[longTwin - 1].cells;
+    ASSERT_LT(*std::min_element(longCells.begin(), longCells.end()),
+              *std::min_element(shortCells.begin(), shortCells.end()));
+    hit = twins.trace({0, 0, 0}, {1, 0, 0}, 100.0);
+    ASSERT_TRUE(hit.hit);
+    EXPECT_EQ(hit.index, shortTwin - 1);
+    EXPECT_EQ(hit.distance, 20.0);
+
     // A ray from nowhere finds nothing and does not fault.
     const double nan = std::numeric_limits<double>::quiet_NaN();
     EXPECT_FALSE(physics.trace({nan, 0, 0}, {1, 0, 0}, 100.0).hit);
     EXPECT_FALSE(physics.trace({1e300, 0, 0}, {1, 0, 0}, 100.0).hit);
+}
+
+TEST(Grid, TraceAgreesWithTestingEveryPiece) {
+    const Physics physics = scatteredWorld();
+    std::uint64_t state = 7;
+    auto next = [&state] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<double>(state >> 11) / 9007199254740992.0 * 2.0 - 1.0;
+    };
+    int hits = 0;
+    for (int ray = 0; ray < 400; ++ray) {
+        // Most rays are aimed near a piece, so that hits and grazing misses are common.
+        const Vec3 origin{next() * 320, next() * 320, next() * 320};
+        const Vec3 target = physics.pieces[static_cast<std::size_t>(std::abs(next()) * 599)].body.center +
+                            Vec3{next(), next(), next()} * 6.0;
+        const Vec3 direction = normalized(ray % 4 == 0 ? Vec3{next(), next(), next()} : target - origin);
+        const double length = ray % 3 == 0 ? 2000.0 : 50 + 300 * std::abs(next());
+        std::uint32_t expectedIndex = 0;
+        double best = length;
+        bool expectedHit = false;
+        for (const MatterPiece& piece : physics.pieces) {
+            if (!piece.alive)
+                continue;
+            const double t = tracePolyhedron(origin, direction, piece.body, best);
+            if (t >= 0.0 && t < best) {
+                best = t;
+                expectedIndex = piece.id - 1;
+                expectedHit = true;
+            }
+        }
+        const PieceHit hit = physics.trace(origin, direction, length);
+        ASSERT_EQ(hit.hit, expectedHit) << ray;
+        ASSERT_EQ(hit.distance, best) << ray;
+        if (expectedHit) {
+            ASSERT_EQ(hit.index, expectedIndex) << ray;
+            ++hits;
+        }
+    }
+    EXPECT_GT(hits, 40);
 }
 
 TEST(Grid, SweepStopsAtTheFirstPieceInTheWay) {
