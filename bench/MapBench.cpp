@@ -1,0 +1,65 @@
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "world/World.hpp"
+
+namespace zarn {
+namespace {
+
+// The map pack the game ships (arg 0, about twenty thousand pieces) and the same district built
+// from over a hundred thousand smaller pieces (arg 1).
+const char* mapPath(std::int64_t which) {
+    return which == 0 ? ZARN_LUJIAZUI_MAP : ZARN_LUJIAZUI_MAP_LARGE;
+}
+
+// The whole load: read and check every record, add the pieces, validate, bond and find the load
+// paths, install.
+void BM_LoadMap(benchmark::State& state) {
+    World world;
+    std::string message;
+    for (auto _ : state) {
+        if (!world.loadMap(mapPath(state.range(0)), message)) {
+            state.SkipWithError(message.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(world.physics.bonds.data());
+    }
+    state.counters["pieces"] = static_cast<double>(world.physics.pieces.size());
+    state.counters["bonds"] = static_cast<double>(world.physics.bonds.size());
+}
+BENCHMARK(BM_LoadMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The bonding part of a load alone: every touching pair bonded afresh, then the topology refresh.
+void BM_BondMap(benchmark::State& state) {
+    World world;
+    std::string message;
+    if (!world.loadMap(mapPath(state.range(0)), message)) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        world.physics.connectTouching();
+        benchmark::DoNotOptimize(world.physics.bonds.data());
+    }
+    state.counters["bonds"] = static_cast<double>(world.physics.bonds.size());
+}
+BENCHMARK(BM_BondMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The load-path pass alone over the standing district: weight carried down to the ground.
+void BM_MapLoadPaths(benchmark::State& state) {
+    World world;
+    std::string message;
+    if (!world.loadMap(mapPath(state.range(0)), message)) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        world.physics.refreshLoadPaths();
+        benchmark::DoNotOptimize(world.physics.pieces.data());
+    }
+}
+BENCHMARK(BM_MapLoadPaths)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace zarn
