@@ -96,8 +96,7 @@ void Game::reset(bool trainingGround) {
     for (int i = 0; i < weaponCount; ++i) {
         slots[static_cast<std::size_t>(i)] = fullSlot(weapons[static_cast<std::size_t>(i)]);
     }
-    enemies.clear();
-    // The enemies of the city are spawned here.
+    spawnEnemies();
 
     if (trainingGround) {
         world.physics.clear();
@@ -136,7 +135,7 @@ void Game::tick(const Input& input, double dt) {
 
 void Game::step(const Input& input, double dt) {
     time += dt;
-    // Sound fronts travelling to the listener advance here.
+    updateSoundPropagation();
     recoilPitch *= std::exp(-recoilPitchDecay * dt);
     for (double* timer : {&hitMarker, &hurtFlash, &muzzleFlash, &blastFlash}) {
         *timer = std::max(0.0, *timer - dt);
@@ -165,26 +164,29 @@ void Game::step(const Input& input, double dt) {
     }
     triggerHeld = input.shoot;
 
-    // The enemies move and fire here, then the bullets and the rockets fly, hit and explode.
+    updateEnemies(dt);
+    flyBullets(dt);
+    flyRockets(dt);
 
     for (Tracer& tracer : tracers) {
         tracer.life -= dt;
     }
     std::erase_if(tracers, [](const Tracer& tracer) { return tracer.life <= 0.0; });
 
-    // Supplies within reach of the player's feet are picked up here.
+    pickUpSupplies();
 }
 
 // One matter step. Whatever it destroys is paid as points.
 void Game::stepPhysics() {
     const double lossBefore = world.loss();
     world.physics.expireMotion();
-    // Moving matter strikes the enemies before the step (over the coming 1/60 s) ...
+    // Moving matter strikes the enemies in its path over the coming step, and those it touches after.
+    damageEnemiesFromMatter(physicsStep);
     world.physics.step(physicsStep);
-    // ... the organisms receive the pushes the matter gave them, and the enemies are struck by the
-    // matter touching them after the step.
+    // The organisms of the Earth world receive the pushes the matter gave them here.
+    damageEnemiesFromMatter(0.0);
     reward(destructionReward(lossBefore, world.loss()));
-    // The collision sounds of the step start towards the listener here.
+    collectPhysicsSounds();
 }
 
 // Reloads complete when their time comes; spread bloom and weapon-model kick die away.
@@ -213,8 +215,10 @@ void Game::useWeaponKeys(const Input& input) {
     if (input.scope && weapon == scopedWeapon) {
         slot.scoped = !slot.scoped;
     }
-    // The fire key shoots here: on every step while held for an automatic weapon, once per press
-    // otherwise.
+    // Automatic weapons fire on every step while the key is held, the others once per press.
+    if (input.shoot && (!triggerHeld || spec.automatic)) {
+        shoot();
+    }
 }
 
 void Game::resupplyKey() {

@@ -104,12 +104,58 @@ class Game {
     // Health and armour maximum of the present level.
     double maxHealth() const { return 100.0 + 25.0 * level; }
 
+    // ---- weapons, shots, bullets, rockets and explosions ----
+    // Fires the selected weapon if it can: spends a cartridge and launches a bullet or a rocket. An
+    // empty magazine with reserve left starts a reload instead.
+    void shoot();
+    // Selects a weapon slot 0..6; a slot above the present level is refused with a message.
+    void selectWeapon(std::int32_t slot);
+    // A projectile hit on the matter piece at this index: the impact, the points for what it broke,
+    // the hit marker and the sounds.
+    void impactMatter(std::int32_t pieceIndex, const Vec3& point, const Vec3& momentum, double energy,
+                      bool explosive);
+    // A rocket explosion: the blast on the matter, the points, the flash, the sound, and the harm to
+    // the enemies and the player near it.
+    void explode(const Vec3& point);
+    // The training ground's demolition charge at the foot of the test gate; elsewhere nothing.
+    void demolitionTest();
+
+    // ---- enemies and supplies ----
+    // Replaces the enemies by the eighty soldiers of the city's grid.
+    void spawnEnemies();
+    // Moves every living enemy: patrol or chase, walk, fall, and fire at the player in sight.
+    void updateEnemies(double dt);
+    // Hurts the enemies struck by moving matter: touching it now, or (dt > 0) in its path over dt.
+    void damageEnemiesFromMatter(double dt);
+    // Hurts the player through the armour; at no health the player dies. Nothing while dead or on
+    // the training ground.
+    void hurtPlayer(double damage);
+    // Puts the dead player back at the spawn point with full health, armour and reserves.
+    void respawn();
+
+    // ---- sound propagation ----
+    // Starts one sound towards the listener, if fewer than the most fronts are travelling.
+    void queueCollision(const CollisionSound& sound);
+    // Starts the sounds the matter made towards the listener and empties the matter's queue.
+    void collectPhysicsSounds();
+    // Hands the fronts that reached the listener's ear to heardSounds and drops the stale ones.
+    void updateSoundPropagation();
+
+    static constexpr std::size_t maxTravelingSounds = 512;
+    static constexpr std::size_t maxHeardSounds = 24;
+    static constexpr double speedOfSound = 343.0; // m/s
+    static constexpr double soundLifetime = 30.0; // s a front travels before it is dropped unheard
+
   private:
     void step(const Input& input, double dt);
     void stepPhysics();
     void stepWeaponSlots(double dt);
     void useWeaponKeys(const Input& input);
     void resupplyKey();
+    void flyBullets(double dt);
+    void flyRockets(double dt);
+    void killEnemy(Enemy& enemy);
+    void pickUpSupplies();
 };
 
 // Reward paid for the destroyed value growing from one loss to another.

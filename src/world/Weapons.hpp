@@ -26,6 +26,17 @@ struct WeaponSpec {
 
 constexpr int weaponCount = 7;
 
+// The game's random numbers: a 32-bit hash of an integer seed (all arithmetic modulo 2^32), whose low
+// 24 bits make a number in [0, 1). Callers form their seeds in unsigned arithmetic too.
+constexpr double randomDraw(std::uint32_t n) {
+    n ^= n >> 16;
+    n *= 0x7feb352du;
+    n ^= n >> 15;
+    n *= 0x846ca68bu;
+    n ^= n >> 16;
+    return static_cast<double>(n & 0xFFFFFFu) / 16777216.0;
+}
+
 // The seven weapons the player carries, one slot each.
 inline constexpr std::array<WeaponSpec, weaponCount> weapons{{
     {"制式手枪 / 9毫米", 17, 136, 0, 0.18, 1.6, 24.0, 0.004, 0.012, false, false},

@@ -110,11 +110,87 @@ inline void hashScore(StateHash& h, const Game& game) {
     }
 }
 
+inline void hashSound(StateHash& h, const CollisionSound& s) {
+    h.add(s.position);
+    h.add(s.pitch);
+    h.add(s.energy);
+    h.add(s.duration);
+    h.add(s.fractured);
+    h.add(s.impulse);
+    h.add(s.kind);
+}
+
+// Everything that fights: enemies, projectiles, tracers, supplies, the sounds on their way and the
+// effect timers.
+inline void hashCombat(StateHash& h, const Game& game) {
+    h.add(static_cast<std::uint64_t>(game.enemies.size()));
+    for (const Enemy& e : game.enemies) {
+        h.add(e.id);
+        h.add(e.position);
+        h.add(e.home);
+        h.add(e.health);
+        h.add(e.nextShot);
+        h.add(e.alive);
+        h.add(e.fallSpeed);
+        h.add(e.safeUntil);
+    }
+    const auto addIds = [&h](const std::vector<std::int32_t>& ids) {
+        h.add(static_cast<std::uint64_t>(ids.size()));
+        for (const std::int32_t id : ids) {
+            h.add(id);
+        }
+    };
+    h.add(static_cast<std::uint64_t>(game.bullets.size()));
+    for (const Bullet& b : game.bullets) {
+        h.add(b.position);
+        h.add(b.velocity);
+        h.add(b.mass);
+        h.add(b.life);
+        h.add(b.damage);
+        addIds(b.hitEnemies);
+    }
+    h.add(static_cast<std::uint64_t>(game.rockets.size()));
+    for (const Rocket& r : game.rockets) {
+        h.add(r.position);
+        h.add(r.velocity);
+        h.add(r.life);
+        h.add(r.mass);
+        addIds(r.hitEnemies);
+    }
+    h.add(static_cast<std::uint64_t>(game.tracers.size()));
+    for (const Tracer& t : game.tracers) {
+        h.add(t.from);
+        h.add(t.to);
+        h.add(t.life);
+        h.add(t.enemy);
+    }
+    h.add(static_cast<std::uint64_t>(game.supplies.size()));
+    for (const Supply& s : game.supplies) {
+        h.add(s.position);
+        h.add(s.taken);
+    }
+    h.add(static_cast<std::uint64_t>(game.travelingSounds.size()));
+    for (const Game::TravelingSound& t : game.travelingSounds) {
+        hashSound(h, t.sound);
+        h.add(t.emittedAt);
+    }
+    h.add(static_cast<std::uint64_t>(game.heardSounds.size()));
+    for (const CollisionSound& s : game.heardSounds) {
+        hashSound(h, s);
+    }
+    h.add(game.shotSound);
+    h.add(game.hitMarker);
+    h.add(game.hurtFlash);
+    h.add(game.muzzleFlash);
+    h.add(game.blastFlash);
+}
+
 inline std::uint64_t hashGame(const Game& game) {
     StateHash h;
     hashPlayer(h, game.player);
     hashWorld(h, game.world);
     hashScore(h, game);
+    hashCombat(h, game);
     h.add(game.time);
     h.add(game.physicsAccumulator);
     h.add(game.recoilPitch);
