@@ -234,6 +234,8 @@ TEST(Grid, TraceFindsTheNearestFaceAndRefusesBadLengths) {
     Physics twins;
     const std::uint32_t shortTwin = addBox(twins, {20.5, 0, 0}, {0.5, 0.5, 0.5});
     const std::uint32_t longTwin = addBox(twins, {43, 0, 0}, {23, 0.5, 0.5});
+    for (int far = 0; far < 8; ++far) // enough pieces that the ray is walked through the grid
+        addBox(twins, {1000, 1000, 1000.0 + 2 * far}, {0.5, 0.5, 0.5});
     twins.rebuildGrid();
     const std::vector<std::uint64_t>& shortCells = twins.gridEntries[shortTwin - 1].cells;
     const std::vector<std::uint64_t>& longCells = twins.gridEntries[longTwin - 1].cells;
