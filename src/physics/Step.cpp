@@ -79,9 +79,11 @@ void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
     const Vec3 previous = assembly.center;
     assembly.center += shift;
     physics.updateMembers(assembly, previous, Quaternion{});
+    const double distance = length(shift);
     double& moved = scratch.shifted[static_cast<std::size_t>(index)];
-    moved += length(shift);
+    moved += distance;
     scratch.maxShift = std::max(scratch.maxShift, moved);
+    scratch.totalShift += distance;
 }
 
 // An impulse of the contact solver. Members' velocities are not written here: they always equal
@@ -383,7 +385,7 @@ constexpr double fineCellSize = 2.0;
 constexpr double maxFineCellsPerPiece = 64.0;
 constexpr double maxFineCellsPerQuery = 512.0;
 constexpr double fineMargin = 0.002; // rounding between a box test and the bounds of its boxes
-constexpr double searchSlack = 0.1;  // searches reach this much beyond the corrections made so far
+constexpr double searchSlack = 0.2;  // searches reach this much beyond the corrections made so far
 
 std::int64_t fineIndex(double coordinate) {
     const double cell = std::floor(coordinate / fineCellSize);
@@ -479,6 +481,7 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
     scratch.pieceStamp[id - 1] = scratch.stamp;
     const Box bounds = widened(physics.pieces[id - 1].body.bounds(), fineMargin);
     scratch.fineBounds[id - 1] = bounds;
+    scratch.fineAssembly[id - 1] = physics.pieces[id - 1].assembly;
     const FineRange range = fineRange(bounds);
     if (range.cells > maxFineCellsPerPiece) {
         scratch.fine.big.push_back(id);
@@ -605,29 +608,36 @@ const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t
     return members;
 }
 
-// Ids near the box from the fine grid, ascending, or every id of the range when the box is too big
-// for the fine grid (then returns true).
-bool gatherNear(Physics& physics, const Box& box, const RangeInfo& info) {
+// The ids that may touch a piece whose bounds at the start of its visit, widened by 0.02, are box,
+// ascending; or every id of the range when the search is too big for the fine grid (then returns
+// true). A piece entered the fine grid with bounds that it has left by at most the corrections of its
+// assembly since; the piece visited has moved by at most moved since box was taken; and reach more
+// covers what both may still move before the next search.
+bool gatherNear(Physics& physics, const Box& box, double moved, double more, const RangeInfo& info) {
     StepScratch& scratch = physics.stepScratch;
     std::vector<std::uint32_t>& out = scratch.gathered;
-    const FineRange range = fineRange(box);
+    const FineRange range = fineRange(widened(box, scratch.maxShift + moved + more + fineMargin));
     if (range.cells > maxFineCellsPerQuery) {
         out.assign(info.ids.begin(), info.ids.end());
         return true;
     }
     out.clear();
     const FineGrid& fine = scratch.fine;
-    // Each piece once, and only where the bounds it entered with come within the box.
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
     }
+    const double base = moved + more + fineMargin;
     auto consider = [&](std::uint32_t id) {
         std::uint32_t& seen = scratch.seen[id - 1];
         if (seen == scratch.gatherStamp)
             return;
         seen = scratch.gatherStamp;
-        if (grid::overlaps(scratch.fineBounds[id - 1], box))
+        const std::int32_t assembly = scratch.fineAssembly[id - 1];
+        const double e = base + (assembly >= 0 ? scratch.shifted[static_cast<std::size_t>(assembly)] : 0.0);
+        const Box& b = scratch.fineBounds[id - 1];
+        if (b.min.x <= box.max.x + e && box.min.x - e <= b.max.x && b.min.y <= box.max.y + e &&
+            box.min.y - e <= b.max.y && b.min.z <= box.max.z + e && box.min.z - e <= b.max.z)
             out.push_back(id);
     };
     forEachFineCell(range, [&](std::uint64_t key) {
@@ -651,6 +661,7 @@ void beginBroadPhase(Physics& physics) {
     ++scratch.wakeVersion;
     scratch.shifted.assign(physics.assemblies.size(), 0.0);
     scratch.maxShift = 0.0;
+    scratch.totalShift = 0.0;
     if (scratch.plainWalks)
         return;
     fineClear(scratch.fine);
@@ -660,6 +671,7 @@ void beginBroadPhase(Physics& physics) {
     }
     scratch.pieceStamp.resize(physics.pieces.size(), 0);
     scratch.fineBounds.resize(physics.pieces.size());
+    scratch.fineAssembly.resize(physics.pieces.size());
     scratch.seen.resize(physics.pieces.size(), 0);
     scratch.insertedCells.clear();
     scratch.rangeCount = 0;
@@ -720,9 +732,11 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
                                 static_cast<std::int64_t>(own.size()) - (below(info.awake) - below(own));
     physics.contactTestCount += static_cast<std::uint64_t>(tested);
 
-    // Both i and j may have been moved by corrections since the fine grid took them in.
-    double reach = scratch.maxShift;
-    bool everyId = gatherNear(physics, widened(box, 2.0 * reach + searchSlack + fineMargin), info);
+    // During the visit only i's assembly and those of the pieces it touches are moved; once they
+    // have moved by more than half the slack since the last search, search again.
+    const double startShift = scratch.shifted[static_cast<std::size_t>(a)];
+    double searchedAt = scratch.totalShift;
+    bool everyId = gatherNear(physics, box, 0.0, searchSlack, info);
     for (std::size_t c = 0; c < scratch.gathered.size(); ++c) {
         const std::uint32_t j = scratch.gathered[c];
         if (!everyId && !listedIn(physics, info, j))
@@ -734,11 +748,10 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
                 if (m > j && m < i && listedIn(physics, info, m))
                     --physics.contactTestCount;
         scratch.woken.clear();
-        if (!everyId && scratch.maxShift > reach + 0.5 * searchSlack) {
-            // Corrections moved matter further than the search allowed for: search again and go on
-            // after j.
-            reach = scratch.maxShift;
-            everyId = gatherNear(physics, widened(box, 2.0 * reach + searchSlack + fineMargin), info);
+        if (!everyId && scratch.totalShift - searchedAt > 0.5 * searchSlack) {
+            searchedAt = scratch.totalShift;
+            const double moved = scratch.shifted[static_cast<std::size_t>(a)] - startShift;
+            everyId = gatherNear(physics, box, moved, searchSlack, info);
             c = static_cast<std::size_t>(
                     std::upper_bound(scratch.gathered.begin(), scratch.gathered.end(), j) -
                     scratch.gathered.begin()) -

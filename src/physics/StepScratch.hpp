@@ -92,9 +92,10 @@ struct StepScratch {
     // ways must give the same world bit for bit.
     bool plainWalks = false;
     FineGrid fine;
-    std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
-    std::vector<Box> fineBounds;           // per piece index: its bounds when it entered
-    std::vector<std::uint32_t> seen;       // per piece index: last search that found it
+    std::vector<std::uint32_t> pieceStamp;  // per piece index: step in which it entered the fine grid
+    std::vector<Box> fineBounds;            // per piece index: its bounds when it entered
+    std::vector<std::int32_t> fineAssembly; // per piece index: its assembly then (-1 none)
+    std::vector<std::uint32_t> seen;        // per piece index: last search that found it
     std::uint32_t gatherStamp = 0;
     std::vector<std::uint32_t> merged;
     std::uint32_t stamp = 0;
@@ -109,6 +110,7 @@ struct StepScratch {
     std::vector<std::uint32_t> gathered;
     std::uint64_t wakeVersion = 0;
     double maxShift = 0.0;               // largest distance any assembly was pushed apart this step
+    double totalShift = 0.0;             // all distances assemblies were pushed apart this step
     std::vector<double> shifted;         // per assembly, distance moved by position corrections this step
     std::vector<std::uint8_t> awakeMark; // per piece index: member of an awake assembly
 
