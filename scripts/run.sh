@@ -6,5 +6,5 @@ script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bash "$script_dir/setup.sh"
 
 # The game program is built and started here once the application shell exists.
-echo "zarn.exe is not built yet: the application shell (window, renderer, game) does not exist so far."
+echo "zarn.exe is not built yet: the application shell (window, main loop, menus, HUD, sound) does not exist so far."
 echo "What exists is tested by: bash scripts/test.sh"
