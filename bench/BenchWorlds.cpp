@@ -107,4 +107,17 @@ void makeFrameWorld(Physics& physics, std::size_t targetPieces) {
     physics.connectTouching();
 }
 
+void makeRubbleField(Physics& physics, std::size_t pieces) {
+    physics.clear();
+    const auto side = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(pieces))));
+    const double width = 2.0 * static_cast<double>(side);
+    addBox(physics, {width / 2, -0.5, width / 2}, {width / 2, 0.5, width / 2}, groundColor, -1, true);
+    for (std::size_t i = 0; i < pieces; ++i) {
+        const double x = 2.0 * static_cast<double>(i % side) + 1.0;
+        const double z = 2.0 * static_cast<double>(i / side) + 1.0;
+        addBox(physics, {x, 0.5, z}, {0.5, 0.5, 0.5}, columnColor, -1, false);
+    }
+    physics.connectTouching();
+}
+
 } // namespace zarn::bench

@@ -35,4 +35,8 @@ void makeTower(Physics& physics, const TowerShape& shape = {});
 // about targetPieces in all (at least one tower). The world stands under its own weight.
 void makeFrameWorld(Physics& physics, std::size_t targetPieces);
 
+// Clears the world and scatters about `pieces` loose 1 m cubes, 2 m apart, on one anchored ground
+// slab: each cube rests on the slab on its own, as rubble does after a collapse.
+void makeRubbleField(Physics& physics, std::size_t pieces);
+
 } // namespace zarn::bench

@@ -43,6 +43,21 @@ void refreshTopology(benchmark::State& state) {
 }
 BENCHMARK(refreshTopology)->Arg(4000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+// Twenty thousand cubes resting one by one on a single anchored slab: twenty thousand small
+// components sharing one anchor.
+void refreshTopologyRubble(benchmark::State& state) {
+    static Physics field;
+    if (field.pieces.empty())
+        zarn::bench::makeRubbleField(field, 20000);
+    if (!standing(state, field))
+        return;
+    for (auto _ : state) {
+        field.topologyDirty = true;
+        field.refreshTopology();
+    }
+}
+BENCHMARK(refreshTopologyRubble)->Unit(benchmark::kMillisecond);
+
 void rebuildGridStill(benchmark::State& state) {
     Physics& world = frameWorld(static_cast<std::size_t>(state.range(0)));
     if (!standing(state, world))

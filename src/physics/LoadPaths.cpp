@@ -96,7 +96,7 @@ void linksFromAdjacency(Physics& physics) {
 
 // Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
 // of the breadth-first order), so that a piece has received all of its load before its turn.
-void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, std::size_t first) {
+void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
@@ -105,7 +105,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, st
     std::vector<double>& load = scratch.load;
     std::vector<std::uint32_t>& below = scratch.below;
     const Vec3 down = normalized(physics.gravity);
-    for (std::size_t q = order.size(); q-- > first;) {
+    for (std::size_t q = order.size(); q-- > 0;) {
         const std::uint32_t index = order[q];
         below.clear();
         double supportArea = 0.0;
@@ -154,10 +154,12 @@ void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, 
     std::vector<std::uint32_t>& stamp = scratch.stamp;
     std::vector<std::uint32_t>& members = scratch.members;
     std::vector<std::uint32_t>& queue = scratch.queue;
+    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
 
-    // The component's pieces, and its anchors, each gathered once by the stamp.
+    // The component's pieces, each gathered once by the stamp, and the bonds that tie them to
+    // anchors.
     members.clear();
-    queue.clear();
+    grounded.clear();
     stamp[seed] = component;
     members.push_back(static_cast<std::uint32_t>(seed));
     for (std::size_t head = 0; head < members.size(); ++head) {
@@ -165,33 +167,42 @@ void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, 
         scratch.load[index] = weight * scratch.mass[index];
         for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            if (stamp[neighbour] == component)
-                continue;
-            stamp[neighbour] = component;
-            if (flags[neighbour] & anchoredFlag)
-                queue.push_back(neighbour);
-            else
+            if (flags[neighbour] & anchoredFlag) {
+                grounded.push_back({neighbour, links[l].bond, index});
+            } else if (stamp[neighbour] != component) {
+                stamp[neighbour] = component;
                 members.push_back(neighbour);
+            }
         }
     }
-    if (queue.empty())
+    if (grounded.empty())
         return; // nothing holds it up
-    std::sort(queue.begin(), queue.end());
-    const std::size_t anchors = queue.size();
 
-    // Breadth first from the anchors in id order: depth is the number of bonds to the ground.
+    // Breadth first from the anchors: depth is the number of bonds to the ground. The first level
+    // comes from the anchors in id order, each through its bonds in bond order (the order of its
+    // adjacency list), without walking the anchor's bonds to other components.
+    std::sort(grounded.begin(), grounded.end(),
+              [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
+                  return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
+              });
+    queue.clear();
+    for (const TopologyScratch::AnchorLink& link : grounded)
+        if (depth[link.piece] < 0) {
+            depth[link.piece] = 1;
+            queue.push_back(link.piece);
+        }
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const std::uint32_t index = queue[head];
         const std::int64_t next = depth[index] + 1;
         for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            if (depth[neighbour] < 0 && stamp[neighbour] == component && !(flags[neighbour] & anchoredFlag)) {
+            if (depth[neighbour] < 0) {
                 depth[neighbour] = next;
                 queue.push_back(neighbour);
             }
         }
     }
-    handDownLoads(physics, queue, anchors);
+    handDownLoads(physics, queue);
 }
 
 // One load pass over the links: depths from the anchors, supports, and the weight handed down
@@ -201,7 +212,8 @@ void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, 
 // unanchored pieces at a time (a building, a heap of rubble), which keeps its data in cache.
 // Restricted to one component, a breadth-first walk from all anchors in id order visits the
 // component's pieces in the same order as one started from that component's own anchors in id
-// order, so depths, loads and stresses come out exactly as from a single walk over the world.
+// order, so depths, loads and stresses come out exactly as from a single walk over the world
+// (adjacency lists are in bond order, as rebuildAdjacency makes them).
 //
 // Within a topology refresh (clearAssemblies set) the closing walk over the pieces also resets
 // their assembly index, which saves rebuildAssemblies a walk of its own.

@@ -44,6 +44,13 @@ struct TopologyScratch {
     std::vector<std::uint32_t> stamp;
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> queue;
+    // A bond from a piece of the component in hand to an anchor (indices).
+    struct AnchorLink {
+        std::uint32_t anchor;
+        std::uint32_t bond;
+        std::uint32_t piece;
+    };
+    std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
     std::vector<std::uint32_t> below;
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
