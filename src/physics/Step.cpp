@@ -60,7 +60,7 @@ double inverseMassAlong(const Assembly& assembly, const Vec3& r, const Vec3& n) 
     return 1.0 / assembly.mass + dot(n, cross(divide(cross(r, n), assembly.inertia), r));
 }
 
-// Speed-independent box scale used to soften the angular drag of big assemblies.
+// A size scale that softens the angular drag of big assemblies.
 double dragScale(double mass) {
     return std::max(1.0, 0.25 * std::cbrt(mass / density));
 }
@@ -72,7 +72,7 @@ bool usableImpulse(const Vec3& impulse, const Vec3& point) {
 }
 
 // Moves an assembly's centre by a position correction and carries its members along. The solver's
-// broad phase widens its searches by the largest distance any assembly was moved this way.
+// broad phase keeps count of how far each assembly was moved this way.
 void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
     StepScratch& scratch = physics.stepScratch;
     Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
@@ -376,10 +376,10 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // contactTestCount counts those tests. In a building such cells list thousands of pieces, nearly all
 // far away, and no such test finds contact. So the solver counts them from the cell lists and runs
 // only the tests that can find contact, looked up in a grid of 2 m cells built each step over the
-// 32 m cells the moving pieces reach. A piece is found there as long as it has not moved further
-// than the searches reach; during the solver only position corrections move pieces, and searches
-// reach beyond the largest correction so far. The results are those of the plain walk, which the
-// plain walk still runs when plainWalks is set.
+// 32 m cells the moving pieces reach. During the solver only position corrections move pieces, so
+// a piece is never further from the bounds it entered with than the corrections of its assembly
+// add up to, and the searches reach that far and a slack beyond. The results, contactTestCount
+// included, are those of the plain walk, which still runs when plainWalks is set.
 
 constexpr double fineCellSize = 2.0;
 constexpr double maxFineCellsPerPiece = 64.0;
@@ -737,8 +737,9 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
     const double startShift = scratch.shifted[static_cast<std::size_t>(a)];
     double searchedAt = scratch.totalShift;
     bool everyId = gatherNear(physics, box, 0.0, searchSlack, info);
-    for (std::size_t c = 0; c < scratch.gathered.size(); ++c) {
-        const std::uint32_t j = scratch.gathered[c];
+    std::size_t next = 0;
+    while (next < scratch.gathered.size()) {
+        const std::uint32_t j = scratch.gathered[next++];
         if (!everyId && !listedIn(physics, info, j))
             continue;
         tryPair(physics, ctx, i, j, a, cursor, false);
@@ -752,10 +753,9 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
             searchedAt = scratch.totalShift;
             const double moved = scratch.shifted[static_cast<std::size_t>(a)] - startShift;
             everyId = gatherNear(physics, box, moved, searchSlack, info);
-            c = static_cast<std::size_t>(
-                    std::upper_bound(scratch.gathered.begin(), scratch.gathered.end(), j) -
-                    scratch.gathered.begin()) -
-                1;
+            next = static_cast<std::size_t>(
+                std::upper_bound(scratch.gathered.begin(), scratch.gathered.end(), j) -
+                scratch.gathered.begin());
         }
     }
 }
