@@ -160,16 +160,21 @@ void Physics::rebuildGrid() {
 
 std::vector<std::uint32_t> Physics::query(const Box& box) const {
     std::vector<std::uint32_t> ids;
+    query(box, ids);
+    return ids;
+}
+
+void Physics::query(const Box& box, std::vector<std::uint32_t>& out) const {
+    out.clear();
     if (needsScan(box)) {
         for (const MatterPiece& piece : pieces)
             if (piece.alive && overlaps(piece.body.bounds(), box))
-                ids.push_back(piece.id);
-        return ids;
+                out.push_back(piece.id);
+        return;
     }
-    gatherCells(*this, box, ids);
+    gatherCells(*this, box, out);
     if (!grid::singleCell(cellRange(box, 0.0)))
-        sortUnique(ids);
-    return ids;
+        sortUnique(out);
 }
 
 PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length) const {

@@ -89,6 +89,8 @@ class Physics {
     static std::uint64_t gridKey(std::int64_t x, std::int64_t y, std::int64_t z);
     void rebuildGrid();
     std::vector<std::uint32_t> query(const Box& box) const;
+    // The same answer written into `out` (cleared first), so that hot loops can reuse its storage.
+    void query(const Box& box, std::vector<std::uint32_t>& out) const;
     PieceHit trace(const Vec3& origin, const Vec3& direction, double length) const;
     BodySweep sweepBody(const Polyhedron& body, const Vec3& displacement, double& depth) const;
 
