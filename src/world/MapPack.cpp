@@ -1,5 +1,6 @@
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -172,9 +173,15 @@ const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& ma
 } // namespace
 
 bool World::loadMap(const std::string& path, std::string& message) {
-    // Binary, so that Windows hands over the line ends as they are in the file.
-    std::ifstream file(pathFromUtf8(path), std::ios::binary);
-    if (!file) {
+    // Binary, so that Windows hands over the line ends as they are in the file. A path that is not
+    // UTF-8 cannot name a file on Windows (the conversion throws there): it is an unreadable file.
+    std::ifstream file;
+    try {
+        file.open(pathFromUtf8(path), std::ios::binary);
+    } catch (const std::exception&) {
+        file.setstate(std::ios::failbit);
+    }
+    if (!file.is_open()) {
         message = formatInvalid;
         return false;
     }

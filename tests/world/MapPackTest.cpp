@@ -277,6 +277,11 @@ TEST(MapPackTest, EachBrokenSectionGivesItsMessageAndLeavesTheWorldAsItWas) {
     }
     EXPECT_EQ(world.buildings.size(), 2u);
     EXPECT_EQ(world.id, "lujiazui");
+
+    // A path that is not UTF-8 names no file on any system; it must not throw either.
+    EXPECT_FALSE(world.loadMap(std::string(ZARN_TEST_DATA_DIR) + "/maps/\xff\xfe.zarnmap", message));
+    EXPECT_EQ(message, "地图包格式无效");
+    EXPECT_EQ(worldHash(world), before);
 }
 
 TEST(MapPackTest, RefusedLoadLeavesTheDemolitionCityAlone) {
