@@ -50,7 +50,8 @@ void Game::shoot() {
     }
 
     const double kick = slot.kick;
-    ++slot.shots;
+    // The count wraps (as the spread seed does) instead of overflowing after 2^31 shots.
+    slot.shots = static_cast<std::int32_t>(static_cast<std::uint32_t>(slot.shots) + 1u);
     --slot.magazine;
     slot.nextShot = time + spec.interval;
     slot.recoil = std::min(slot.recoil + recoilPerShot, recoilMax);

@@ -398,17 +398,17 @@ TEST(WeaponsTest, ScriptedFirefightIsDeterministic) {
         game.upgrade(); // level 1
         game.upgrade(); // not enough for level 2
         game.level = 2;
-        for (int i = 0; i < 1500; ++i) {
+        for (int i = 0; i < 600; ++i) {
             Input input;
-            input.move.forward = i < 700 ? 1.0 : 0.0;
+            input.move.forward = i < 400 ? 1.0 : 0.0;
             input.shoot = (i / 20) % 3 != 0;
-            input.reload = i == 400;
-            input.scope = i == 800;
-            if (i == 300) {
+            input.reload = i == 150;
+            input.scope = i == 300;
+            if (i == 250) {
                 game.selectWeapon(4);
-            } else if (i == 600) {
+            } else if (i == 400) {
                 game.selectWeapon(6);
-            } else if (i == 1100) {
+            } else if (i == 520) {
                 game.selectWeapon(1);
             }
             game.player.yaw = 0.3 * std::sin(yawRate * i);
