@@ -223,6 +223,8 @@ void Game::demolitionTest() {
         return;
     }
     world.demolitionTest();
+    // The charge is heard like any explosion; left in the matter's queue, the next step would drop it.
+    collectPhysicsSounds();
     showMessage("冲量施加于支撑 / 观察应力传导与失稳");
 }
 
