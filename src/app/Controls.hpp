@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "app/UiState.hpp"
+#include "world/Game.hpp"
+
+namespace zarn {
+
+// The key state the window keeps: 1 while the virtual key (or mouse button code 1, 2, 4) is held.
+using KeyState = std::array<std::uint8_t, 256>;
+
+// The time not yet played in fixed steps. A long pass is made up with as many steps as it holds.
+struct StepAccumulator {
+    double time = 0.0; // s
+
+    // Adds dt and takes every whole fixed step (1/120 s) out of the total; returns how many.
+    std::int64_t take(double dt);
+    void reset() { time = 0.0; }
+};
+
+// The smoothed frames per second after a pass of dt seconds; passes shorter than a millisecond count
+// as 1000 frames per second, so the average stays finite.
+double smoothFps(double fps, double dt);
+
+// The input of one fixed step from the held keys through the bindings. The resupply key is let go
+// here, so each press asks for one resupply.
+Input stepInput(KeyState& keys, const std::array<std::int32_t, actionCount>& bindings);
+
+// Turns the view by a raw mouse movement of (dx, dy) counts at the given radians per count: the yaw
+// wraps into [-pi, pi], the pitch stays within +-1.48 rad.
+void turnView(Player& player, double dx, double dy, double sensitivity);
+constexpr double maxPitch = 1.48;
+constexpr double scopedSensitivity = 0.4; // share of the sensitivity while looking through the scope
+
+// The menu row under the canvas point (x, y) on the main menu, the world selection or the pause panel;
+// -1 outside the rows or on any other page.
+std::int32_t menuRowAt(Page page, std::int32_t x, std::int32_t y);
+
+// The weapon the mouse wheel selects: from the current slot, the first slot in the direction (+1 or
+// -1, wrapping) whose fire-power level is unlocked; the current slot itself comes last. -1 when even
+// that is locked.
+std::int32_t cycledWeapon(std::int32_t current, std::int32_t level, std::int32_t direction);
+
+} // namespace zarn
