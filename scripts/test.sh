@@ -4,7 +4,8 @@
 #   1. builds the native suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it;
 #   2. builds the optimised native build, so the benchmark program keeps compiling (not run here);
 #   3. cross-builds the suite for 64-bit Windows and runs it under Wine;
-#   4. (end-to-end checks of zarn.exe under Wine and Xvfb, once the game program exists).
+#   4. runs the end-to-end checks under Wine and Xvfb: the renderer's check and zarn.exe's
+#      unattended runs.
 # Every step that can run does, so both suites report; the exit status is non-zero if any failed.
 set -uo pipefail
 
@@ -106,6 +107,7 @@ fi
 # zarn-smoke.ppm by content, and that no zarn-error.log appeared.
 if ((wine_ready)); then
     run_phase "e2e: renderer" bash "$script_dir/e2e-render.sh"
+    run_phase "e2e: zarn.exe unattended runs" bash "$script_dir/e2e-smoke.sh"
 fi
 
 echo
