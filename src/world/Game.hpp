@@ -141,6 +141,14 @@ class Game {
     // Hands the fronts that reached the listener's ear to heardSounds and drops the stale ones.
     void updateSoundPropagation();
 
+    // ---- save file ----
+    // Writes this city game to the file at path (UTF-8) through path + ".tmp", keeping the previous
+    // save as path + ".bak". On false the message says why, and any earlier save is as it was.
+    bool save(const std::string& path, std::string& message) const;
+    // Replaces this game by the one saved at path once every check has passed; on false the message
+    // says why and this game is unchanged.
+    bool load(const std::string& path, std::string& message);
+
     static constexpr std::size_t maxTravelingSounds = 512;
     static constexpr std::size_t maxHeardSounds = 24;
     static constexpr double speedOfSound = 343.0; // m/s

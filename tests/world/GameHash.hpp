@@ -185,6 +185,92 @@ inline void hashCombat(StateHash& h, const Game& game) {
     h.add(game.blastFlash);
 }
 
+// Everything a save file holds, bit for bit, and what loading derives from it (piece masses, the
+// supported flags, the assemblies and the enemies' posts): a game and the game loaded from its save
+// hash alike. Bonds that no longer hold (broken, or naming a dead piece) are not part of it.
+inline std::uint64_t hashSavedGame(const Game& game) {
+    StateHash h;
+    const World& world = game.world;
+    const Physics& physics = world.physics;
+    h.add(world.name);
+    h.add(world.id);
+    h.add(physics.groundLevel);
+    h.add(world.skyColor);
+    h.add(world.spawnPoint);
+    h.add(static_cast<std::uint64_t>(world.buildings.size()));
+    for (const Building& b : world.buildings) {
+        h.add(b.index);
+        h.add(b.name);
+        h.add(b.center);
+        h.add(b.sizeX);
+        h.add(b.sizeZ);
+        h.add(b.height);
+        h.add(b.extra);
+    }
+    h.add(game.player.position);
+    h.add(game.player.yaw);
+    h.add(game.player.pitch);
+    h.add(game.health);
+    h.add(game.armour);
+    h.add(game.points);
+    h.add(game.totalPoints);
+    h.add(game.level);
+    h.add(game.weapon);
+    h.add(game.kills);
+    h.add(game.dead);
+    for (const WeaponSlot& slot : game.slots) {
+        h.add(slot.magazine);
+        h.add(slot.reserve);
+    }
+    h.add(static_cast<std::uint64_t>(game.enemies.size()));
+    for (const Enemy& e : game.enemies) {
+        h.add(e.id);
+        h.add(e.position);
+        h.add(e.home);
+        h.add(e.health);
+        h.add(e.alive);
+    }
+    h.add(static_cast<std::uint64_t>(game.supplies.size()));
+    for (const Supply& s : game.supplies) {
+        h.add(s.position);
+        h.add(s.taken);
+    }
+    h.add(physics.time);
+    h.add(physics.fractureCount);
+    h.add(physics.brokenBondCount);
+    h.add(physics.contactBondCount);
+    h.add(static_cast<std::uint64_t>(physics.pieces.size()));
+    for (const MatterPiece& piece : physics.pieces) {
+        h.add(static_cast<std::uint64_t>(piece.id));
+        h.add(piece.building);
+        h.add(piece.alive);
+        h.add(piece.anchored);
+        h.add(static_cast<std::uint64_t>(piece.generation));
+        h.add(piece.bondableAt);
+        h.add(piece.stateTime);
+        h.add(piece.asleep);
+        h.add(piece.body.center);
+        h.add(piece.body.halfExtents);
+        h.add(piece.body.velocity);
+        h.add(piece.body.angularVelocity);
+        h.add(piece.body.orientation);
+        h.add(piece.body.mass);
+        h.add(piece.color);
+        h.add(piece.indoor);
+        h.add(piece.supported);
+        h.add(piece.assembly);
+    }
+    for (const Bond& bond : physics.bonds) {
+        if (bond.intact && physics.pieces[bond.a - 1].alive && physics.pieces[bond.b - 1].alive) {
+            h.add(static_cast<std::uint64_t>(bond.a) << 32 | bond.b);
+            h.add(bond.area);
+            h.add(bond.center);
+            h.add(bond.normal);
+        }
+    }
+    return h.value();
+}
+
 inline std::uint64_t hashGame(const Game& game) {
     StateHash h;
     hashPlayer(h, game.player);
