@@ -4,6 +4,8 @@
 #include <fstream>
 #include <utility>
 
+#include "render/MenuLayout.hpp"
+
 namespace zarn {
 
 namespace {
@@ -19,6 +21,9 @@ constexpr double playPitch = 0.13;
 constexpr Vec3 collapseStart{0.0, 0.0, -480.0};
 constexpr double collapsePitch = 0.06;
 constexpr double shootPitch = -1.3; // looking at the ground just ahead
+constexpr Vec3 districtOverlook{-850.0, 260.0, -100.0};
+constexpr double districtOverlookYaw = 1.3;
+constexpr double districtOverlookPitch = 0.2;
 
 constexpr double airModeLift = 100.0;   // m along up
 constexpr double airModeSpeed = 20.0;   // m/s along the aim
@@ -97,9 +102,19 @@ void Application::applyLateOptions(const CommandLineOptions& options) {
             smokeFrames = collapseRunFrames;
         }
     }
-    // "--lujiazui", "--stars" and "--earth" start their worlds here, each through the same loader as
-    // the world selection; a load that fails in an unattended run leaves its message in
-    // worldLoadError, so the run does not pass.
+    // The district, through the same loader as the world selection; in an unattended run the player
+    // then looks over it from above its western edge. A load that fails leaves its message in
+    // worldLoadError, so an unattended run does not pass.
+    if (options.lujiazui) {
+        if (!startLujiazui()) {
+            worldLoadError = ui.caption;
+        } else if (smokeFrames != 0) {
+            game.player.position = districtOverlook;
+            game.player.yaw = districtOverlookYaw;
+            game.player.pitch = districtOverlookPitch;
+        }
+    }
+    // "--stars" and "--earth" start their worlds here the same way, once those worlds exist.
 
     if (smokeFrames == 0) {
         return; // the probes and placements below are for unattended runs only
@@ -180,7 +195,7 @@ void Application::drawFrame() {
     if (lastFrame) {
         renderer.keepNextFrame(); // the picture is taken before the frame is presented
     }
-    renderer.render(game, FrameOptions{menuCamera(ui.page), ui.physicsDebug});
+    renderer.render(game, FrameOptions{menuCamera(ui.page), ui.physicsDebug, &ui});
     ++frames;
     if (smokeFrames != 0 && frames >= smokeFrames) {
         finishUnattendedRun();
@@ -348,15 +363,17 @@ void Application::click() {
         }
         return;
     }
-    if (x >= 80 && x <= 564 && y >= 250 && y <= 489) {
-        ui.selectedRow = (y - 250) / 48;
+    // The same rows the settings page draws.
+    using namespace menuLayout;
+    if (const std::int32_t row = valueRowAt(x, y); row >= 0) {
+        ui.selectedRow = row;
         ui.input.clear();
-    } else if (x >= 660 && x <= 1199 && y >= 250 && y < 530) {
+    } else if (const std::int32_t binding = bindingRowAt(x, y); binding >= 0) {
         ui.awaitingKey = true;
-        ui.selectedRow = ui.bindingPage * 7 + (y - 250) / 40 + 5;
-    } else if (x >= 660 && x <= 1199 && y >= 545 && y <= 579) {
-        ui.bindingPage = (ui.bindingPage + 1) % 3;
-        ui.selectedRow = ui.bindingPage * 7 + 5;
+        ui.selectedRow = ui.bindingPage * bindingRows + binding + 5;
+    } else if (onPageSwitch(x, y)) {
+        ui.bindingPage = (ui.bindingPage + 1) % bindingPages;
+        ui.selectedRow = ui.bindingPage * bindingRows + 5;
     }
 }
 
@@ -379,55 +396,6 @@ void Application::mouseLook(std::int32_t dx, std::int32_t dy) {
     const bool scoped = game.weapon >= 0 && game.weapon < weaponCount &&
                         game.slots[static_cast<std::size_t>(game.weapon)].scoped;
     turnView(game.player, dx, dy, ui.sensitivity * (scoped ? scopedSensitivity : 1.0));
-}
-
-// ---- key commands ----
-
-void Application::key(std::int32_t code) {
-    // In play every key first counts for the star warp's forward taps (Game::movementKey with the
-    // tick count in seconds), once the warp exists.
-    if (ui.awaitingKey) {
-        bindAwaitedKey(code);
-        return;
-    }
-    if (code == ui.binding(Action::PhysicsDebug)) {
-        ui.physicsDebug = !ui.physicsDebug;
-        return;
-    }
-    if (code == ui.binding(Action::Fullscreen)) {
-        toggleFullscreen();
-        return;
-    }
-    // The menu pages' keys and the commands of play follow here.
-}
-
-void Application::bindAwaitedKey(std::int32_t code) {
-    if (code == keyCode::escape) {
-        ui.awaitingKey = false; // the binding stays as it was
-        return;
-    }
-    if (assignBinding(ui.bindings, ui.selectedRow - 5, code)) {
-        ui.awaitingKey = false;
-        saveSettings();
-    }
-    // A key that cannot be bound leaves the wait open.
-}
-
-void Application::toggleFullscreen() {
-    ui.fullscreen = !ui.fullscreen;
-    if (host != nullptr) {
-        host->setFullscreen(ui.fullscreen);
-    }
-    if (mouseCaptured) {
-        // The clip follows the new client area.
-        setMouseCapture(false);
-        setMouseCapture(active);
-    }
-}
-
-void Application::activateMenu(std::int32_t row) {
-    // The rows of the main menu, the world selection and the pause panel act here.
-    (void)row;
 }
 
 } // namespace zarn

@@ -119,6 +119,11 @@ class Application {
     void quit();
     // The training ground, played at once.
     void startTrainingGround();
+    // Loads the district map ("Worlds/Lujiazui/Lujiazui.zarnmap" beside the program, else under the
+    // current directory) into a new game with the settings in force and plays it, its enemies on a
+    // 70 m grid around the spawn point. A failed load changes nothing but the caption, which shows the
+    // loader's message. True when the district loaded.
+    bool startLujiazui();
 
     // ---- window messages ----
     void activate(bool isActive);
@@ -148,6 +153,12 @@ class Application {
     void playSounds();
     void click();
     void toggleFullscreen();
+    // The key commands of the armory, of play and of the settings page's value editor.
+    void armoryKey(std::int32_t code);
+    void playKey(std::int32_t code);
+    void settingsKey(std::int32_t code);
+    // Saves the settings and goes back to the page the settings were opened from.
+    void leaveSettings();
     // The settings page waits for a key: Esc gives up, a key that can be bound is bound and saved.
     void bindAwaitedKey(std::int32_t code);
 

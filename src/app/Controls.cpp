@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "render/MenuLayout.hpp"
+
 namespace zarn {
 
 std::int64_t StepAccumulator::take(double dt) {
@@ -52,16 +54,13 @@ void turnView(Player& player, double dx, double dy, double sensitivity) {
 }
 
 std::int32_t menuRowAt(Page page, std::int32_t x, std::int32_t y) {
-    if (x < 80 || x > 439) {
-        return -1;
-    }
     switch (page) {
     case Page::MainMenu:
-        return y >= 349 && y < 496 ? (y - 349) / 49 : -1;
+        return menuLayout::mainMenu.rowAt(x, y);
     case Page::WorldSelect:
-        return y >= 349 && y < 594 ? (y - 349) / 49 : -1;
+        return menuLayout::worldSelect.rowAt(x, y);
     case Page::Paused:
-        return y >= 275 && y <= 470 ? (y - 275) / 49 : -1;
+        return menuLayout::paused.rowAt(x, y);
     default:
         return -1;
     }

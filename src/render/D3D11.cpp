@@ -9,10 +9,11 @@
 
 #include <cfloat>
 #include <cstring>
+#include <span>
 #include <stdexcept>
-#include <vector>
 
 #include "render/DeviceErrors.hpp"
+#include "render/GdiCanvas.hpp"
 #include "render/Renderer.hpp"
 #include "render/ShaderProgram.hpp"
 
@@ -83,8 +84,6 @@ class Direct3D final : public RenderBackend {
     bool keptCurrent = false; // keptFrame holds the last frame drawn
     std::int32_t width = 0;
     std::int32_t height = 0;
-    // The HUD canvas, 1280 x 720 pixels, bytes B, G, R, A; pixels of alpha 0 leave the 3D view as it is.
-    std::vector<std::uint32_t> canvas;
 
     Direct3D() = default;
     Direct3D(const Direct3D&) = delete;
@@ -240,14 +239,19 @@ class Direct3D final : public RenderBackend {
         bindAndDraw(reinterpret_cast<ID3D11Buffer*>(buffer), count);
     }
 
-    void compositeHud() override {
+    void compositeHud(std::span<const std::uint32_t> pixels) override {
         D3D11_MAPPED_SUBRESOURCE mapped{};
         checked(context->Map(hudTexture, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), "HUD upload");
-        const std::size_t rowBytes = static_cast<std::size_t>(Renderer::canvasWidth) * 4;
+        const std::size_t rowPixels = static_cast<std::size_t>(Renderer::canvasWidth);
+        const bool blank = pixels.size() < rowPixels * Renderer::canvasHeight;
         for (std::int32_t y = 0; y < Renderer::canvasHeight; ++y) {
-            std::memcpy(static_cast<std::uint8_t*>(mapped.pData) +
-                            static_cast<std::size_t>(y) * mapped.RowPitch,
-                        canvas.data() + static_cast<std::size_t>(y) * Renderer::canvasWidth, rowBytes);
+            auto* row =
+                static_cast<std::uint8_t*>(mapped.pData) + static_cast<std::size_t>(y) * mapped.RowPitch;
+            if (blank) {
+                std::memset(row, 0, rowPixels * 4);
+            } else {
+                std::memcpy(row, pixels.data() + static_cast<std::size_t>(y) * rowPixels, rowPixels * 4);
+            }
         }
         context->Unmap(hudTexture, 0);
 
@@ -444,9 +448,6 @@ class Direct3D final : public RenderBackend {
         sampler.ComparisonFunc = D3D11_COMPARISON_NEVER; // unused without a comparison filter
         sampler.MaxLOD = FLT_MAX;
         checked(device->CreateSamplerState(&sampler, &hudSampler), "HUD sampler");
-
-        // The GDI canvas and its fonts come with the HUD drawing; until then the canvas is blank.
-        canvas.assign(static_cast<std::size_t>(Renderer::canvasWidth) * Renderer::canvasHeight, 0u);
     }
 
     void bindAndDraw(ID3D11Buffer* buffer, UINT count) {
@@ -488,6 +489,7 @@ void Renderer::initialize(HWND window) {
     Direct3D& device = *direct3D;
     backend = std::move(direct3D);
     device.create(window, width, height);
+    canvas = createGdiCanvas();
     if (vertices.capacity() < reservedVertices) {
         vertices.reserve(reservedVertices);
     }

@@ -143,7 +143,11 @@ void Renderer::render(const Game& game, const FrameOptions& options) {
         submit();
     }
 
-    backend->compositeHud();
+    if (options.ui != nullptr) {
+        drawHud(game, *options.ui);
+    } else {
+        backend->compositeHud({});
+    }
     if (captureDue) {
         // The back buffer no longer holds this frame once it is presented.
         backend->keepFrame();

@@ -53,8 +53,9 @@ class RenderBackend {
     virtual GpuBuffer* createBuffer(std::span<const Vertex> vertices, const char* what) = 0;
     virtual void releaseBuffer(GpuBuffer* buffer) = 0;
     virtual void drawBuffer(GpuBuffer* buffer, std::uint32_t count) = 0;
-    // Blends the HUD canvas over the frame.
-    virtual void compositeHud() = 0;
+    // Blends the HUD canvas over the frame: 1280 x 720 pixels, rows top to bottom, bytes B, G, R, A;
+    // empty for a blank canvas.
+    virtual void compositeHud(std::span<const std::uint32_t> pixels) = 0;
     // Copies the frame as drawn so far; the next readFrame answers that copy. Called before
     // presenting a frame that is to be captured: after presenting, the back buffer is not that frame.
     virtual void keepFrame() = 0;

@@ -10,6 +10,7 @@
 
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
+#include "render/HudCanvas.hpp"
 #include "render/RenderBackend.hpp"
 #include "render/Vertex.hpp"
 
@@ -20,11 +21,13 @@ namespace zarn {
 class Game;
 class Physics;
 class World;
+struct UiState;
 
 // What the shell's state decides about one frame.
 struct FrameOptions {
-    bool menu = false;         // the main menu or the world selection is shown: fixed scenic camera
-    bool physicsDebug = false; // velocity markers on moving matter
+    bool menu = false;           // the main menu or the world selection is shown: fixed scenic camera
+    bool physicsDebug = false;   // velocity markers on moving matter
+    const UiState* ui = nullptr; // the page and settings the HUD shows; null leaves the HUD blank
 };
 
 // The kind of world, which decides the lighting, the depth mode and the passes of a frame.
@@ -64,6 +67,7 @@ class Renderer {
     static constexpr std::int32_t canvasHeight = 720;
 
     std::unique_ptr<RenderBackend> backend; // null until initialize (or a test) sets one
+    std::unique_ptr<HudCanvas> canvas;      // the HUD's; null until initialize (or a test) sets one
     std::int32_t width = 0;                 // client size in pixels
     std::int32_t height = 0;
 
@@ -123,6 +127,19 @@ class Renderer {
     bool isStatic(const MatterPiece& piece, const Physics& physics) const;
     // Uploads the vertex list, draws it and empties it.
     void submit();
+
+    // ---- the HUD canvas: menus, settings, armory and the in-game HUD ----
+    // Draws the page of ui on the canvas and blends it over the frame.
+    void drawHud(const Game& game, const UiState& ui);
+    // A filled rectangle (x, y, w, h), right and bottom exclusive, in a GDI colour (0x00BBGGRR).
+    void rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, std::uint32_t colour);
+    // UTF-8 text with its top-left corner at (x, y) in one of the six HUD fonts.
+    void text(std::int32_t x, std::int32_t y, const std::string& utf8, std::int32_t font,
+              std::uint32_t colour);
+    void line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, std::int32_t penWidth,
+              std::uint32_t colour);
+    // A menu button from x 80 to 440 and y to y + 40, lit while the mouse is over it.
+    void button(std::int32_t y, const std::string& label, const UiState& ui, bool enabled);
 
     // Asks for the next frame to be kept for capture (taken before it is presented).
     void keepNextFrame() { captureDue = true; }

@@ -21,8 +21,9 @@ struct DeviceLog {
     std::size_t created = 0;
     std::size_t released = 0;
     std::size_t reads = 0;
-    FrameImage frame;     // what readFrame answers
-    bool readable = true; // readFrame succeeds
+    std::vector<std::uint32_t> hud; // the HUD canvas of the last composite; empty when it was blank
+    FrameImage frame;               // what readFrame answers
+    bool readable = true;           // readFrame succeeds
     PixelProgram program = PixelProgram::plain;
     bool depthTest = true;
 
@@ -80,7 +81,10 @@ class RecordingBackend final : public RenderBackend {
         log.calls.push_back("buffer " + std::to_string(reinterpret_cast<std::uintptr_t>(buffer)) + " " +
                             std::to_string(count));
     }
-    void compositeHud() override { log.calls.push_back("hud"); }
+    void compositeHud(std::span<const std::uint32_t> pixels) override {
+        log.hud.assign(pixels.begin(), pixels.end());
+        log.calls.push_back("hud");
+    }
     void keepFrame() override { log.calls.push_back("keep"); }
     void present() override { log.calls.push_back("present"); }
     bool readFrame(FrameImage& image) override {
