@@ -756,6 +756,11 @@ bool saveGame(const Game& game, const std::string& path, std::string& message,
         if (target.has_parent_path()) {
             fs::create_directories(target.parent_path());
         }
+        // Only a file is ever replaced (and kept as the backup): never a folder of the same name.
+        if (fs::exists(target) && !fs::is_regular_file(target)) {
+            message = writeFailed;
+            return false;
+        }
         const fs::path temporary = withSuffix(target, ".tmp");
         const fs::path backup = withSuffix(target, ".bak");
         if (!writeTemporary(temporary, header, body, interruption.failAfterBytes)) {

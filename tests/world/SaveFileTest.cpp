@@ -208,6 +208,9 @@ TEST(SaveFileTest, BattleInTheCityComesBackBitForBitAndRunsOnFromItsFile) {
     const std::string file = readBytes(path);
     ASSERT_EQ(file.rfind("ZARNMATTER 6 ", 0), 0u);
     EXPECT_EQ(file.find("\r"), std::string::npos);
+    // Numbers take their shortest exact form, the same on every platform: the two buildings' numbers.
+    EXPECT_NE(file.find(" -0\n"), std::string::npos);
+    EXPECT_NE(file.find(" 5e-324\n"), std::string::npos);
     EXPECT_FALSE(exists(suffixed(path, ".tmp")));
     EXPECT_FALSE(exists(suffixed(path, ".bak")));
 
@@ -824,6 +827,14 @@ TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
     EXPECT_EQ(message, "尚无统一物理世界存档");
     EXPECT_TRUE(loadsAs(backup, second));
     EXPECT_TRUE(loadsAs(temporary, third));
+
+    // A folder of the save's name is neither replaced nor moved aside.
+    const std::string folder = scratch.file("文件夹");
+    fs::create_directories(pathFromUtf8(folder) / "里面");
+    EXPECT_FALSE(third.save(folder, message));
+    EXPECT_EQ(message, "存档写入失败");
+    EXPECT_TRUE(fs::is_directory(pathFromUtf8(folder) / "里面"));
+    EXPECT_FALSE(exists(suffixed(folder, ".bak")));
 
     // The next save goes through as usual.
     ASSERT_TRUE(third.save(path, message)) << message;
