@@ -181,9 +181,16 @@ void Application::simulate(double dt) {
 }
 
 void Application::playSounds() {
-    // The sounds that reached the listener and the pending weapon sound are synthesised into the audio
-    // device's buffers here once it exists; without it the game is silent, and both are used up.
+    // The sounds that reached the listener in this pass's steps, in the order they arrived, then the
+    // pending weapon sound; what finds no free buffer is dropped, and both are used up either way.
+    const Vec3 ear = game.eye();
+    for (const CollisionSound& sound : game.heardSounds) {
+        audio.playCollision(sound, ear, ui.volume);
+    }
     game.heardSounds.clear();
+    if (game.shotSound != 0) {
+        audio.playShot(game.shotSound, game.weapon, ui.volume);
+    }
     game.shotSound = 0;
 }
 

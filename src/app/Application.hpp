@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/Audio.hpp"
 #include "app/CommandLine.hpp"
 #include "app/Controls.hpp"
 #include "app/Settings.hpp"
@@ -42,8 +43,9 @@ class Application {
     Renderer renderer; // its backend is set by the platform layer (or a test)
     Game game;         // replaced as a whole when another world is loaded
     UiState ui;
-    // The audio device with its twelve buffers joins here, opened in the constructor after the
-    // UiState; until then the game runs silent.
+    // The sound device and its twelve buffers. The platform layer opens the device right after
+    // constructing the application (a test may set a fake); without one the game runs silent.
+    Audio audio;
     bool running = true;
     bool active = true;       // the window belongs to the active application
     bool windowReady = false; // the renderer has its device; size changes reach it from now on

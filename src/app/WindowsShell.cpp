@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/Application.hpp"
+#include "app/WaveOut.hpp"
 #include "app/WindowsShell.hpp"
 
 namespace zarn {
@@ -271,6 +272,7 @@ int run(HINSTANCE instance, const wchar_t* commandLine) {
     std::filesystem::current_path(folder);
     WindowsHost host; // outlives the application, so a window left open is closed after it
     Application application(folder);
+    application.audio.device = openWaveOut(); // null without a sound card: the game runs silent
     host.application = &application;
     application.host = &host;
     if (commandLine == nullptr) {

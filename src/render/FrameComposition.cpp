@@ -138,8 +138,9 @@ void Renderer::render(const Game& game, const FrameOptions& options) {
 
     if (!options.menu && !game.dead) {
         backend->clearDepth();
-        // The weapon model goes here, drawn over a cleared depth so the world never hides it (in the
-        // star world with white outdoor light and no star light: "equipment camera").
+        // The weapon model, drawn over a cleared depth so the world never hides it (in the star world
+        // re-uploaded first with white outdoor light and no star light: "equipment camera").
+        viewmodel(game);
         submit();
     }
 

@@ -108,6 +108,9 @@ class Renderer {
     void scene(const Game& game);
     // Rebuilds the static chunks that changed and draws those in view; eye in world coordinates.
     void staticScene(const Game& game, const Vec3& eye, const Vec3& forward);
+    // Appends the first-person view of the selected weapon and the player's arms in a frame fixed to
+    // the camera, with walking bob, reload dip, kick and muzzle flash; nothing while scoped.
+    void viewmodel(const Game& game);
 
     // ---- primitives: each appends to the vertex list with the current-vertex state ----
     void triangle(const Vec3& a, const Vec3& b, const Vec3& c, const Color& color);

@@ -122,7 +122,8 @@ TEST(FrameTest, FramePassesRunInOrder) {
     EXPECT_EQ(renderer.origin, (Vec3{-256.0, 0.0, -256.0}));
     EXPECT_EQ(log.program, PixelProgram::plain);
     const std::vector<std::string> playing{
-        "begin", "camera camera upload", "create 1 36", "buffer 1 36", "clear depth", "hud", "present"};
+        "begin",  "camera camera upload", "create 1 36", "buffer 1 36", "clear depth", "draw 216", "hud",
+        "present"};
     EXPECT_EQ(log.calls, playing);
     ASSERT_EQ(log.cameras.size(), 1u);
     expectFloat4(log.cameras[0].eye, {256.0, 1.65, 256.0});
