@@ -186,8 +186,9 @@ inline void hashCombat(StateHash& h, const Game& game) {
 }
 
 // Everything a save file holds, bit for bit, and what loading derives from it (piece masses, the
-// supported flags, the assemblies and the enemies' posts): a game and the game loaded from its save
-// hash alike. Bonds that no longer hold (broken, or naming a dead piece) are not part of it.
+// supported flags, the assemblies, and the enemies' posts, which are those of a new city game): a
+// game and the game loaded from its save hash alike. Bonds that no longer hold (broken, or naming a
+// dead piece) are not part of it.
 inline std::uint64_t hashSavedGame(const Game& game) {
     StateHash h;
     const World& world = game.world;
