@@ -28,6 +28,35 @@ struct Noise {
 };
 
 // Sounds with the same energy sound alike; energy that is not a positive finite number seeds 17.
+// A sine wave from phase 0, advanced a sample at a time by turning (cos, sin) through a fixed angle:
+// two multiplications per sample instead of a sine. Over the longest sound the rounding drifts the
+// wave by far less than one part in a billion.
+class Oscillator {
+  public:
+    explicit Oscillator(double radiansPerSample)
+        : turnSin(std::sin(radiansPerSample)), turnCos(std::cos(radiansPerSample)) {}
+    double value() const { return sine; }
+    void advance() {
+        const double next = sine * turnCos + cosine * turnSin;
+        cosine = cosine * turnCos - sine * turnSin;
+        sine = next;
+    }
+
+  private:
+    double turnSin;
+    double turnCos;
+    double sine = 0.0;
+    double cosine = 1.0;
+};
+
+// An exponential decay from 1, multiplied down a sample at a time.
+struct Decay {
+    explicit Decay(double ratePerSample) : factor(std::exp(-ratePerSample)) {}
+    void advance() { value *= factor; }
+    double factor;
+    double value = 1.0;
+};
+
 std::uint32_t noiseSeed(double energy) {
     if (!(energy > 0.0) || !std::isfinite(energy)) {
         return 17u;
@@ -66,33 +95,42 @@ double collisionGain(const CollisionSound& sound, const Vec3& ear, double volume
 std::vector<std::int16_t> collisionSamples(const CollisionSound& sound, double gain) {
     const std::size_t n = sampleCount(sound.duration);
     std::vector<std::int16_t> samples(n, 0);
-    const double d = sound.duration;
-    const double omega = 2.0 * std::numbers::pi * sound.pitch;
+    const double step = 2.0 * std::numbers::pi * sound.pitch / sampleRate; // tone radians per sample
+    const double d = sound.duration * sampleRate;                          // duration in samples
     // Sliding and rushing swell and fade over the whole sound.
-    const double span = static_cast<double>(std::max<std::size_t>(n, 2) - 1);
+    Oscillator swell(std::numbers::pi / static_cast<double>(std::max<std::size_t>(n, 2) - 1));
+    Oscillator tone(step);
+    Oscillator partial(2.31 * step);
+    Oscillator overtone(3.77 * step);
+    Decay toneDecay(5.0 / d);
+    Decay partialDecay(9.0 / d);
+    Decay overtoneDecay(13.0 / d);
+    Decay noiseDecay(18.0 / d);
     Noise noise{noiseSeed(sound.energy)};
     double low = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double t = static_cast<double>(i) / sampleRate;
         const double white = noise.next();
         low = 0.94 * low + 0.06 * white;
-        const double tone = std::sin(omega * t);
         double v = 0.0;
         if (sound.kind == 1) {
-            const double swell = std::sin(std::numbers::pi * static_cast<double>(i) / span);
-            v = (0.22 * white + 0.9 * low) * swell * (0.3 * tone + 0.7);
+            v = (0.22 * white + 0.9 * low) * swell.value() * (0.3 * tone.value() + 0.7);
         } else if (sound.kind == 2) {
-            v = 2.0 * low * std::sin(std::numbers::pi * static_cast<double>(i) / span);
+            v = 2.0 * low * swell.value();
         } else {
             // An impact: a struck tone with two inharmonic partials dying faster, and a burst of noise
             // at the start, harsh when something broke.
             const double noiseTerm = sound.fractured ? 0.55 * white : 0.8 * low;
-            v = 0.5 * (tone * std::exp(-5.0 * t / d) +
-                       0.35 * std::sin(2.31 * omega * t) * std::exp(-9.0 * t / d) +
-                       0.18 * std::sin(3.77 * omega * t) * std::exp(-13.0 * t / d)) +
-                std::exp(-18.0 * t / d) * noiseTerm;
+            v = 0.5 * (tone.value() * toneDecay.value + 0.35 * partial.value() * partialDecay.value +
+                       0.18 * overtone.value() * overtoneDecay.value) +
+                noiseDecay.value * noiseTerm;
         }
         samples[i] = toSample(v * gain * collisionScale);
+        for (Oscillator* oscillator : {&swell, &tone, &partial, &overtone}) {
+            oscillator->advance();
+        }
+        for (Decay* decay : {&toneDecay, &partialDecay, &overtoneDecay, &noiseDecay}) {
+            decay->advance();
+        }
     }
     return samples;
 }
