@@ -1,5 +1,6 @@
-#include <cstdio>
-#include <vector>
+#include <algorithm>
+#include <array>
+#include <charconv>
 
 #include "app/UiState.hpp"
 #include "render/HudCanvas.hpp"
@@ -20,18 +21,16 @@ void markDrawnOpaque(std::span<std::uint32_t> pixels) {
 namespace hud {
 
 std::string number(double value, std::int32_t decimals) {
-    const int digits = decimals < 0 ? 0 : decimals;
-    char small[64];
-    const int length = std::snprintf(small, sizeof small, "%.*f", digits, value);
-    if (length < 0) {
+    // The standard library's own conversion, not the C library's printf: the same digits on Windows
+    // and Linux, halves rounded to even.
+    const int digits = std::clamp(decimals, 0, 17);
+    std::array<char, 400> text; // the largest double has 309 digits before the point
+    const std::to_chars_result result =
+        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, digits);
+    if (result.ec != std::errc()) {
         return {};
     }
-    if (static_cast<std::size_t>(length) < sizeof small) {
-        return std::string(small, static_cast<std::size_t>(length));
-    }
-    std::vector<char> large(static_cast<std::size_t>(length) + 1); // values beyond 1e60
-    std::snprintf(large.data(), large.size(), "%.*f", digits, value);
-    return std::string(large.data(), static_cast<std::size_t>(length));
+    return std::string(text.data(), result.ptr);
 }
 
 } // namespace hud

@@ -34,6 +34,10 @@ std::int32_t truncated(double value) {
     return static_cast<std::int32_t>(std::clamp(value, -1e6, 1e6));
 }
 
+std::int32_t rounded(double value) {
+    return truncated(std::round(value));
+}
+
 const WeaponSlot* selectedSlot(const Game& game) {
     if (game.weapon < 0 || game.weapon >= weaponCount) {
         return nullptr;
@@ -134,16 +138,16 @@ FlightMark flightPathMark(const Game& game, double aspect, bool scoped) {
     }
     if (!onScreen) {
         // Behind the eye or beyond the edge: along the same screen direction onto the border.
+        if (std::max(std::abs(x), std::abs(y)) < 1e-9) {
+            return {}; // straight backwards: no direction to show
+        }
         const double scale =
             std::min(x != 0.0 ? markReachX / std::abs(x) : std::numeric_limits<double>::infinity(),
                      y != 0.0 ? markReachY / std::abs(y) : std::numeric_limits<double>::infinity());
-        if (!std::isfinite(scale)) {
-            return {}; // straight backwards: no direction to show
-        }
         x *= scale;
         y *= scale;
     }
-    return {true, centerX + truncated(x), centerY + truncated(y)};
+    return {true, centerX + rounded(x), centerY + rounded(y)};
 }
 
 void drawFlightPath(Renderer& renderer, const Game& game, bool scoped) {
