@@ -128,34 +128,81 @@ std::uint64_t Physics::gridKey(std::int64_t x, std::int64_t y, std::int64_t z) {
     return h ^ (h >> 32);
 }
 
+namespace {
+
+// Brings one piece's grid entry up to date; false when the piece had neither moved nor died.
+bool enterPiece(Physics& physics, std::size_t index) {
+    Physics::GridEntry& entry = physics.gridEntries[index];
+    const MatterPiece& piece = physics.pieces[index];
+    if (unchanged(entry, piece))
+        return false;
+    std::vector<std::uint64_t>& keys = physics.topologyScratch.cellKeys;
+    const auto id = static_cast<std::uint32_t>(index + 1);
+    cellKeysOf(piece, keys);
+    // A piece that moved within its cells keeps its listings.
+    if (keys != entry.cells) {
+        for (const std::uint64_t key : entry.cells)
+            unlist(physics, key, id);
+        for (const std::uint64_t key : keys)
+            listInCell(physics.cells[key], id);
+        entry.cells.assign(keys.begin(), keys.end());
+    }
+    entry.center = piece.body.center;
+    entry.halfExtents = piece.body.halfExtents;
+    entry.orientation = piece.body.orientation;
+    entry.alive = piece.alive;
+    return true;
+}
+
+void forgetMoved(ChangeNotes& notes) {
+    for (const std::uint32_t index : notes.moved)
+        notes.movedMark[index] = 0;
+    notes.moved.clear();
+}
+
+} // namespace
+
 void Physics::rebuildGrid() {
     // Entries of pieces that no longer exist leave their cells first.
     for (std::size_t index = pieces.size(); index < gridEntries.size(); ++index)
         for (const std::uint64_t key : gridEntries[index].cells)
             unlist(*this, key, static_cast<std::uint32_t>(index + 1));
     gridEntries.resize(pieces.size());
+    // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
+    // what is found is noted for the next topology refresh as well.
+    for (std::size_t index = 0; index < pieces.size(); ++index)
+        if (enterPiece(*this, index))
+            notePiece(static_cast<std::uint32_t>(index));
+    forgetMoved(changes);
+}
 
-    std::vector<std::uint64_t>& keys = topologyScratch.cellKeys;
-    for (std::size_t index = 0; index < pieces.size(); ++index) {
-        GridEntry& entry = gridEntries[index];
-        const MatterPiece& piece = pieces[index];
-        if (unchanged(entry, piece))
-            continue;
-        const auto id = static_cast<std::uint32_t>(index + 1);
-        cellKeysOf(piece, keys);
-        // A piece that moved within its cells keeps its listings.
-        if (keys != entry.cells) {
-            for (const std::uint64_t key : entry.cells)
-                unlist(*this, key, id);
-            for (const std::uint64_t key : keys)
-                listInCell(cells[key], id);
-            entry.cells.assign(keys.begin(), keys.end());
-        }
-        entry.center = piece.body.center;
-        entry.halfExtents = piece.body.halfExtents;
-        entry.orientation = piece.body.orientation;
-        entry.alive = piece.alive;
+void Physics::rebuildNotedGrid() {
+    if (stepScratch.plainWalks || gridEntries.size() > pieces.size()) {
+        rebuildGrid();
+        return;
     }
+    // The pieces noted as moved, then the new ones: the pieces in id order that a comparison of
+    // every piece would find changed, entered in the same order.
+    const std::size_t known = gridEntries.size();
+    gridEntries.resize(pieces.size());
+    std::vector<std::uint32_t>& moved = changes.moved;
+    std::sort(moved.begin(), moved.end());
+    for (const std::uint32_t index : moved)
+        if (index < known)
+            enterPiece(*this, index);
+    for (std::size_t index = known; index < pieces.size(); ++index)
+        enterPiece(*this, index);
+    forgetMoved(changes);
+}
+
+void Physics::noteMoved(std::uint32_t index) {
+    std::vector<std::uint8_t>& mark = changes.movedMark;
+    if (index >= mark.size())
+        mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);
+    if (mark[index])
+        return;
+    mark[index] = 1;
+    changes.moved.push_back(index);
 }
 
 std::vector<std::uint32_t> Physics::query(const Box& box) const {

@@ -142,6 +142,11 @@ std::uint32_t splitPiece(Physics& physics, std::uint32_t id, int axis, const Vec
     const double ground = parent.groundLevel >= 1e29 ? physics.groundLevel : parent.groundLevel;
     const double halves[2] = {(h + cut) / 2.0, (h - cut) / 2.0};
     const double offsets[2] = {(cut - h) / 2.0, (h + cut) / 2.0};
+    // Noted before the children are added, so that adding them does not count as a change from
+    // outside.
+    physics.noteTopologyChange();
+    physics.notePiece(id - 1);
+    physics.noteMoved(id - 1);
     physics.pieces[id - 1].alive = false;
     std::uint32_t first = 0;
     for (int c = 0; c < 2; ++c) {
@@ -178,6 +183,7 @@ double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowa
             continue;
         const double d = boxDistance(hit.point, piece);
         piece.stress = physics.stressAt(hit, d);
+        physics.notePiece(id - 1);
         if (!(piece.stress > fractureStress) || piece.generation > maxSplitGeneration)
             continue;
         const Vec3 he = piece.body.halfExtents;
@@ -201,7 +207,6 @@ double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowa
         ++done;
         ++physics.fractureCount;
         budget -= cost;
-        physics.topologyDirty = true;
     }
     return budget;
 }
@@ -296,6 +301,8 @@ void dropBondsOfSplitPieces(Physics& physics) {
 void stressBond(Physics& physics, Bond& bond, const Impact& hit) {
     if (!bond.intact)
         return;
+    physics.notePiece(bond.a - 1);
+    physics.notePiece(bond.b - 1);
     bond.stress = physics.stressAt(hit, length(bond.center - hit.point));
     if (bond.stress > fractureStress) {
         bond.intact = false;
@@ -404,7 +411,7 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
     else if (motionUntil <= time)
         return;
     if (topologyDirty)
-        refreshTopology();
+        refreshNotedTopology();
 
     StepScratch& scratch = stepScratch;
     const Vec3 faceNormal = nearestFaceNormal(pieces[id - 1].body, hit.point);
@@ -428,13 +435,13 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
     std::uint64_t done = 0;
     const double budget = splitCandidates(*this, hit, allowance, done);
 
-    rebuildGrid();
+    rebuildNotedGrid();
     dropBondsOfSplitPieces(*this);
     const std::size_t firstBond = bonds.size();
     bondNewPieces(*this, firstNew);
     stressBonds(*this, hit, firstBond);
-    topologyDirty = true;
-    refreshTopology();
+    noteTopologyChange();
+    refreshNotedTopology();
 
     const double totalWeight = weighPieces(*this, hit);
     if (hit.weapon) {

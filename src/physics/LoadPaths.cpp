@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
@@ -59,7 +61,7 @@ constexpr std::uint8_t supportedFlag = 4;
 constexpr std::uint8_t carriedFlag = 8; // a stress was computed for the piece in this pass
 
 // Copies what the load pass needs of a piece into the compact per-piece notes.
-void notePiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
+void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
     scratch.flags[index] =
         static_cast<std::uint8_t>((piece.alive ? aliveFlag : 0) | (piece.anchored ? anchoredFlag : 0) |
                                   (piece.supported ? supportedFlag : 0));
@@ -83,7 +85,7 @@ void linksFromAdjacency(Physics& physics) {
     scratch.linkStart.assign(count + 1, 0);
     scratch.links.clear();
     for (std::size_t index = 0; index < count; ++index) {
-        notePiece(scratch, index, physics.pieces[index]);
+        recordPiece(scratch, index, physics.pieces[index]);
         if (index < physics.adjacency.size())
             for (const std::uint64_t k : physics.adjacency[index]) {
                 const Bond& bond = physics.bonds[k];
@@ -92,6 +94,7 @@ void linksFromAdjacency(Physics& physics) {
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
+    scratch.linkEnd.assign(scratch.linkStart.begin() + 1, scratch.linkStart.end());
 }
 
 // Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
@@ -100,6 +103,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     const std::vector<std::int64_t>& depth = scratch.depth;
     std::vector<double>& load = scratch.load;
@@ -109,7 +113,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
         const std::uint32_t index = order[q];
         below.clear();
         double supportArea = 0.0;
-        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
+        for (std::uint64_t l = start[index]; l < end[index]; ++l)
             if (depth[links[l].neighbour] < depth[index]) {
                 below.push_back(static_cast<std::uint32_t>(l));
                 supportArea += links[l].area;
@@ -137,6 +141,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
                 bond.intact = false;
                 ++physics.brokenBondCount;
                 physics.topologyDirty = true;
+                scratch.breaks.push_back(links[l].bond);
             }
         }
         scratch.pieceStress[index] = pieceStress;
@@ -144,16 +149,53 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     }
 }
 
-// Depths and loads of one component of unanchored pieces, flooded from `seed`.
+// Depths from the anchors and the weight handed down, for the component whose anchor links were
+// just gathered (with the links, notes and loads of its pieces).
+//
+// Breadth first from the anchors: depth is the number of bonds to the ground. The first level comes
+// from the anchors in id order, each through its bonds in bond order (the order of its adjacency
+// list), without walking the anchor's bonds to other components.
+void loadFromAnchors(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<std::uint64_t>& end = scratch.linkEnd;
+    const std::vector<TopologyScratch::Link>& links = scratch.links;
+    std::vector<std::int64_t>& depth = scratch.depth;
+    std::vector<std::uint32_t>& queue = scratch.queue;
+    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
+    std::sort(grounded.begin(), grounded.end(),
+              [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
+                  return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
+              });
+    queue.clear();
+    for (const TopologyScratch::AnchorLink& link : grounded)
+        if (depth[link.piece] < 0) {
+            depth[link.piece] = 1;
+            queue.push_back(link.piece);
+        }
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::uint32_t index = queue[head];
+        const std::int64_t next = depth[index] + 1;
+        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+            const std::uint32_t neighbour = links[l].neighbour;
+            if (depth[neighbour] < 0) {
+                depth[neighbour] = next;
+                queue.push_back(neighbour);
+            }
+        }
+    }
+    handDownLoads(physics, queue);
+}
+
+// Depths and loads of one component of unanchored pieces, flooded from `seed` over the links of a
+// full adjacency pass.
 void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, double weight) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     const std::vector<std::uint8_t>& flags = scratch.flags;
-    std::vector<std::int64_t>& depth = scratch.depth;
     std::vector<std::uint32_t>& stamp = scratch.stamp;
     std::vector<std::uint32_t>& members = scratch.members;
-    std::vector<std::uint32_t>& queue = scratch.queue;
     std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
 
     // The component's pieces, each gathered once by the stamp, and the bonds that tie them to
@@ -177,32 +219,29 @@ void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, 
     }
     if (grounded.empty())
         return; // nothing holds it up
+    loadFromAnchors(physics);
+}
 
-    // Breadth first from the anchors: depth is the number of bonds to the ground. The first level
-    // comes from the anchors in id order, each through its bonds in bond order (the order of its
-    // adjacency list), without walking the anchor's bonds to other components.
-    std::sort(grounded.begin(), grounded.end(),
-              [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
-                  return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
-              });
-    queue.clear();
-    for (const TopologyScratch::AnchorLink& link : grounded)
-        if (depth[link.piece] < 0) {
-            depth[link.piece] = 1;
-            queue.push_back(link.piece);
-        }
-    for (std::size_t head = 0; head < queue.size(); ++head) {
-        const std::uint32_t index = queue[head];
-        const std::int64_t next = depth[index] + 1;
-        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
-            const std::uint32_t neighbour = links[l].neighbour;
-            if (depth[neighbour] < 0) {
-                depth[neighbour] = next;
-                queue.push_back(neighbour);
-            }
-        }
+// The end of a load pass for one piece: its support mark (a piece that loses it starts to move),
+// the stress its load put on it, and its assembly index cleared within a topology refresh.
+void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wasSupported, bool carried,
+                 bool clearAssembly) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    MatterPiece& piece = physics.pieces[index];
+    if (wasSupported && !nowSupported) {
+        // Dead, or cut off from the ground: it starts to move.
+        piece.supported = false;
+        piece.asleep = false;
+        piece.stateTime = physics.time;
+    } else if (nowSupported) {
+        piece.supported = true;
     }
-    handDownLoads(physics, queue);
+    scratch.flags[index] = static_cast<std::uint8_t>((scratch.flags[index] & ~supportedFlag) |
+                                                     (nowSupported ? supportedFlag : 0));
+    if (carried)
+        piece.stress = scratch.pieceStress[index];
+    if (clearAssembly)
+        piece.assembly = -1;
 }
 
 // One load pass over the links: depths from the anchors, supports, and the weight handed down
@@ -224,16 +263,17 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
     std::vector<std::int64_t>& depth = scratch.depth;
     depth.assign(count, -1);
     scratch.stamp.assign(count, 0);
+    scratch.lastComponent = 0;
     scratch.load.resize(count);
+    scratch.breaks.clear();
     for (std::size_t index = 0; index < count; ++index)
         if ((flags[index] & (aliveFlag | anchoredFlag)) == (aliveFlag | anchoredFlag))
             depth[index] = 0;
 
     const double weight = length(physics.gravity);
-    std::uint32_t component = 0;
     for (std::size_t seed = 0; seed < count; ++seed)
         if ((flags[seed] & (aliveFlag | anchoredFlag)) == aliveFlag && scratch.stamp[seed] == 0)
-            loadComponent(physics, seed, ++component, weight);
+            loadComponent(physics, seed, ++scratch.lastComponent, weight);
 
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint8_t flag = flags[index];
@@ -241,21 +281,7 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
         const bool wasSupported = flag & supportedFlag;
         if (nowSupported == wasSupported && !(flag & carriedFlag) && !clearAssemblies)
             continue;
-        MatterPiece& piece = physics.pieces[index];
-        if (wasSupported && !nowSupported) {
-            // Dead, or cut off from the ground: it starts to move.
-            piece.supported = false;
-            piece.asleep = false;
-            piece.stateTime = physics.time;
-        } else if (nowSupported) {
-            piece.supported = true;
-        }
-        flags[index] =
-            static_cast<std::uint8_t>((flag & ~supportedFlag) | (nowSupported ? supportedFlag : 0));
-        if (flag & carriedFlag)
-            piece.stress = scratch.pieceStress[index];
-        if (clearAssemblies)
-            piece.assembly = -1;
+        settlePiece(physics, index, nowSupported, wasSupported, flag & carriedFlag, clearAssemblies);
     }
 }
 
@@ -318,7 +344,7 @@ void groupAssemblies(Physics& physics, bool fresh) {
     if (!fresh) {
         sizePieceNotes(scratch, count);
         for (std::size_t index = 0; index < count; ++index) {
-            notePiece(scratch, index, pieces[index]);
+            recordPiece(scratch, index, pieces[index]);
             pieces[index].assembly = -1;
         }
     }
@@ -357,6 +383,360 @@ void groupAssemblies(Physics& physics, bool fresh) {
             pieces[id - 1].assembly = assemblyIndex;
         gatherMotion(physics, assembly);
     }
+}
+
+// The full adjacency pass: every piece's list of intact bonds, the compact links and notes of the
+// load pass, the dead and broken history counts, and the life of every piece as the notes of
+// changes start from.
+void adjacencyPass(Physics& physics) {
+    std::vector<MatterPiece>& pieces = physics.pieces;
+    std::vector<Bond>& bonds = physics.bonds;
+    std::vector<std::vector<std::uint64_t>>& adjacency = physics.adjacency;
+    const std::size_t count = pieces.size();
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<std::uint8_t>& aliveSeen = physics.changes.aliveSeen;
+    aliveSeen.resize(count);
+    // Inner lists are cleared, not replaced, so that they keep their storage between refreshes.
+    adjacency.resize(count);
+    for (std::vector<std::uint64_t>& list : adjacency)
+        list.clear();
+
+    std::uint64_t dead = 0;
+    sizePieceNotes(scratch, count);
+    for (std::size_t index = 0; index < count; ++index) {
+        recordPiece(scratch, index, pieces[index]);
+        dead += pieces[index].alive ? 0 : 1;
+        aliveSeen[index] = pieces[index].alive ? 1 : 0;
+    }
+
+    // Links are counted per piece first (at index + 1, so that the running sum gives each piece's
+    // start), then filled in bond order from a compact list of the intact bonds.
+    std::vector<std::uint64_t>& start = scratch.linkStart;
+    start.assign(count + 1, 0);
+    std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
+    intact.clear();
+    std::uint64_t broken = 0;
+    for (std::size_t k = 0; k < bonds.size(); ++k) {
+        Bond& bond = bonds[k];
+        const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
+        // A bond to a dead piece is gone, but it did not break: the score does not count it.
+        if (!inRange || !(scratch.flags[bond.a - 1] & aliveFlag) || !(scratch.flags[bond.b - 1] & aliveFlag))
+            bond.intact = false;
+        if (!bond.intact) {
+            physics.brokenPairs.insert(pairKey(bond.a, bond.b));
+            ++broken;
+            continue;
+        }
+        ++start[bond.a];
+        ++start[bond.b];
+        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
+    }
+    for (std::size_t index = 0; index < count; ++index)
+        start[index + 1] += start[index];
+    scratch.links.resize(start[count]);
+    scratch.linkCursor.assign(start.begin(), start.end() - 1);
+    for (const TopologyScratch::IntactBond& bond : intact) {
+        scratch.links[scratch.linkCursor[bond.a]++] = {bond.b, bond.bond, bond.area};
+        scratch.links[scratch.linkCursor[bond.b]++] = {bond.a, bond.bond, bond.area};
+    }
+    scratch.linkEnd.assign(start.begin() + 1, start.end());
+    // Each piece's list in bond order, as the links hold it.
+    for (std::size_t index = 0; index < count; ++index)
+        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
+            adjacency[index].push_back(scratch.links[l].bond);
+    scratch.deadPieces = dead;
+    scratch.brokenBonds = broken;
+}
+
+// ---- refreshes of the components that changed ----
+//
+// Weight never flows between components of unanchored pieces, so a load pass gives a component
+// whose pieces, bonds and anchors are as they were at the last refresh (and the gravity too) the
+// stresses and supports it already has, and breaks none of its bonds. A refresh started by physics
+// therefore redoes only the components that hold a noted piece: one whose bonds, life or stresses
+// changed, or one that is new. Bonds are noted through their ends. Each component is walked
+// exactly as the full pass walks it, so it comes out the same to the last bit. Assemblies are
+// numbered in id order of their first piece, so all loose matter is grouped afresh, from the list
+// of loose pieces the last refresh left.
+
+// Whether bond k still joins two alive pieces; one that does not loses `intact` (it did not break:
+// the score does not count it) and every pair without an intact bond is refused as a contact bond.
+bool bondHolds(Physics& physics, Bond& bond) {
+    const std::size_t count = physics.pieces.size();
+    const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
+    if (!inRange || !physics.pieces[bond.a - 1].alive || !physics.pieces[bond.b - 1].alive)
+        bond.intact = false;
+    if (bond.intact)
+        return true;
+    physics.brokenPairs.insert(pairKey(bond.a, bond.b));
+    return false;
+}
+
+// The adjacency lists of the noted pieces, made again as the full adjacency pass would make them:
+// intact bonds to alive pieces in bond order. A noted piece whose bond is gone notes the piece at
+// the other end, whose list holds the same bond; dead pieces thereby note all their neighbours.
+void syncNotedAdjacency(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    ChangeNotes& notes = physics.changes;
+    const std::size_t count = physics.pieces.size();
+    physics.adjacency.resize(count);
+    notes.aliveSeen.resize(count, 1);
+    for (std::uint64_t index = notes.pieceCount; index < count; ++index)
+        physics.notePiece(static_cast<std::uint32_t>(index));
+
+    // Bonds made since the last refresh, each with its two ends noted.
+    const std::uint64_t firstNew = notes.bondCount;
+    std::vector<TopologyScratch::IntactBond>& fresh = scratch.intactBonds;
+    fresh.clear();
+    for (std::uint64_t k = firstNew; k < physics.bonds.size(); ++k) {
+        Bond& bond = physics.bonds[k];
+        if (bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count) {
+            physics.notePiece(bond.a - 1);
+            physics.notePiece(bond.b - 1);
+        }
+        if (bondHolds(physics, bond))
+            fresh.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
+        else
+            ++scratch.brokenBonds;
+    }
+
+    // The list grows while it is walked.
+    for (std::size_t n = 0; n < notes.pieces.size(); ++n) {
+        const std::uint32_t index = notes.pieces[n];
+        std::vector<std::uint64_t>& list = physics.adjacency[index];
+        std::size_t kept = 0;
+        for (const std::uint64_t k : list) {
+            if (k >= firstNew)
+                continue; // a contact bond entered by the step: listed again below
+            Bond& bond = physics.bonds[k];
+            if (bondHolds(physics, bond)) {
+                list[kept++] = k;
+                continue;
+            }
+            const std::uint32_t other = otherEnd(bond, index + 1) - 1;
+            physics.notePiece(other);
+            if (index < other) // counted once, from its lower end
+                ++scratch.brokenBonds;
+        }
+        list.resize(kept);
+        const bool alive = physics.pieces[index].alive;
+        if ((notes.aliveSeen[index] != 0) != alive) {
+            notes.aliveSeen[index] = alive ? 1 : 0;
+            if (alive)
+                --scratch.deadPieces;
+            else
+                ++scratch.deadPieces;
+        }
+    }
+    // New bonds come after every old one in bond order.
+    for (const TopologyScratch::IntactBond& bond : fresh) {
+        physics.adjacency[bond.a].push_back(bond.bond);
+        physics.adjacency[bond.b].push_back(bond.bond);
+    }
+    notes.pieceCount = count;
+    notes.bondCount = physics.bonds.size();
+}
+
+// Gathers the component of unanchored pieces around `seed` from the adjacency lists, with the
+// links, notes and loads of its pieces, and puts the anchors it rests on at depth 0.
+void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t component, double weight) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<std::uint32_t>& stamp = scratch.stamp;
+    std::vector<std::uint32_t>& members = scratch.members;
+    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
+    std::vector<TopologyScratch::Link>& links = scratch.links;
+    members.clear();
+    grounded.clear();
+    auto join = [&](std::uint32_t index) {
+        stamp[index] = component;
+        scratch.depth[index] = -1;
+        recordPiece(scratch, index, physics.pieces[index]);
+        members.push_back(index);
+    };
+    join(seed);
+    for (std::size_t head = 0; head < members.size(); ++head) {
+        const std::uint32_t index = members[head];
+        scratch.load[index] = weight * scratch.mass[index];
+        scratch.linkStart[index] = links.size();
+        for (const std::uint64_t k : physics.adjacency[index]) {
+            const Bond& bond = physics.bonds[k];
+            const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
+            links.push_back({neighbour, static_cast<std::uint32_t>(k), bond.area});
+            if (physics.pieces[neighbour].anchored) {
+                grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});
+                scratch.depth[neighbour] = 0;
+            } else if (stamp[neighbour] != component) {
+                join(neighbour);
+            }
+        }
+        scratch.linkEnd[index] = links.size();
+    }
+    scratch.passPieces.insert(scratch.passPieces.end(), members.begin(), members.end());
+    if (!grounded.empty())
+        loadFromAnchors(physics);
+}
+
+// One load pass over the components that hold a noted piece, then the end of the pass for their
+// pieces and for the noted pieces outside them (anchors and the dead).
+void notedLoadPass(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    ChangeNotes& notes = physics.changes;
+    const std::size_t count = physics.pieces.size();
+    sizePieceNotes(scratch, count);
+    scratch.depth.resize(count, -1);
+    scratch.stamp.resize(count, 0);
+    scratch.load.resize(count);
+    scratch.linkStart.resize(count + 1);
+    scratch.linkEnd.resize(count);
+    scratch.links.clear();
+    scratch.breaks.clear();
+    if (scratch.lastComponent > 0xFFFFFFFFull - count - 1) {
+        std::fill(scratch.stamp.begin(), scratch.stamp.end(), 0u);
+        scratch.lastComponent = 0;
+    }
+    const std::uint32_t before = scratch.lastComponent; // stamps above it are this pass's
+    const std::size_t passBegin = scratch.passPieces.size();
+
+    const double weight = length(physics.gravity);
+    for (const std::uint32_t index : notes.pieces) {
+        const MatterPiece& piece = physics.pieces[index];
+        if (piece.alive && !piece.anchored && scratch.stamp[index] <= before)
+            gatherNotedComponent(physics, index, ++scratch.lastComponent, weight);
+    }
+
+    for (std::size_t p = passBegin; p < scratch.passPieces.size(); ++p) {
+        const std::uint32_t index = scratch.passPieces[p];
+        const std::uint8_t flag = scratch.flags[index];
+        settlePiece(physics, index, scratch.depth[index] >= 0, flag & supportedFlag, flag & carriedFlag,
+                    true);
+    }
+    for (const std::uint32_t index : notes.pieces) {
+        if (scratch.stamp[index] > before)
+            continue;
+        const MatterPiece& piece = physics.pieces[index];
+        settlePiece(physics, index, piece.alive && piece.anchored, piece.supported, false, true);
+    }
+    // Both ends of a bond that broke are walked again in the next pass.
+    for (const std::uint32_t k : scratch.breaks) {
+        physics.notePiece(physics.bonds[k].a - 1);
+        physics.notePiece(physics.bonds[k].b - 1);
+    }
+}
+
+// The loose pieces the last refresh left and those whose support or life may have changed, in id
+// order: the pieces to group into assemblies.
+void collectLoosePieces(Physics& physics) {
+    const std::vector<MatterPiece>& pieces = physics.pieces;
+    auto isLoose = [&pieces](std::uint32_t index) { return pieces[index].alive && !pieces[index].supported; };
+    ChangeNotes& notes = physics.changes;
+    std::vector<std::uint32_t>& loose = notes.loose;
+    loose.erase(
+        std::remove_if(loose.begin(), loose.end(), [&](std::uint32_t index) { return !isLoose(index); }),
+        loose.end());
+    std::vector<std::uint32_t>& more = physics.topologyScratch.members;
+    more.clear();
+    for (const std::uint32_t index : notes.pieces)
+        if (isLoose(index))
+            more.push_back(index);
+    for (const std::uint32_t index : physics.topologyScratch.passPieces)
+        if (isLoose(index))
+            more.push_back(index);
+    if (more.empty())
+        return;
+    std::sort(more.begin(), more.end());
+    std::vector<std::uint32_t>& merged = physics.topologyScratch.queue;
+    merged.clear();
+    std::set_union(loose.begin(), loose.end(), more.begin(), more.end(), std::back_inserter(merged));
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    loose.swap(merged);
+}
+
+// Groups the loose pieces into assemblies as groupAssemblies does, starting only from the loose
+// pieces instead of walking every piece.
+void groupNotedAssemblies(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<MatterPiece>& pieces = physics.pieces;
+    std::vector<Assembly>& assemblies = physics.assemblies;
+    std::vector<std::vector<std::uint32_t>>& spare = scratch.spareMembers;
+    // The old members leave their assemblies; the loose ones join new ones below.
+    for (Assembly& assembly : assemblies) {
+        for (const std::uint32_t id : assembly.members)
+            pieces[id - 1].assembly = -1;
+        spare.push_back(std::move(assembly.members));
+    }
+    assemblies.clear();
+    collectLoosePieces(physics);
+
+    std::vector<std::uint32_t>& visited = scratch.visitStamp;
+    visited.resize(pieces.size(), 0);
+    if (++scratch.lastVisit == 0) {
+        std::fill(visited.begin(), visited.end(), 0u);
+        scratch.lastVisit = 1;
+    }
+    const std::uint32_t mark = scratch.lastVisit;
+    for (const std::uint32_t start : physics.changes.loose) {
+        if (visited[start] == mark)
+            continue;
+        Assembly& assembly = assemblies.emplace_back();
+        if (!spare.empty()) {
+            assembly.members = std::move(spare.back());
+            spare.pop_back();
+            assembly.members.clear();
+        }
+        std::vector<std::uint32_t>& members = assembly.members;
+        visited[start] = mark;
+        members.push_back(start + 1);
+        for (std::size_t head = 0; head < members.size(); ++head) {
+            const std::uint32_t id = members[head];
+            for (const std::uint64_t k : physics.adjacency[id - 1]) {
+                const std::uint32_t next = otherEnd(physics.bonds[k], id);
+                if (visited[next - 1] != mark && !pieces[next - 1].supported) {
+                    visited[next - 1] = mark;
+                    members.push_back(next);
+                }
+            }
+        }
+        const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
+        for (const std::uint32_t id : members)
+            pieces[id - 1].assembly = assemblyIndex;
+        gatherMotion(physics, assembly);
+    }
+}
+
+// The new assemblies may move only inside the motion window that stepping uses. A short wake
+// window opened by a contact keeps the long window closed behind it.
+void freezeOutsideWindow(Physics& physics) {
+    const double end = physics.motionWindowEnd();
+    if (!(physics.motionStopped && physics.wakePending))
+        physics.motionStopped = false;
+    if (physics.time + 1e-9 >= end)
+        physics.stopMotion();
+}
+
+// What every refresh leaves for the next: nothing noted, and the counts, gravity and loose pieces
+// it refreshed with.
+void closeNotes(Physics& physics, bool stillBreaking) {
+    ChangeNotes& notes = physics.changes;
+    for (const std::uint32_t index : notes.pieces)
+        notes.pieceMark[index] = 0;
+    notes.pieces.clear();
+    notes.pieceCount = physics.pieces.size();
+    notes.bondCount = physics.bonds.size();
+    notes.gravity = physics.gravity;
+    notes.loose.clear();
+    for (const Assembly& assembly : physics.assemblies)
+        for (const std::uint32_t id : assembly.members)
+            notes.loose.push_back(id - 1);
+    std::sort(notes.loose.begin(), notes.loose.end());
+    notes.synced = true;
+    // A chain of failures still running is left for a full refresh: whatever is changed before it
+    // cannot be told from what physics noted.
+    notes.trusted = false;
+    physics.topologyDirty = stillBreaking;
+}
+
+bool sameBits(const Vec3& a, const Vec3& b) {
+    return std::memcmp(&a, &b, sizeof(Vec3)) == 0;
 }
 
 } // namespace
@@ -414,71 +794,26 @@ void Physics::connectTouching() {
 }
 
 void Physics::rebuildAdjacency() {
-    const std::size_t count = pieces.size();
-    TopologyScratch& scratch = topologyScratch;
-    // Inner lists are cleared, not replaced, so that they keep their storage between refreshes.
-    adjacency.resize(count);
-    for (std::vector<std::uint64_t>& list : adjacency)
-        list.clear();
-
-    std::uint64_t dead = 0;
-    sizePieceNotes(scratch, count);
-    for (std::size_t index = 0; index < count; ++index) {
-        notePiece(scratch, index, pieces[index]);
-        dead += pieces[index].alive ? 0 : 1;
-    }
-
-    // Links are counted per piece first (at index + 1, so that the running sum gives each piece's
-    // start), then filled in bond order from a compact list of the intact bonds.
-    std::vector<std::uint64_t>& start = scratch.linkStart;
-    start.assign(count + 1, 0);
-    std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
-    intact.clear();
-    std::uint64_t broken = 0;
-    for (std::size_t k = 0; k < bonds.size(); ++k) {
-        Bond& bond = bonds[k];
-        const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
-        // A bond to a dead piece is gone, but it did not break: the score does not count it.
-        if (!inRange || !(scratch.flags[bond.a - 1] & aliveFlag) || !(scratch.flags[bond.b - 1] & aliveFlag))
-            bond.intact = false;
-        if (!bond.intact) {
-            brokenPairs.insert(pairKey(bond.a, bond.b));
-            ++broken;
-            continue;
-        }
-        ++start[bond.a];
-        ++start[bond.b];
-        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
-    }
-    for (std::size_t index = 0; index < count; ++index)
-        start[index + 1] += start[index];
-    scratch.links.resize(start[count]);
-    scratch.linkCursor.assign(start.begin(), start.end() - 1);
-    for (const TopologyScratch::IntactBond& bond : intact) {
-        scratch.links[scratch.linkCursor[bond.a]++] = {bond.b, bond.bond, bond.area};
-        scratch.links[scratch.linkCursor[bond.b]++] = {bond.a, bond.bond, bond.area};
-    }
-    // Each piece's list in bond order, as the links hold it.
-    for (std::size_t index = 0; index < count; ++index)
-        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
-            adjacency[index].push_back(scratch.links[l].bond);
-    scratch.deadPieces = dead;
-    scratch.brokenBonds = broken;
+    adjacencyPass(*this);
+    changes.synced = false; // the passes called one by one leave the notes behind
 }
 
 void Physics::refreshLoadPaths() {
     // Called on its own, the pass walks the adjacency lists as they are now.
     linksFromAdjacency(*this);
     loadPathPass(*this, false);
+    changes.synced = false;
 }
 
 void Physics::rebuildAssemblies() {
     groupAssemblies(*this, false);
+    changes.synced = false;
 }
 
 void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter,
                             const Quaternion& rotation) {
     for (const std::uint32_t id : assembly.members) {
+        noteMoved(id - 1);
         Polyhedron& body = pieces[id - 1].body;
         body.center = rotation.rotate(body.center - previousCenter) + assembly.center;
         body.orientation = rotation * body.orientation;
@@ -492,7 +827,7 @@ void Physics::refreshTopology() {
     // that is still running after the last pass carries on at the next refresh.
     for (int pass = 0; pass < maxLoadPasses; ++pass) {
         topologyDirty = false;
-        rebuildAdjacency();
+        adjacencyPass(*this);
         loadPathPass(*this, true); // the links are fresh from the adjacency pass
         if (!topologyDirty)
             break;
@@ -500,20 +835,55 @@ void Physics::refreshTopology() {
     const bool stillBreaking = topologyDirty;
     // After a pass that broke nothing the adjacency it started from is still exact.
     if (stillBreaking)
-        rebuildAdjacency();
+        adjacencyPass(*this);
     // The last load pass left every piece's assembly at -1 and its state in the notes.
     groupAssemblies(*this, true);
-
-    // The new assemblies may move only inside the motion window that stepping uses. A short wake
-    // window opened by a contact keeps the long window closed behind it.
-    const double end = motionWindowEnd();
-    if (!(motionStopped && wakePending))
-        motionStopped = false;
-    if (time + 1e-9 >= end)
-        stopMotion();
-
+    freezeOutsideWindow(*this);
     rebuildGrid();
-    topologyDirty = stillBreaking;
+    closeNotes(*this, stillBreaking);
+}
+
+void Physics::refreshNotedTopology() {
+    const bool noted = changes.synced && changes.trusted && !stepScratch.plainWalks &&
+                       sameBits(gravity, changes.gravity) && pieces.size() >= changes.pieceCount &&
+                       bonds.size() >= changes.bondCount && adjacency.size() == changes.pieceCount;
+    if (!noted) {
+        refreshTopology();
+        return;
+    }
+    topologyScratch.passPieces.clear();
+    for (int pass = 0; pass < maxLoadPasses; ++pass) {
+        topologyDirty = false;
+        syncNotedAdjacency(*this);
+        notedLoadPass(*this);
+        if (!topologyDirty)
+            break;
+    }
+    const bool stillBreaking = topologyDirty;
+    if (stillBreaking)
+        syncNotedAdjacency(*this);
+    groupNotedAssemblies(*this);
+    freezeOutsideWindow(*this);
+    rebuildNotedGrid();
+    closeNotes(*this, stillBreaking);
+}
+
+void Physics::noteTopologyChange() {
+    if (!topologyDirty)
+        changes.trusted = true;
+    topologyDirty = true;
+}
+
+void Physics::notePiece(std::uint32_t index) {
+    if (index >= pieces.size())
+        return; // the end of a bond that names no piece: the adjacency pass drops such bonds
+    std::vector<std::uint8_t>& mark = changes.pieceMark;
+    if (index >= mark.size())
+        mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);
+    if (mark[index])
+        return;
+    mark[index] = 1;
+    changes.pieces.push_back(index);
 }
 
 } // namespace zarn

@@ -51,6 +51,8 @@ class Physics {
     std::vector<GridEntry> gridEntries;
     double slideSoundAt = 0.0;
     std::vector<std::vector<std::uint64_t>> adjacency; // per piece, indices of its intact bonds
+    // Code outside physics that writes pieces or bonds sets this (or calls refreshTopology or
+    // rebuildGrid itself): physics notes only its own changes (see ChangeNotes).
     bool topologyDirty = true;
     std::unordered_set<std::uint64_t> brokenPairs; // (min id << 32) | max id
     bool motionStopped = false;
@@ -128,9 +130,24 @@ class Physics {
     void compactHistory();
     void reclaimHistoryIfNeeded();
 
-      // Working storage reused between calls; not part of the world's state (never saved or compared).
+    // ---- changes physics notes for its own refreshes (see ChangeNotes) ----
+    // Sets topologyDirty for a change that physics noted.
+    void noteTopologyChange();
+    // Notes that the bonds, life or stress of the piece at this index changed.
+    void notePiece(std::uint32_t index);
+    // Notes that the piece at this index may have moved or died.
+    void noteMoved(std::uint32_t index);
+    // The refresh physics starts itself: only the components the noted changes reach, or
+    // everything when it cannot tell what changed. Gives the world refreshTopology gives.
+    void refreshNotedTopology();
+    // The grid update physics starts itself: only the pieces noted as moved, and the new ones.
+    void rebuildNotedGrid();
+
+    // Working storage reused between calls and the notes of what changed; not part of the world's
+    // state (never saved or compared).
     TopologyScratch topologyScratch;
     StepScratch stepScratch;
+    ChangeNotes changes;
 };
 
 // Key of an unordered piece pair in brokenPairs.

@@ -915,7 +915,7 @@ void formContactBonds(Physics& physics) {
         physics.adjacency[i - 1].push_back(index);
         physics.adjacency[j - 1].push_back(index);
         ++physics.contactBondCount;
-        physics.topologyDirty = true;
+        physics.noteTopologyChange(); // the new bond notes its ends by its index
     }
 }
 
@@ -964,7 +964,7 @@ void Physics::contactImpulse(std::uint32_t id, const Vec3& impulse, const Vec3& 
         return;
     expireMotion();
     if (topologyDirty)
-        refreshTopology();
+        refreshNotedTopology();
     const std::int32_t assembly = pieces[id - 1].assembly;
     if (assembly < 0)
         return; // supported matter does not give way to a push
@@ -1029,7 +1029,7 @@ void Physics::step(double dt) {
         sounds.clear();
         contactTestCount = 0;
         if (topologyDirty)
-            refreshTopology();
+            refreshNotedTopology();
         reclaimHistoryIfNeeded();
         return;
     }
@@ -1040,7 +1040,7 @@ void Physics::step(double dt) {
     sounds.clear();
     contactTestCount = 0;
     if (topologyDirty)
-        refreshTopology();
+        refreshNotedTopology();
 
     if (!anyAwakeAssemblyHasMembers(*this)) {
         time = stepEnd;
@@ -1053,7 +1053,7 @@ void Physics::step(double dt) {
         if (!assemblies[index].asleep)
             integrateAssembly(*this, static_cast<std::int32_t>(index), ctx.h);
 
-    rebuildGrid();
+    rebuildNotedGrid();
     bool slideSoundsDue = false;
     if (slideSoundAt <= time) {
         slideSoundAt = time + slideSoundInterval;
@@ -1078,10 +1078,10 @@ void Physics::step(double dt) {
         impact(pending.id, pending.hit);
     }
     if (topologyDirty)
-        refreshTopology();
+        refreshNotedTopology();
     time = stepEnd;
     expireMotion();
-    rebuildGrid();
+    rebuildNotedGrid();
     reclaimHistoryIfNeeded();
 }
 

@@ -88,8 +88,9 @@ struct StepScratch {
     std::vector<std::int32_t> woken; // assemblies a contact woke while the solver visits one piece
 
     // Tests set plainWalks to run the plain walks that the fast paths stand in for: the solver over
-    // every id the 32 m grid lists (see Step.cpp), impacts over every bond (see Impact.cpp). Both
-    // ways must give the same world bit for bit.
+    // every id the 32 m grid lists (see Step.cpp), impacts over every bond (see Impact.cpp), and
+    // every refresh and grid update over the whole world instead of what changed (see ChangeNotes).
+    // Both ways must give the same world bit for bit.
     bool plainWalks = false;
     FineGrid fine;
     std::vector<std::uint32_t> pieceStamp;  // per piece index: step in which it entered the fine grid

@@ -44,6 +44,8 @@ std::uint32_t Physics::add(MatterPiece piece) {
     if (piece.stateTime < 0.0)
         piece.stateTime = time;
     pieces.push_back(piece);
+    // Set as from outside: loaders add pieces and may change others before the refresh, so the
+    // next refresh redoes everything. Splits note their changes themselves.
     topologyDirty = true;
     return id;
 }
@@ -74,6 +76,7 @@ void Physics::clear() {
     contactTestCount = 0;
     topologyScratch.deadPieces = 0;
     topologyScratch.brokenBonds = 0;
+    changes = ChangeNotes{};
 }
 
 bool Physics::validate() const {

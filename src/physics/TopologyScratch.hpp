@@ -8,8 +8,8 @@
 namespace zarn {
 
 // Working storage of the topology refresh, kept between calls so that a refresh allocates nothing
-// once the world has reached its size. Apart from the two history counts below it holds no state
-// that outlives one call.
+// once the world has reached its size. Apart from the two history counts below and the numbering
+// of components and floods it holds no state that outlives one call.
 struct TopologyScratch {
     // One end of an intact bond seen from a piece: the other piece's index and the bond's index.
     struct Link {
@@ -37,11 +37,17 @@ struct TopologyScratch {
     std::vector<Vec3> centers;
     std::vector<double> pieceStress;
 
+    // The links of the piece at index i end at linkEnd[i]. After a full adjacency pass that is
+    // linkStart[i + 1]; a refresh of a few components lists only the links of their pieces.
+    std::vector<std::uint64_t> linkEnd;
+
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
-    // was last gathered into, one component's pieces and its visiting order, the weight each
+    // was last gathered into (components are numbered on from one pass to the next, so a stamp
+    // never needs clearing), one component's pieces and its visiting order, the weight each
     // piece passes down, and the links under the current piece.
     std::vector<std::int64_t> depth;
     std::vector<std::uint32_t> stamp;
+    std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> queue;
     // A bond from a piece of the component in hand to an anchor (indices).
@@ -53,6 +59,12 @@ struct TopologyScratch {
     std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
     std::vector<std::uint32_t> below;
+    // Bonds the current load pass broke.
+    std::vector<std::uint32_t> breaks;
+    // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
+    std::vector<std::uint32_t> passPieces;
+    std::vector<std::uint32_t> visitStamp;
+    std::uint32_t lastVisit = 0;
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
     std::vector<std::uint8_t> visited;
     std::vector<std::vector<std::uint32_t>> spareMembers;
@@ -67,6 +79,34 @@ struct TopologyScratch {
     // exact and the history thresholds are checked without walking the store.
     std::uint64_t deadPieces = 0;
     std::uint64_t brokenBonds = 0;
+};
+
+// What physics' own operations changed since the topology was last refreshed and the grid last
+// brought up to date, so that the refreshes they start redo only what those changes reach.
+//
+// Physics notes: the pieces whose bonds, life or stresses its impacts and load passes changed;
+// the members of every assembly it moved; pieces and bonds appended since the last refresh (by
+// their count); the gravity the last refresh used. A change made from outside is not noted. Code
+// that writes pieces or bonds directly sets topologyDirty afterwards (as the loaders do): a
+// refresh that finds topologyDirty set by anyone but physics itself redoes everything, grid
+// included. The public rebuildGrid compares every piece and notes those it finds moved or dead,
+// and the public refreshTopology always redoes everything.
+struct ChangeNotes {
+    // The last refresh redid everything or was itself exact, and the notes below cover every
+    // change since. Cleared by the operations that rebuild parts of the topology on their own.
+    bool synced = false;
+    // topologyDirty was last set by physics itself, for changes it noted.
+    bool trusted = false;
+    std::uint64_t pieceCount = 0; // pieces and bonds at the last refresh
+    std::uint64_t bondCount = 0;
+    Vec3 gravity;                      // gravity at the last refresh
+    std::vector<std::uint32_t> pieces; // indices of pieces noted since the last refresh
+    std::vector<std::uint8_t> pieceMark;
+    std::vector<std::uint8_t> aliveSeen; // per piece index: alive at the last refresh
+    std::vector<std::uint32_t> loose;    // alive unsupported pieces after the last refresh, ascending
+    // Grid: indices of pieces that may have moved or died since the grid was last brought up to date.
+    std::vector<std::uint32_t> moved;
+    std::vector<std::uint8_t> movedMark;
 };
 
 } // namespace zarn

@@ -1,0 +1,310 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "physics/Physics.hpp"
+#include "physics/StepTestSupport.hpp"
+
+// The refreshes and grid updates that physics starts itself redo only what its noted changes reach.
+// They must leave the world exactly as the full refresh and the full grid comparison do, which the
+// plain walks still run: twin worlds go through the same random hits, blasts, steps, pushes, gravity
+// changes, edits from outside and compactions, and are compared after every operation.
+namespace zarn {
+namespace {
+
+using steptest::box;
+using steptest::cube;
+using steptest::StateHash;
+using steptest::stateHash;
+
+constexpr double frame = 1.0 / 60.0;
+
+// The state hash and everything else a refresh or a grid update leaves behind.
+std::uint64_t fingerprint(const Physics& physics) {
+    StateHash h;
+    h.add(stateHash(physics));
+    h.add(static_cast<std::uint64_t>(physics.adjacency.size()));
+    for (const std::vector<std::uint64_t>& list : physics.adjacency) {
+        h.add(static_cast<std::uint64_t>(list.size()));
+        for (const std::uint64_t k : list)
+            h.add(k);
+    }
+    std::vector<std::uint64_t> pairs(physics.brokenPairs.begin(), physics.brokenPairs.end());
+    std::sort(pairs.begin(), pairs.end());
+    for (const std::uint64_t key : pairs)
+        h.add(key);
+    h.add(static_cast<std::uint64_t>(physics.gridEntries.size()));
+    for (const Physics::GridEntry& entry : physics.gridEntries) {
+        h.add(entry.center);
+        h.add(entry.halfExtents);
+        h.add(entry.orientation);
+        h.add(entry.alive);
+        for (const std::uint64_t key : entry.cells)
+            h.add(key);
+    }
+    const std::map<std::uint64_t, std::vector<std::uint32_t>> cells(physics.cells.begin(),
+                                                                    physics.cells.end());
+    for (const auto& [key, ids] : cells) {
+        h.add(key);
+        for (const std::uint32_t id : ids)
+            h.add(id);
+    }
+    h.add(physics.topologyDirty);
+    h.add(physics.topologyScratch.deadPieces);
+    h.add(physics.topologyScratch.brokenBonds);
+    h.add(physics.gravity);
+    return h.value;
+}
+
+// Frame towers on one anchored ground slab: columns of 1 m cubes at the bay corners, beams between
+// them and a floor slab of 1 x 0.5 x 1 m plates per storey; bays are 3 m, storeys 3.5 m.
+void addTower(Physics& physics, double x0, double z0, int storeys, int bays) {
+    const int cells = 3 * bays + 1;
+    for (int storey = 0; storey < storeys; ++storey) {
+        const double base = storey * 3.5;
+        for (int i = 0; i < cells; ++i)
+            for (int k = 0; k < cells; ++k) {
+                const Vec3 at{x0 + i + 0.5, 0.0, z0 + k + 0.5};
+                const bool corner = i % 3 == 0 && k % 3 == 0;
+                const bool line = i % 3 == 0 || k % 3 == 0;
+                if (corner)
+                    for (int level = 0; level < 3; ++level)
+                        physics.add(cube({at.x, base + level + 0.5, at.z}, 0.5));
+                else if (line)
+                    physics.add(box({at.x, base + 2.75, at.z}, {0.5, 0.25, 0.5}));
+                physics.add(box({at.x, base + 3.25, at.z}, {0.5, 0.25, 0.5}));
+            }
+    }
+}
+
+Physics cityBlock(int towers, int storeys) {
+    Physics physics;
+    MatterPiece ground = box({12.0, -0.5, 4.0}, {16.0, 0.5, 8.0}, true);
+    ground.groundLevel = -1.0; // its pieces stay anchored when a blast breaks it
+    physics.add(ground);
+    for (int t = 0; t < towers; ++t)
+        addTower(physics, -2.0 + 9.0 * t, 0.0, storeys, 2);
+    // Loose rubble just above the ground and a lintel resting on two anchored posts.
+    for (int n = 0; n < 6; ++n)
+        physics.add(cube({-3.0 + 0.6 * n, 0.3, 10.0 + 0.3 * (n % 2)}, 0.25));
+    physics.add(box({20.0, 1.0, 10.0}, {0.3, 1.0, 0.3}, true));
+    physics.add(box({23.0, 1.0, 10.0}, {0.3, 1.0, 0.3}, true));
+    physics.add(box({21.5, 2.25, 10.0}, {1.8, 0.25, 0.4}));
+    physics.connectTouching();
+    return physics;
+}
+
+struct Random {
+    std::uint64_t state;
+    std::uint64_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    }
+    double unit() { return static_cast<double>(next() % 1000000) / 1000000.0; }
+    std::uint32_t piece(const Physics& physics) {
+        for (int tries = 0; tries < 64; ++tries) {
+            const auto id = static_cast<std::uint32_t>(next() % physics.pieces.size() + 1);
+            if (physics.pieces[id - 1].alive)
+                return id;
+        }
+        return 1;
+    }
+};
+
+Impact hitOn(const MatterPiece& piece, Random& random, bool weapon) {
+    const Vec3 along = normalized(Vec3{random.unit() - 0.5, random.unit() - 0.7, random.unit() - 0.5});
+    Impact hit;
+    hit.point = piece.body.center - along * 0.4;
+    hit.impulse = along * (10.0 + 60.0 * random.unit());
+    hit.energy = 500.0 + 30000.0 * random.unit();
+    hit.area = 8e-5;
+    hit.duration = 4e-5;
+    hit.radius = weapon ? 0.12 : 0.3;
+    hit.weapon = weapon;
+    return hit;
+}
+
+// One random operation on both twins; the random numbers are drawn once, from the fast twin's world.
+void operate(Physics& fast, Physics& plain, Random& random, int& operations) {
+    const std::uint64_t choice = random.next() % 100;
+    auto both = [&](auto&& op) {
+        op(fast);
+        op(plain);
+    };
+    ++operations;
+    if (choice < 16) {
+        const std::uint32_t id = random.piece(fast);
+        const Impact hit = hitOn(fast.pieces[id - 1], random, choice < 12);
+        both([&](Physics& p) { p.impact(id, hit); });
+    } else if (choice < 22) {
+        const Vec3 center = fast.pieces[random.piece(fast) - 1].body.center +
+                            Vec3{random.unit(), random.unit(), random.unit()};
+        const double energy = 2000.0 + 150000.0 * random.unit();
+        const double radius = 1.0 + 4.0 * random.unit();
+        both([&](Physics& p) { p.blast(center, energy, radius); });
+    } else if (choice < 62) {
+        const std::uint64_t steps = 1 + random.next() % 12;
+        both([&](Physics& p) {
+            for (std::uint64_t n = 0; n < steps; ++n)
+                p.step(frame);
+        });
+    } else if (choice < 68) {
+        const std::uint32_t id = random.piece(fast);
+        const Vec3 push{200.0 * (random.unit() - 0.5), 400.0 * random.unit(), 200.0 * (random.unit() - 0.5)};
+        const Vec3 at = fast.pieces[id - 1].body.center;
+        both([&](Physics& p) { p.contactImpulse(id, push, at); });
+    } else if (choice < 71) {
+        const Vec3 options[3] = {{0.0, -9.80665, 0.0}, {0.4, -9.7, 0.1}, {0.0, -1.62, 0.0}};
+        const Vec3 g = options[random.next() % 3];
+        both([&](Physics& p) { p.setGravity(g); });
+    } else if (choice < 78) {
+        // Moved from outside, then entered in the grid by hand.
+        const std::uint32_t id = random.piece(fast);
+        const Vec3 shift{0.01 * (random.unit() - 0.5), 0.01 * random.unit(), 0.0};
+        both([&](Physics& p) {
+            p.pieces[id - 1].body.center += shift;
+            p.rebuildGrid();
+        });
+    } else if (choice < 82) {
+        // Removed by its owner, with the topology marked for a refresh.
+        const std::uint32_t id = random.piece(fast);
+        both([&](Physics& p) {
+            p.pieces[id - 1].alive = false;
+            p.topologyDirty = true;
+        });
+    } else if (choice < 85) {
+        // A bond weakened from outside.
+        const std::size_t k = random.next() % fast.bonds.size();
+        const double factor = 1e-4 + 0.1 * random.unit();
+        both([&](Physics& p) {
+            p.bonds[k].area *= factor;
+            p.topologyDirty = true;
+        });
+    } else if (choice < 88) {
+        // New pieces bonded by a loader: a cube on top of an alive piece.
+        const std::uint32_t id = random.piece(fast);
+        const Polyhedron& body = fast.pieces[id - 1].body;
+        const Vec3 top = body.center + Vec3{0.0, body.bounds().max.y - body.center.y + 0.2, 0.0};
+        both([&](Physics& p) {
+            const std::uint32_t first = p.add(cube(top, 0.2));
+            p.connectNew(first);
+        });
+    } else if (choice < 90) {
+        // A bond appended from outside without marking anything: taken in by the next refresh.
+        const std::uint32_t id = random.piece(fast);
+        const Polyhedron& body = fast.pieces[id - 1].body;
+        const Vec3 top = body.center + Vec3{0.0, body.bounds().max.y - body.center.y + 0.2, 0.0};
+        both([&](Physics& p) {
+            const std::uint32_t added = p.add(cube(top, 0.2));
+            p.refreshTopology();
+            p.addBond(id, added);
+        });
+    } else if (choice < 93) {
+        both([](Physics& p) { p.compactHistory(); });
+    } else if (choice < 96) {
+        const std::uint64_t limit = random.next() % 3 == 0 ? 0 : 256;
+        both([&](Physics& p) { p.motionLimit = limit; });
+    } else {
+        // Past the motion window: the next steps freeze everything; a weapon hit reopens it.
+        both([](Physics& p) {
+            p.step(12.0);
+            p.step(frame);
+        });
+    }
+}
+
+void runTwins(Physics world, std::uint64_t seed, int count) {
+    Physics fast = world;
+    Physics plain = world;
+    plain.stepScratch.plainWalks = true;
+    ASSERT_EQ(fingerprint(fast), fingerprint(plain));
+    Random random{seed};
+    int operations = 0;
+    for (int n = 0; n < count; ++n) {
+        operate(fast, plain, random, operations);
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "operation " << n;
+    }
+    // The run did demolish something.
+    EXPECT_GT(fast.fractureCount, 20u);
+    EXPECT_GT(fast.brokenBondCount, 20u);
+    EXPECT_TRUE(fast.validate());
+}
+
+TEST(NotedRefresh, RandomOperationsOnOneTowerGiveTheWorldOfTheFullRefreshes) {
+    runTwins(cityBlock(1, 2), 7, 160);
+}
+
+TEST(NotedRefresh, RandomOperationsOnThreeTowersGiveTheWorldOfTheFullRefreshes) {
+    runTwins(cityBlock(3, 3), 2024, 160);
+}
+
+TEST(NotedRefresh, ACollapseStepByStepGivesTheWorldOfTheFullRefreshes) {
+    Physics fast = cityBlock(3, 3);
+    Physics plain = fast;
+    plain.stepScratch.plainWalks = true;
+    for (Physics* p : {&fast, &plain})
+        p->blast({7.5, 1.0, 1.5}, 180000.0, 5.0);
+    ASSERT_EQ(fingerprint(fast), fingerprint(plain));
+    for (int n = 0; n < 240; ++n) {
+        fast.step(frame);
+        plain.step(frame);
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << n;
+    }
+    EXPECT_GT(fast.contactBondCount, 5u);
+}
+
+// What is changed from outside reaches the refreshes physics starts only through topologyDirty and
+// the public grid update; both are honoured even when physics has noted changes of its own.
+TEST(NotedRefresh, ChangesFromOutsideAreTakenInByTheNextRefresh) {
+    Physics physics = cityBlock(1, 2);
+    const std::size_t top = physics.pieces.size() - 1; // the lintel on its two posts
+    ASSERT_TRUE(physics.pieces[top].supported);
+
+    // The posts die from outside and the flag says so: the next refresh a step starts sees it.
+    physics.pieces[top - 1].alive = false;
+    physics.pieces[top - 2].alive = false;
+    physics.topologyDirty = true;
+    physics.step(frame);
+    EXPECT_FALSE(physics.pieces[top].supported);
+    EXPECT_GE(physics.pieces[top].assembly, 0);
+    EXPECT_TRUE(physics.adjacency[top].empty());
+
+    // A supported piece moved from outside and entered in the grid by hand: the next refresh
+    // physics starts, after a hit far away, redoes its component with the piece where it now is.
+    Physics moved = cityBlock(1, 2);
+    std::uint32_t plate = 0; // a floor plate inside the first bay, carried sideways by bending
+    std::uint32_t rubble = 0;
+    for (const MatterPiece& piece : moved.pieces) {
+        if (piece.body.center == Vec3{-0.5, 3.25, 1.5})
+            plate = piece.id;
+        if (rubble == 0 && piece.body.halfExtents.x == 0.25)
+            rubble = piece.id;
+    }
+    ASSERT_NE(plate, 0u);
+    ASSERT_NE(rubble, 0u);
+    auto stresses = [&plate](const Physics& p) {
+        std::vector<double> out;
+        for (const std::uint64_t k : p.adjacency[plate - 1])
+            out.push_back(p.bonds[k].stress);
+        return out;
+    };
+    const std::vector<double> before = stresses(moved);
+    Physics reference = moved;
+    reference.stepScratch.plainWalks = true;
+    Random random{3};
+    const Impact hit = hitOn(moved.pieces[rubble - 1], random, true);
+    for (Physics* p : {&moved, &reference}) {
+        p->pieces[plate - 1].body.center.x += 0.02;
+        p->rebuildGrid();
+        p->impact(rubble, hit);
+    }
+    EXPECT_NE(stresses(moved), before);
+    EXPECT_EQ(fingerprint(moved), fingerprint(reference));
+}
+
+} // namespace
+} // namespace zarn
