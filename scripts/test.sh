@@ -109,6 +109,7 @@ if ((wine_ready)); then
     run_phase "e2e: renderer" bash "$script_dir/e2e-render.sh"
     run_phase "e2e: zarn.exe unattended runs" bash "$script_dir/e2e-smoke.sh"
     run_phase "e2e: sound output and weapon model" bash "$script_dir/e2e-audio.sh"
+    run_phase "e2e: menus, HUD and the district map" bash "$script_dir/e2e-menus.sh"
 fi
 
 echo
