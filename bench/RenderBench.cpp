@@ -28,7 +28,7 @@ class DiscardBackend final : public RenderBackend {
     }
     void releaseBuffer(GpuBuffer*) override {}
     void drawBuffer(GpuBuffer*, std::uint32_t) override {}
-    void compositeHud() override {}
+    void compositeHud(std::span<const std::uint32_t>) override {}
     void keepFrame() override {}
     void present() override {}
     bool readFrame(FrameImage&) override { return false; }
