@@ -183,7 +183,7 @@ double splitCandidates(Physics& physics, const Impact& hit, std::uint64_t allowa
             continue;
         const double d = boxDistance(hit.point, piece);
         piece.stress = physics.stressAt(hit, d);
-        physics.notePiece(id - 1);
+        physics.notePieceStress(id - 1);
         if (!(piece.stress > fractureStress) || piece.generation > maxSplitGeneration)
             continue;
         const Vec3 he = piece.body.halfExtents;
@@ -298,15 +298,17 @@ void dropBondsOfSplitPieces(Physics& physics) {
                 physics.bonds[k].intact = false;
 }
 
-void stressBond(Physics& physics, Bond& bond, const Impact& hit) {
+void stressBond(Physics& physics, std::uint64_t k, const Impact& hit) {
+    Bond& bond = physics.bonds[k];
     if (!bond.intact)
         return;
-    physics.notePiece(bond.a - 1);
-    physics.notePiece(bond.b - 1);
+    physics.noteBondStress(k);
     bond.stress = physics.stressAt(hit, length(bond.center - hit.point));
     if (bond.stress > fractureStress) {
         bond.intact = false;
         ++physics.brokenBondCount;
+        physics.notePiece(bond.a - 1);
+        physics.notePiece(bond.b - 1);
     }
 }
 
@@ -322,17 +324,17 @@ void stressBonds(Physics& physics, const Impact& hit, std::size_t firstBond) {
             mark[id - 1] = 1;
         for (const std::uint32_t id : scratch.newPieces)
             mark[id - 1] = 1;
-        for (Bond& bond : physics.bonds)
-            if (mark[bond.a - 1] || mark[bond.b - 1])
-                stressBond(physics, bond, hit);
+        for (std::uint64_t k = 0; k < physics.bonds.size(); ++k)
+            if (mark[physics.bonds[k].a - 1] || mark[physics.bonds[k].b - 1])
+                stressBond(physics, k, hit);
         return;
     }
     for (const std::uint32_t id : scratch.region)
         if (id - 1 < physics.adjacency.size())
             for (const std::uint64_t k : physics.adjacency[id - 1])
-                stressBond(physics, physics.bonds[k], hit);
+                stressBond(physics, k, hit);
     for (std::size_t k = firstBond; k < physics.bonds.size(); ++k)
-        stressBond(physics, physics.bonds[k], hit);
+        stressBond(physics, k, hit);
 }
 
 // The pieces that share the push: the region and the new pieces of its splits, heaviest first.

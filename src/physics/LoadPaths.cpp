@@ -136,6 +136,8 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
             const double bending =
                 lever / (bond.area * std::max(1.0, std::sqrt(bond.area))) * bendingFactor + shear;
             bond.stress = std::max(bending, compressive);
+            physics.changes.bondLoaded[links[l].bond] = 1;
+            physics.changes.bondLoadStress[links[l].bond] = bond.stress;
             pieceStress = l == below.front() ? bond.stress : std::max(pieceStress, bond.stress);
             if (compressive > compressiveStrength || bending > bendingStrength) {
                 bond.intact = false;
@@ -146,6 +148,8 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
         }
         scratch.pieceStress[index] = pieceStress;
         scratch.flags[index] |= carriedFlag;
+        physics.changes.pieceLoaded[index] = 1;
+        physics.changes.pieceLoadStress[index] = pieceStress;
     }
 }
 
@@ -266,6 +270,11 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
     scratch.lastComponent = 0;
     scratch.load.resize(count);
     scratch.breaks.clear();
+    ChangeNotes& notes = physics.changes;
+    notes.bondLoaded.assign(physics.bonds.size(), 0);
+    notes.bondLoadStress.resize(physics.bonds.size());
+    notes.pieceLoaded.assign(count, 0);
+    notes.pieceLoadStress.resize(count);
     for (std::size_t index = 0; index < count; ++index)
         if ((flags[index] & (aliveFlag | anchoredFlag)) == (aliveFlag | anchoredFlag))
             depth[index] = 0;
@@ -547,10 +556,12 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     std::vector<TopologyScratch::Link>& links = scratch.links;
     members.clear();
     grounded.clear();
+    ChangeNotes& notes = physics.changes;
     auto join = [&](std::uint32_t index) {
         stamp[index] = component;
         scratch.depth[index] = -1;
         recordPiece(scratch, index, physics.pieces[index]);
+        notes.pieceLoaded[index] = 0;
         members.push_back(index);
     };
     join(seed);
@@ -562,6 +573,7 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
             const Bond& bond = physics.bonds[k];
             const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
             links.push_back({neighbour, static_cast<std::uint32_t>(k), bond.area});
+            notes.bondLoaded[k] = 0;
             if (physics.pieces[neighbour].anchored) {
                 grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});
                 scratch.depth[neighbour] = 0;
@@ -590,6 +602,10 @@ void notedLoadPass(Physics& physics) {
     scratch.linkEnd.resize(count);
     scratch.links.clear();
     scratch.breaks.clear();
+    notes.bondLoaded.resize(physics.bonds.size(), 0);
+    notes.bondLoadStress.resize(physics.bonds.size());
+    notes.pieceLoaded.resize(count, 0);
+    notes.pieceLoadStress.resize(count);
     if (scratch.lastComponent > 0xFFFFFFFFull - count - 1) {
         std::fill(scratch.stamp.begin(), scratch.stamp.end(), 0u);
         scratch.lastComponent = 0;
@@ -620,6 +636,24 @@ void notedLoadPass(Physics& physics) {
     for (const std::uint32_t k : scratch.breaks) {
         physics.notePiece(physics.bonds[k].a - 1);
         physics.notePiece(physics.bonds[k].b - 1);
+    }
+}
+
+// Stresses that hits wrote where a load pass writes its own. The records of a component are
+// cleared when it is gathered and set by its walk, so they hold what the last pass over it gave,
+// which is what a pass over it now gives unless it changed, and then it was walked again above.
+void restoreLoadStresses(Physics& physics) {
+    const ChangeNotes& notes = physics.changes;
+    for (const std::uint64_t k : notes.stressedBonds) {
+        Bond& bond = physics.bonds[k];
+        if (bond.intact && notes.bondLoaded[k])
+            bond.stress = notes.bondLoadStress[k];
+    }
+    // A piece that died keeps the record of its last pass; no pass carries it now.
+    for (const std::uint32_t index : notes.stressedPieces) {
+        MatterPiece& piece = physics.pieces[index];
+        if (piece.alive && notes.pieceLoaded[index])
+            piece.stress = notes.pieceLoadStress[index];
     }
 }
 
@@ -720,6 +754,8 @@ void closeNotes(Physics& physics, bool stillBreaking) {
     for (const std::uint32_t index : notes.pieces)
         notes.pieceMark[index] = 0;
     notes.pieces.clear();
+    notes.stressedBonds.clear();
+    notes.stressedPieces.clear();
     notes.pieceCount = physics.pieces.size();
     notes.bondCount = physics.bonds.size();
     notes.gravity = physics.gravity;
@@ -862,6 +898,7 @@ void Physics::refreshNotedTopology() {
     const bool stillBreaking = topologyDirty;
     if (stillBreaking)
         syncNotedAdjacency(*this);
+    restoreLoadStresses(*this);
     groupNotedAssemblies(*this);
     freezeOutsideWindow(*this);
     rebuildNotedGrid();
@@ -872,6 +909,15 @@ void Physics::noteTopologyChange() {
     if (!topologyDirty)
         changes.trusted = true;
     topologyDirty = true;
+}
+
+void Physics::noteBondStress(std::uint64_t k) {
+    changes.stressedBonds.push_back(k);
+}
+
+void Physics::notePieceStress(std::uint32_t index) {
+    if (index < pieces.size())
+        changes.stressedPieces.push_back(index);
 }
 
 void Physics::notePiece(std::uint32_t index) {

@@ -135,6 +135,9 @@ class Physics {
     void noteTopologyChange();
     // Notes that the bonds, life or stress of the piece at this index changed.
     void notePiece(std::uint32_t index);
+    // Notes that a hit wrote the stress of bond k or of the piece at this index, and nothing else.
+    void noteBondStress(std::uint64_t k);
+    void notePieceStress(std::uint32_t index);
     // Notes that the piece at this index may have moved or died.
     void noteMoved(std::uint32_t index);
     // The refresh physics starts itself: only the components the noted changes reach, or

@@ -104,6 +104,16 @@ struct ChangeNotes {
     std::vector<std::uint8_t> pieceMark;
     std::vector<std::uint8_t> aliveSeen; // per piece index: alive at the last refresh
     std::vector<std::uint32_t> loose;    // alive unsupported pieces after the last refresh, ascending
+    // What the last load pass over each component gave: per bond whether it carried load and the
+    // stress it got, per piece whether it was carried and its stress. Hits write stresses too;
+    // where a hit changed nothing else, the refresh writes these back instead of walking again.
+    std::vector<std::uint8_t> bondLoaded;
+    std::vector<double> bondLoadStress;
+    std::vector<std::uint8_t> pieceLoaded;
+    std::vector<double> pieceLoadStress;
+    // Bonds and pieces whose stress a hit wrote since the last refresh (a bond may repeat).
+    std::vector<std::uint64_t> stressedBonds;
+    std::vector<std::uint32_t> stressedPieces;
     // Grid: indices of pieces that may have moved or died since the grid was last brought up to date.
     std::vector<std::uint32_t> moved;
     std::vector<std::uint8_t> movedMark;
