@@ -57,7 +57,7 @@ std::uint64_t fingerprint(const Physics& physics) {
     h.add(physics.topologyScratch.deadPieces);
     h.add(physics.topologyScratch.brokenBonds);
     h.add(physics.gravity);
-    return h.value;
+    return h.value();
 }
 
 // Frame towers on one anchored ground slab: columns of 1 m cubes at the bay corners, beams between

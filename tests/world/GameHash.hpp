@@ -4,50 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "support/StateHash.hpp"
 #include "world/Game.hpp"
 
 namespace zarn::test {
-
-// FNV-1a over the bit patterns of a game's state: the player, the score and the HUD line, the clocks,
-// and every piece and bond of the world. Two games hash alike only when all of these are equal bit
-// for bit.
-class StateHash {
-  public:
-    void add(std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) {
-            h_ ^= (v >> (8 * i)) & 0xFFu;
-            h_ *= 0x100000001b3ull;
-        }
-    }
-    void add(double v) {
-        std::uint64_t bits = 0;
-        std::memcpy(&bits, &v, sizeof bits);
-        add(bits);
-    }
-    void add(bool v) { add(static_cast<std::uint64_t>(v ? 1u : 0u)); }
-    void add(std::int32_t v) { add(static_cast<std::uint64_t>(static_cast<std::uint32_t>(v))); }
-    void add(const Vec3& v) {
-        add(v.x);
-        add(v.y);
-        add(v.z);
-    }
-    void add(const Quaternion& q) {
-        add(q.w);
-        add(q.x);
-        add(q.y);
-        add(q.z);
-    }
-    void add(std::string_view s) {
-        add(static_cast<std::uint64_t>(s.size()));
-        for (const char c : s) {
-            add(static_cast<std::uint64_t>(static_cast<unsigned char>(c)));
-        }
-    }
-    std::uint64_t value() const { return h_; }
-
-  private:
-    std::uint64_t h_ = 0xcbf29ce484222325ull;
-};
 
 inline void hashPlayer(StateHash& h, const Player& p) {
     h.add(p.position);
@@ -62,28 +22,7 @@ inline void hashPlayer(StateHash& h, const Player& p) {
 }
 
 inline void hashWorld(StateHash& h, const World& world) {
-    const Physics& physics = world.physics;
-    h.add(physics.time);
-    h.add(physics.fractureCount);
-    h.add(physics.brokenBondCount);
-    h.add(physics.contactBondCount);
-    h.add(static_cast<std::uint64_t>(physics.pieces.size()));
-    for (const MatterPiece& piece : physics.pieces) {
-        h.add(piece.body.center);
-        h.add(piece.body.halfExtents);
-        h.add(piece.body.orientation);
-        h.add(piece.body.velocity);
-        h.add(piece.body.angularVelocity);
-        h.add(piece.alive);
-        h.add(piece.supported);
-        h.add(piece.asleep);
-        h.add(piece.assembly);
-    }
-    h.add(static_cast<std::uint64_t>(physics.bonds.size()));
-    for (const Bond& bond : physics.bonds) {
-        h.add(static_cast<std::uint64_t>(bond.a) << 32 | bond.b);
-        h.add(bond.intact);
-    }
+    hashPhysics(h, world.physics);
 }
 
 // The score, the weapons and the HUD: everything a refused purchase must leave alone, and more.
