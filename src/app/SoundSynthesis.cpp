@@ -1,5 +1,7 @@
 #include "app/SoundSynthesis.hpp"
 
+#include "physics/Hash.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -18,11 +20,7 @@ struct Noise {
 
     // A white value in [-1, 1).
     double next() {
-        x ^= x >> 16;
-        x *= 0x7feb352du;
-        x ^= x >> 15;
-        x *= 0x846ca68bu;
-        x ^= x >> 16;
+        x = hash32(x);
         return static_cast<double>(x & 0xFFFFu) / 32768.0 - 1.0;
     }
 };

@@ -2,24 +2,16 @@
 #include <cmath>
 #include <cstdint>
 
+#include "physics/Hash.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
 
 namespace {
 
-// The game's shared 32-bit integer hash, turned into a uniform number in [0, 1) by its low 24 bits.
-double unitHash(std::uint32_t n) {
-    n ^= n >> 16;
-    n *= 0x7feb352du;
-    n ^= n >> 15;
-    n *= 0x846ca68bu;
-    n ^= n >> 16;
-    return static_cast<double>(n & 0xFFFFFFu) / 16777216.0;
-}
-
+// The city's seeds are small ints; they go through the game's hash as uint32.
 double unitHash(int n) {
-    return unitHash(static_cast<std::uint32_t>(n));
+    return zarn::unitHash(static_cast<std::uint32_t>(n));
 }
 
 // A piece at rest with the defaults every generated piece shares. Only the floor slabs of buildings

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "physics/Hash.hpp"
 #include "physics/Math.hpp"
 
 namespace zarn {
@@ -26,15 +27,10 @@ struct WeaponSpec {
 
 constexpr int weaponCount = 7;
 
-// The game's random numbers: a 32-bit hash of an integer seed (all arithmetic modulo 2^32), whose low
-// 24 bits make a number in [0, 1). Callers form their seeds in unsigned arithmetic too.
+// The game's random numbers: the unit value of the shared integer hash of a seed. Callers form
+// their seeds in unsigned arithmetic too.
 constexpr double randomDraw(std::uint32_t n) {
-    n ^= n >> 16;
-    n *= 0x7feb352du;
-    n ^= n >> 15;
-    n *= 0x846ca68bu;
-    n ^= n >> 16;
-    return static_cast<double>(n & 0xFFFFFFu) / 16777216.0;
+    return unitHash(n);
 }
 
 // The seven weapons the player carries, one slot each.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Mapgen.hpp"
+#include "physics/Hash.hpp"
 
 namespace zarn::mapgen {
 
@@ -302,16 +303,6 @@ void addRiverWalls(District& district, const Lattice& lattice, int span) {
             }
         }
     }
-}
-
-// The game's shared 32-bit integer hash as a number in [0, 1).
-double unitHash(std::uint32_t n) {
-    n ^= n >> 16;
-    n *= 0x7feb352du;
-    n ^= n >> 15;
-    n *= 0x846ca68bu;
-    n ^= n >> 16;
-    return static_cast<double>(n & 0xFFFFFFu) / 16777216.0;
 }
 
 class Furniture {
