@@ -24,7 +24,8 @@ constexpr Vec3 blockColor{0.35, 0.39, 0.4};
 constexpr Vec3 bedColor{0.46, 0.49, 0.51};
 constexpr Vec3 doorstepColor{0.47, 0.46, 0.43};
 
-// A quarter turn about the vertical, as written (the two halves differ in the last digit).
+// A quarter turn about the vertical. Its two components differ in the last digit; they are kept
+// exactly so, since every turned house in the world depends on them.
 constexpr Quaternion quarterTurn{0.7071067811865476, 0.0, 0.7071067811865475, 0.0};
 
 // The chunk's seed; negative indices hash as their uint32 patterns and j + 991 wraps.
@@ -100,8 +101,9 @@ int houseFloors(double yieldScore) {
 
 // The small building of zones 2 to 4 on the column (x, h, z): per floor four corner posts, the
 // ceiling slab, the end walls and the long walls with a 2 m opening in their middle, a partition, a
-// table, and a bed (houses) or a block (the workshop of zone 3); turned a quarter when the chunk's
-// column index modulo 8 is the smaller, and a doorstep before its south side that is never turned.
+// table, and a bed (houses) or a block (the workshop of zone 3). The building is turned a quarter
+// when |i % 8| < |j % 8| (the remainders keep the sign of the index, then lose it); the doorstep
+// before its south side is never turned.
 void addBuilding(std::vector<MatterPiece>& pieces, int i, int j, const Column& column) {
     const EarthRegion& region = column.region;
     const bool workshop = column.zone == 3;

@@ -30,6 +30,8 @@ struct EarthRegion {
     std::int32_t downhill = -1;   // grid index of the neighbour the cell drains into, or -1
     Biome biome = Biome::Ocean;
     std::int32_t terrainClass = 0; // 0 sea; 1 low land; 2 high land; 3, 4, 5 stress above 2, 5, 8
+
+    friend bool operator==(const EarthRegion&, const EarthRegion&) = default;
 };
 
 // The whole planet: a fixed grid of 72 x 36 cells of 5 degrees (column i west to east from longitude

@@ -2,6 +2,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -15,29 +16,20 @@
 namespace zarn {
 namespace {
 
-void expectClose(double actual, double expected, const char* what) {
-    EXPECT_NEAR(actual, expected, 1e-12 * std::max(1.0, std::abs(expected))) << what;
-}
-
 void expectRegion(const EarthRegion& actual, const EarthRegion& expected) {
-    expectClose(actual.elevation, expected.elevation, "elevation");
-    expectClose(actual.stress, expected.stress, "stress");
-    expectClose(actual.temperature, expected.temperature, "temperature");
-    expectClose(actual.precipitation, expected.precipitation, "precipitation");
-    expectClose(actual.seasonality, expected.seasonality, "seasonality");
-    EXPECT_EQ(actual.windEast, expected.windEast);
-    EXPECT_EQ(actual.windNorth, expected.windNorth);
-    expectClose(actual.flow, expected.flow, "flow");
-    expectClose(actual.productivity, expected.productivity, "productivity");
-    expectClose(actual.ruggedness, expected.ruggedness, "ruggedness");
-    expectClose(actual.fertility, expected.fertility, "fertility");
-    expectClose(actual.fertileCapacity, expected.fertileCapacity, "fertileCapacity");
-    expectClose(actual.capacity, expected.capacity, "capacity");
-    expectClose(actual.yieldScore, expected.yieldScore, "yieldScore");
-    EXPECT_EQ(actual.plate, expected.plate);
-    EXPECT_EQ(actual.downhill, expected.downhill);
-    EXPECT_EQ(actual.biome, expected.biome);
-    EXPECT_EQ(actual.terrainClass, expected.terrainClass);
+    const auto doubles = [](const EarthRegion& r) {
+        return std::array<double, 14>{r.elevation,    r.stress,     r.temperature, r.precipitation,
+                                      r.seasonality,  r.windEast,   r.windNorth,   r.flow,
+                                      r.productivity, r.ruggedness, r.fertility,   r.fertileCapacity,
+                                      r.capacity,     r.yieldScore};
+    };
+    const auto got = doubles(actual);
+    const auto want = doubles(expected);
+    for (std::size_t k = 0; k < got.size(); ++k) {
+        EXPECT_NEAR(got[k], want[k], 1e-12 * std::max(1.0, std::abs(want[k]))) << "field " << k;
+    }
+    EXPECT_EQ(std::tie(actual.plate, actual.downhill, actual.biome, actual.terrainClass),
+              std::tie(expected.plate, expected.downhill, expected.biome, expected.terrainClass));
 }
 
 const EarthModel& planet() {
@@ -115,7 +107,7 @@ TEST(EarthModelTest, LastColumnOfAntarcticaCarriesAStressRidge) {
     }
 }
 
-TEST(EarthModelTest, ZonesColoursAndNoise) {
+TEST(EarthModelTest, ZonesAndNoise) {
     EarthRegion barren;
     barren.capacity = 99.9;
     barren.fertileCapacity = 1e9;
@@ -132,10 +124,6 @@ TEST(EarthModelTest, ZonesColoursAndNoise) {
     // Rich land is settled 85% of the time; of that 18% is left wild, 24.5% fields, 21.5% workshops
     // and the rest houses.
     EXPECT_EQ(zones, (std::array<int, 6>{576, 834, 705, 746, 492, 647}));
-    EXPECT_EQ(EarthModel::zone(rich, 0xFFFFFFFFu), EarthModel::zone(rich, 0xFFFFFFFFu));
-
-    EXPECT_EQ(EarthModel::color(Biome::Forest), (Vec3{0.23, 0.39, 0.2}));
-    EXPECT_EQ(EarthModel::color(static_cast<Biome>(6)), (Vec3{}));
 
     // Continuous across integer lines, in [0, 1), and the same for negative corners every time.
     for (const double at : {-3.0, -1.0, 0.0, 2.0, 7.0}) {
