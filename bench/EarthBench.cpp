@@ -14,8 +14,9 @@ void BM_EarthModelBuild(benchmark::State& state) {
 }
 BENCHMARK(BM_EarthModelBuild)->Unit(benchmark::kMillisecond);
 
-// One chunk, as the streamer generates at most two per pass: sixteen columns of the far side's
-// ocean; a field of crops east of the district; a five-storey house in the Nile valley.
+// One chunk, as the streamer generates at most two per pass: sixteen bare columns at the antipode
+// (the far side makes no features); a field of crops south-west of the district; a five-storey house
+// in the Nile valley.
 void BM_ChunkGeneration(benchmark::State& state) {
     struct Cell {
         int i;
