@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "physics/Math.hpp"
+#include "physics/Records.hpp"
+
+namespace zarn {
+
+// The astronomical unit and the light-year, m, and the gravitational constant, m^3 kg^-1 s^-2.
+constexpr double astronomicalUnit = 149597870700.0;
+constexpr double lightYear = 9460730472580800.0;
+constexpr double gravitationalConstant = 6.6743e-11;
+// One astronomical unit squared, m^2: sunlight at the Earth's distance is the unit of light.
+constexpr double astronomicalUnitSquared = 2.237952291797392e22;
+
+enum class BodyKind : std::int32_t { Star = 0, Planet = 1, Moon = 2, Asteroid = 3, Galaxy = 4 };
+
+// One body of the star world, placed in the star-system frame (the Sun at the origin).
+struct CelestialBody {
+    std::string name; // UTF-8
+    Vec3 position;    // m
+    Vec3 color;       // RGB 0..1
+    double radius = 0.0;
+    BodyKind kind = BodyKind::Star;
+    std::int32_t parent = -1; // index of the body it belongs to, -1 none
+    bool atmosphere = false;
+};
+
+// One body of the n-body step: how far the simulation has moved it from its catalogue position.
+struct OrbitalState {
+    std::int32_t body = -1; // index into Stars::bodies
+    Vec3 offset;            // m
+    Vec3 velocity;          // m/s
+    double mass = 0.0;      // kg
+};
+
+// A distant body drawn as a point of the sky.
+struct SkyPoint {
+    Vec3 direction; // unit vector from the viewer to the body
+    Vec3 color;
+    double size = 0.0; // angular radius, rad
+};
+
+// The star world: the catalogue from the Sun out to the distant galaxies, the frame the playable
+// world sits in (a point on a body's surface, or free space after a warp), the few bodies that are
+// simulated and drawn up close, and the points of the sky. Positions stay in double throughout; the
+// far bodies lie up to 1e26 m away, so a huge position is only ever subtracted once, into a vector
+// relative to the frame.
+struct Stars {
+    static constexpr std::size_t nearCount = 10;
+    // Masses of bodies 0 to 9, kg: the Sun, the eight planets and the Moon.
+    static constexpr std::array<double, nearCount> solar{1.98847e30, 3.3011e23, 4.8675e24, 5.9722e24,
+                                                         6.4171e23,  1.8982e27, 5.6834e26, 8.681e25,
+                                                         1.02413e26, 7.342e22};
+
+    double selectTimer = 0.0;        // s until the next selection
+    Vec3 skyOrigin{1e100, 0.0, 0.0}; // viewer point of the last sky rebuild
+    Vec3 terrainOrigin{1e100, 0.0, 0.0};
+    std::int32_t terrainBody = -1; // body whose surface matter is in the physics
+    std::vector<OrbitalState> orbits;
+    std::vector<CelestialBody> bodies;
+    std::array<std::int32_t, nearCount> nearBodies{}; // drawn as spheres and tested as occluders
+    std::vector<SkyPoint> skyPoints;
+    std::vector<MatterPiece> earthPieces; // the district as loaded, for returning to the Earth
+    std::int32_t frameBody = 3;           // the world origin is this body's +y surface point; -1 free
+    std::int32_t nearestBody = 3;         // body whose surface is nearest to the viewer
+    std::int32_t lightBody = 0;           // the star that lights the scene
+    Vec3 freeOrigin;                      // star-system position of the world origin in free space
+    std::uint64_t skyRevision = 0;        // counts the sky rebuilds
+
+    // Builds the catalogue, then selects and builds the sky for the world origin.
+    Stars();
+
+    // kg: the table for bodies 0 to 9, else a sphere of 1408 kg/m^3 (stars) or 3300 kg/m^3.
+    double mass(int index) const;
+    // The body's centre in the world frame, with the offset the simulation gave it.
+    Vec3 center(int index) const;
+    // m/s^2: the pull of every simulated body, softened inside a body to that of a uniform ball.
+    Vec3 gravity(const Vec3& point) const;
+    // Unit vector from the point to the light body; zero at its centre.
+    Vec3 lightDirection(const Vec3& point) const;
+    // Light factor of a surface at the point with the given normal: 0.018 in shade, 1.0 facing the
+    // light at 1 AU. The lit body's index does not change the result.
+    double illumination(const Vec3& point, const Vec3& normal, int body = -1) const;
+    // Sky colour (RGB) at the point, from the atmosphere of the nearest body.
+    Vec3 sky(const Vec3& point) const;
+    // Light the nearest body's atmosphere bounces onto the point (RGB).
+    Vec3 atmosphereBounce(const Vec3& point) const;
+    // Colour of body index's surface in the unit direction from its centre (y the polar axis).
+    Vec3 surfaceColor(int index, const Vec3& direction) const;
+    // Rebuilds the sky points for a viewer at the point.
+    void refreshSky(const Vec3& point);
+    // Advances the star system by dt seconds for a viewer at the point: selection once a second, one
+    // step of the simulated bodies of at most 0.05 s, the sky after 0.02 AU of travel.
+    void update(const Vec3& point, double dt);
+    // Chooses the nearest body, the light body and the ten near bodies for a viewer at the point,
+    // and rebuilds the orbit states for them.
+    void select(const Vec3& point);
+};
+
+} // namespace zarn
