@@ -101,10 +101,6 @@ Survey survey(const Stars& stars, const Vec3& point) {
     return found;
 }
 
-bool listed(const NearList& list, int index) {
-    return std::find(list.begin(), list.end(), index) != list.end();
-}
-
 // Slot 0 the light body, slots 1 to 4 its four nearest planets, slots 5 to 9 the five nearest moons.
 NearList nearList(Survey found) {
     NearList list;
@@ -123,7 +119,8 @@ NearList nearList(Survey found) {
 
 // A listed moon is drawn with its planet: a missing parent takes the farthest planet slot whose
 // planet no listed moon circles (or stays out when every planet slot is some moon's parent).
-void addMoonParents(const Stars& stars, NearList& list) {
+void addMoonParents(Stars& stars) {
+    NearList& list = stars.nearBodies;
     const auto circledByListedMoon = [&](int planet) {
         for (std::size_t k = 1 + planetSlots; k < Stars::nearCount; ++k) {
             if (list[k] >= 0 && parentOf(stars, list[k]) == planet) {
@@ -133,7 +130,7 @@ void addMoonParents(const Stars& stars, NearList& list) {
         return false;
     };
     for (std::size_t k = 1 + planetSlots; k < Stars::nearCount; ++k) {
-        if (list[k] < 0 || listed(list, parentOf(stars, list[k]))) {
+        if (list[k] < 0 || stars.isNear(parentOf(stars, list[k]))) {
             continue;
         }
         for (std::size_t slot = planetSlots; slot >= 1; --slot) {
@@ -180,8 +177,8 @@ void Stars::select(const Vec3& point) {
     lightBody = found.light;
     const NearList previous = nearBodies;
     nearBodies = nearList(std::move(found));
-    addMoonParents(*this, nearBodies);
-    if (!listed(nearBodies, nearestBody)) {
+    addMoonParents(*this);
+    if (!isNear(nearestBody)) {
         nearBodies[nearCount - 1] = nearestBody;
     }
     orbits = nearOrbits(*this);

@@ -21,10 +21,6 @@ constexpr double skyRebuildDistance = 2991957414.0; // m, 0.02 AU
 constexpr double smallestSkyBody = 5e-5;
 constexpr double skyStarSize = 0.00065;
 
-bool isNear(const std::array<std::int32_t, Stars::nearCount>& nearBodies, int index) {
-    return std::find(nearBodies.begin(), nearBodies.end(), index) != nearBodies.end();
-}
-
 } // namespace
 
 double Stars::mass(int index) const {
@@ -161,6 +157,10 @@ Vec3 Stars::surfaceColor(int index, const Vec3& direction) const {
     return color;
 }
 
+bool Stars::isNear(int index) const {
+    return std::find(nearBodies.begin(), nearBodies.end(), index) != nearBodies.end();
+}
+
 void Stars::refreshSky(const Vec3& point) {
     skyPoints.clear();
     ++skyRevision;
@@ -168,7 +168,7 @@ void Stars::refreshSky(const Vec3& point) {
     for (std::size_t i = 0; i < bodies.size(); ++i) {
         const CelestialBody& body = bodies[i];
         const int index = static_cast<int>(i);
-        if (body.kind == BodyKind::Galaxy || isNear(nearBodies, index)) {
+        if (body.kind == BodyKind::Galaxy || isNear(index)) {
             continue;
         }
         const Vec3 v = center(index) - point;

@@ -98,6 +98,8 @@ struct Stars {
     // Advances the star system by dt seconds for a viewer at the point: selection once a second, one
     // step of the simulated bodies of at most 0.05 s, the sky after 0.02 AU of travel.
     void update(const Vec3& point, double dt);
+    // Whether body index is one of the ten near bodies.
+    bool isNear(int index) const;
     // Chooses the nearest body, the light body and the ten near bodies for a viewer at the point,
     // and rebuilds the orbit states for them.
     void select(const Vec3& point);

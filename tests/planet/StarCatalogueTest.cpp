@@ -31,11 +31,7 @@ TEST(StarCatalogueTest, BodiesSitAtTheirIndices) {
     EXPECT_EQ(bodies[9].name, "月球");
     EXPECT_NEAR(length(bodies[9].position - earth.position), 383589624.0, 1.0);
     EXPECT_EQ(bodies[13].name, "木星卫星 4");
-    EXPECT_EQ(bodies[13].parent, 5);
-    EXPECT_EQ(stars().mass(0), 1.98847e30);
-    const double sirius = bodies[firstStar + 30].radius;
-    EXPECT_NEAR(stars().mass(firstStar + 30), 4.0 / 3.0 * std::numbers::pi * std::pow(sirius, 3) * 1408.0,
-                1e15);
+    EXPECT_EQ(stars().mass(0), 1.98847e30); // from the table, not from the Sun's radius
 
     // Every star is followed by four planets and five moons, each planet directly by its moons.
     const char* const pattern[10] = {"",         "行星 1", "卫星 1-1", "卫星 1-2", "行星 2",
@@ -63,11 +59,9 @@ TEST(StarCatalogueTest, BodiesSitAtTheirIndices) {
     EXPECT_NEAR(std::asin(p.y / length(p)) * 180.0 / std::numbers::pi, -16.72, 1e-9);
     EXPECT_NEAR(std::atan2(p.z, p.x) * 180.0 / std::numbers::pi, 101.29, 1e-9);
 
-    EXPECT_EQ(bodies[firstGalaxy - 2].name, "仙女座星系");
     EXPECT_EQ(bodies[firstGalaxy - 1].name, "三角座星系");
     EXPECT_EQ(bodies[firstGalaxy + 63].name, "本星系群");
     EXPECT_EQ(bodies[firstGalaxy + 64].name, "遥远星系");
-    EXPECT_EQ(bodies.back().kind, BodyKind::Galaxy);
 }
 
 TEST(StarCatalogueTest, FirstAsteroidAngleComesFromTheHash) {
