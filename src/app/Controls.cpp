@@ -13,6 +13,10 @@ std::int64_t StepAccumulator::take(double dt) {
         dt = 0.0;
     }
     time += dt;
+    if (time >= static_cast<double>(maxSteps + 1) * Game::fixedStep) {
+        time = std::fmod(time, Game::fixedStep);
+        return maxSteps;
+    }
     const auto steps = static_cast<std::int64_t>(time / Game::fixedStep);
     for (std::int64_t i = 0; i < steps; ++i) {
         time -= Game::fixedStep;

@@ -11,11 +11,16 @@ namespace zarn {
 // The key state the window keeps: 1 while the virtual key (or mouse button code 1, 2, 4) is held.
 using KeyState = std::array<std::uint8_t, 256>;
 
-// The time not yet played in fixed steps. A long pass is made up with as many steps as it holds.
+// The time not yet played in fixed steps. A long pass is made up with as many steps as it holds, up
+// to a quarter of a second of game time: what a longer stall asks for is dropped, so that a slow
+// frame (a collapse, a load) slows the game down instead of making the next frame slower still.
 struct StepAccumulator {
+    static constexpr std::int64_t maxSteps = 30; // per pass: 0.25 s of game time
+
     double time = 0.0; // s
 
-    // Adds dt and takes every whole fixed step (1/120 s) out of the total; returns how many.
+    // Adds dt and takes the whole fixed steps (1/120 s) out of the total, at most maxSteps; returns
+    // how many. Past the cap the rest is dropped, all but the part of a step it ends with.
     std::int64_t take(double dt);
     void reset() { time = 0.0; }
 };

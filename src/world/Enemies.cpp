@@ -15,7 +15,10 @@ constexpr double spawnHullRadius = 0.4;
 constexpr double enemyHullRadius = 0.36; // m, the enemy's hull half width when walking and falling
 constexpr double enemyHullHeight = 1.8;  // m
 
-constexpr double wakeRange = 300.0;   // m; farther enemies stand frozen
+constexpr double wakeRange = 300.0; // m; farther enemies stand frozen
+// m below the world's ground level: no matter of a world lies this deep, so an enemy falling past
+// it has fallen off the world and would fall for ever (and out of every save's reach).
+constexpr double fallOutDepth = 100.0;
 constexpr double chaseRange = 95.0;   // m
 constexpr double closeRange = 17.0;   // m; nearer than this they keep circling their post
 constexpr double fireRange = 110.0;   // m
@@ -187,6 +190,11 @@ void Game::updateEnemies(double dt) {
         enemy.position = fall.end;
         if (fall.fraction < 1.0) {
             enemy.fallSpeed = 0.0;
+        }
+        if (enemy.position.y < world.physics.groundLevel - fallOutDepth) {
+            enemy.health = 0.0; // a fall off the world is a death like any other
+            killEnemy(enemy);
+            continue;
         }
 
         if (d < fireRange && enemy.nextShot <= time && !dead) {

@@ -91,8 +91,8 @@ bool readBuilding(std::istream& in, std::int32_t index, Building& b) {
     }
     b.index = index;
     b.center = {x, 0.0, z};
-    return b.sizeX > 0.0 && b.sizeZ > 0.0 && b.height > 0.0 && b.height <= 1000.0 && std::isfinite(b.extra) &&
-           b.extra >= 0.0;
+    // The save's limits: a district that loads can always be saved.
+    return buildingFits(b);
 }
 
 bool readPiece(std::istream& in, int version, std::uint64_t buildingCount, MatterPiece& piece) {

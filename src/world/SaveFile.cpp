@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "physics/Hash.hpp"
+#include "world/DurableFile.hpp"
 
 namespace zarn {
 
@@ -44,6 +45,8 @@ const char* const bondInvalid = "连接数据无效";
 const char* const physicsInvalid = "存档物理数据无效";
 const char* const bondToDeadPiece = "连接引用了已细分块";
 const char* const restored = "世界已恢复 / 物质块与连接已加载";
+const char* const restoredFromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
+const char* const restoredFromBackup = "存档缺失 / 已从备份恢复上一次存档";
 
 constexpr std::string_view magic = "ZARNMATTER";
 constexpr int writtenVersion = 6;
@@ -74,11 +77,6 @@ bool metadataFits(double groundLevel, const Vec3& skyColor, const Vec3& spawnPoi
                   std::uint64_t buildingCount) {
     return within(groundLevel, -100.0, 0.0) && length(skyColor) <= 2.0 && length(spawnPoint) <= 3000.0 &&
            buildingCount <= maxBuildings;
-}
-
-bool buildingFits(const Building& b) {
-    return std::hypot(b.center.x, b.center.z) <= 3000.0 && within(b.sizeX, 0.01, 2000.0) &&
-           within(b.sizeZ, 0.01, 2000.0) && within(b.height, 0.01, 1000.0) && within(b.extra, 0.0, 1e15);
 }
 
 // The player line and the score line.
@@ -615,6 +613,17 @@ bool readHeader(std::string_view line, int& version, std::uint64_t& hash) {
            version <= writtenVersion;
 }
 
+// The header and the body of a save file's text; null when the header is not a save's.
+const char* splitSave(std::string_view text, int& version, std::string_view& body) {
+    const std::size_t lineEnd = text.find('\n');
+    std::uint64_t hash = 0;
+    if (!readHeader(text.substr(0, lineEnd), version, hash)) {
+        return wrongFormat;
+    }
+    body = lineEnd == std::string_view::npos ? std::string_view{} : text.substr(lineEnd + 1);
+    return fnv1a64(body) == hash ? nullptr : hashMismatch;
+}
+
 // Paths arrive as UTF-8; on Windows they must become wide paths, not the ANSI code page.
 fs::path pathFromUtf8(const std::string& text) {
     return fs::path(std::u8string(text.begin(), text.end()));
@@ -653,6 +662,20 @@ FileRead readWholeFile(const fs::path& path, std::string& text) {
     return text.size() > maxSaveFileBytes ? FileRead::tooLarge : FileRead::read;
 }
 
+// A crash between the two renames of a save leaves no file under the save's name: the new save is
+// whole in the temporary file (when its hash says so) and the old one is the backup. Reads the
+// first of the two that can serve and tells which, through the HUD message it would show.
+FileRead readLeftover(const fs::path& file, std::string& text, const char*& hudMessage) {
+    int version = 0;
+    std::string_view body;
+    if (readWholeFile(withSuffix(file, ".tmp"), text) == FileRead::read && !splitSave(text, version, body)) {
+        hudMessage = restoredFromTemporary;
+        return FileRead::read;
+    }
+    hudMessage = restoredFromBackup;
+    return readWholeFile(withSuffix(file, ".bak"), text);
+}
+
 bool loadGame(Game& game, const std::string& path, std::string& message) {
     fs::path file;
     try {
@@ -662,7 +685,12 @@ bool loadGame(Game& game, const std::string& path, std::string& message) {
         return false;
     }
     std::string text;
-    switch (readWholeFile(file, text)) {
+    const char* hudMessage = restored;
+    FileRead read = readWholeFile(file, text);
+    if (read == FileRead::missing) {
+        read = readLeftover(file, text, hudMessage);
+    }
+    switch (read) {
     case FileRead::missing:
         message = noSave;
         return false;
@@ -675,20 +703,56 @@ bool loadGame(Game& game, const std::string& path, std::string& message) {
     case FileRead::read:
         break;
     }
+    return readSave(game, text, message, hudMessage);
+}
 
-    const std::string_view whole(text);
-    const std::size_t lineEnd = whole.find('\n');
-    const std::string_view header = whole.substr(0, lineEnd);
-    const std::string_view body =
-        lineEnd == std::string_view::npos ? std::string_view{} : whole.substr(lineEnd + 1);
-    int version = 0;
-    std::uint64_t hash = 0;
-    if (!readHeader(header, version, hash)) {
-        message = wrongFormat;
+// Writes the header and the body to the temporary file and flushes it to the disk; false when any
+// of it failed.
+bool writeTemporary(const fs::path& path, std::string_view header, std::string_view body,
+                    const SaveInterruption& interruption) {
+    DurableFile file(path);
+    std::uint64_t budget = interruption.failAfterBytes;
+    for (const std::string_view part : {header, body}) {
+        const std::uint64_t n = std::min<std::uint64_t>(budget, part.size());
+        budget -= n;
+        if (!file.write(part.substr(0, static_cast<std::size_t>(n))) || n < part.size()) {
+            return false; // the disk is full from here on
+        }
+    }
+    if (interruption.beforeStep) {
+        interruption.beforeStep(SaveStep::syncTemporary);
+    }
+    return file.sync() && file.close();
+}
+
+} // namespace
+
+bool composeSave(const Game& game, std::string& text, std::string& message) {
+    // The Earth world, once the world holds one, is refused here like the training ground.
+    if (game.training) {
+        message = sceneRefused;
         return false;
     }
-    if (fnv1a64(body) != hash) {
-        message = hashMismatch;
+    if (const char* refusal = saveRefusal(game)) {
+        message = refusal;
+        return false;
+    }
+    const std::string body = composeBody(game);
+    text = std::string(magic) + ' ' + std::to_string(writtenVersion) + ' ' + std::to_string(fnv1a64(body)) +
+           '\n';
+    if (text.size() + body.size() > maxSaveFileBytes) {
+        message = tooLarge;
+        return false;
+    }
+    text += body;
+    return true;
+}
+
+bool readSave(Game& game, std::string_view text, std::string& message, std::string_view hudMessage) {
+    int version = 0;
+    std::string_view body;
+    if (const char* failure = splitSave(text, version, body)) {
+        message = failure;
         return false;
     }
 
@@ -700,92 +764,78 @@ bool loadGame(Game& game, const std::string& path, std::string& message) {
         return false;
     }
 
-    fresh.world.physics.refreshTopology();
+    Physics& physics = fresh.world.physics;
+    physics.refreshTopology();
+    // The refresh breaks the bonds that the saved world overloads. The count of broken bonds stops
+    // at what a save holds, so that the game that loads can be saved again.
+    physics.brokenBondCount = std::min(physics.brokenBondCount, maxCounter);
     fresh.world.update(fresh.player.position, 0.0, {0.0, 0.0, 1.0});
     fresh.dead = fresh.health <= 0.0;
-    fresh.showMessage(restored);
-    fresh.world.physics.expireMotion();
+    fresh.showMessage(hudMessage);
+    physics.expireMotion();
+    // Whatever loads must save again: the writer's own checks, on the world as loading left it.
+    if (const char* refusal = saveRefusal(fresh)) {
+        message = refusal;
+        return false;
+    }
     game = std::move(fresh);
     return true;
 }
 
-// Writes the header and the body to the temporary file; false when the stream failed.
-bool writeTemporary(const fs::path& path, std::string_view header, std::string_view body,
-                    std::uint64_t failAfterBytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) {
-        return false;
-    }
-    std::uint64_t budget = failAfterBytes;
-    for (const std::string_view part : {header, body}) {
-        const std::uint64_t n = std::min<std::uint64_t>(budget, part.size());
-        file.write(part.data(), static_cast<std::streamsize>(n));
-        budget -= n;
-        if (n < part.size()) {
-            file.setstate(std::ios::badbit); // the disk is full from here on
-            break;
-        }
-    }
-    file.close();
-    return !file.fail();
-}
-
-} // namespace
-
 bool saveGame(const Game& game, const std::string& path, std::string& message,
               const SaveInterruption& interruption) {
-    // The Earth world, once the world holds one, is refused here like the training ground.
-    if (game.training) {
-        message = sceneRefused;
-        return false;
-    }
+    const auto beforeStep = [&interruption](SaveStep step) {
+        if (interruption.beforeStep) {
+            interruption.beforeStep(step);
+        }
+    };
+    fs::path temporary;
     try {
-        if (const char* refusal = saveRefusal(game)) {
-            message = refusal;
+        std::string text;
+        if (!composeSave(game, text, message)) {
             return false;
         }
-        const std::string body = composeBody(game);
-        const std::string header = std::string(magic) + ' ' + std::to_string(writtenVersion) + ' ' +
-                                   std::to_string(fnv1a64(body)) + '\n';
-        if (header.size() + body.size() > maxSaveFileBytes) {
-            message = tooLarge;
-            return false;
-        }
+        const std::string_view header = std::string_view(text).substr(0, text.find('\n') + 1);
+        const std::string_view body = std::string_view(text).substr(header.size());
 
         const fs::path target = pathFromUtf8(path);
-        if (target.has_parent_path()) {
-            fs::create_directories(target.parent_path());
+        const fs::path folder = target.parent_path();
+        if (!folder.empty()) {
+            fs::create_directories(folder);
         }
         // Only a file is ever replaced (and kept as the backup): never a folder of the same name.
         if (fs::exists(target) && !fs::is_regular_file(target)) {
             message = writeFailed;
             return false;
         }
-        const fs::path temporary = withSuffix(target, ".tmp");
         const fs::path backup = withSuffix(target, ".bak");
-        if (!writeTemporary(temporary, header, body, interruption.failAfterBytes)) {
+        beforeStep(SaveStep::writeTemporary);
+        temporary = withSuffix(target, ".tmp");
+        if (!writeTemporary(temporary, header, body, interruption)) {
             std::error_code ignored;
             fs::remove(temporary, ignored); // half a save is of no use to anyone
             message = writeFailed;
             return false;
         }
 
-        if (interruption.failBeforeBackup) {
-            throw fs::filesystem_error("interrupted before the backup", target, backup,
-                                       std::make_error_code(std::errc::io_error));
-        }
+        // The old save becomes the backup in one move that replaces the older backup only when it
+        // succeeds: a failure here leaves the save and the backup as they were.
         if (fs::exists(target)) {
-            std::error_code ignored;
-            fs::remove(backup, ignored);
-            fs::rename(target, backup);
+            beforeStep(SaveStep::keepBackup);
+            replaceFile(target, backup);
         }
-        if (interruption.failBeforeReplace) {
-            throw fs::filesystem_error("interrupted before the replacement", temporary, target,
-                                       std::make_error_code(std::errc::io_error));
-        }
-        fs::rename(temporary, target);
+        beforeStep(SaveStep::replaceSave);
+        replaceFile(temporary, target);
+        beforeStep(SaveStep::syncFolder);
+        syncFolder(folder);
         return true;
     } catch (const std::exception& error) {
+        // A failed save takes its temporary file with it. After a failure between the two moves the
+        // old save is the backup, which loading finds when the save's name is empty.
+        if (!temporary.empty()) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+        }
         message = error.what();
         return false;
     }

@@ -21,6 +21,12 @@ std::string Building::label() const {
     return "建筑 " + std::to_string(static_cast<std::int64_t>(index) + 1);
 }
 
+bool buildingFits(const Building& b) {
+    const auto within = [](double value, double low, double high) { return value >= low && value <= high; };
+    return std::hypot(b.center.x, b.center.z) <= 3000.0 && within(b.sizeX, 0.01, 2000.0) &&
+           within(b.sizeZ, 0.01, 2000.0) && within(b.height, 0.01, 1000.0) && within(b.extra, 0.0, 1e15);
+}
+
 World::World() {
     reset();
 }

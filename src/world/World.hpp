@@ -25,6 +25,11 @@ struct Building {
     std::string label() const;
 };
 
+// The limits every building keeps, whether it comes from a map pack or from a save, so that a world
+// that loads can always be saved: the footprint's centre at most 3000 m from the origin, each side
+// 0.01 to 2000 m, the height 0.01 to 1000 m and the extra number 0 to 1e15. Any NaN fails them.
+bool buildingFits(const Building& building);
+
 // Result of World::traceLine.
 struct MatterHit {
     double distance = 0.0; // m along the ray; the full length when nothing was hit

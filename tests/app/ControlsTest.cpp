@@ -28,9 +28,18 @@ TEST(ControlsTest, AccumulatorTakesWholeFixedSteps) {
     EXPECT_GE(steps, 119);
     EXPECT_LE(steps, 120);
     EXPECT_LT(accumulator.time, 1.0 / 120.0 + 1e-12);
-    // A long stall is made up in one pass, without an upper limit.
+    // A stall is made up in one pass up to a quarter of a second of game time; the rest of a longer
+    // one is dropped, so the next pass at 60 Hz runs its two steps as usual.
+    for (const double stall : {1.0, 0.25 + 1.0 / 120.0 + 1e-9, 3600.0, 1e300}) {
+        accumulator.reset();
+        EXPECT_EQ(accumulator.take(stall), StepAccumulator::maxSteps) << stall;
+        EXPECT_LT(accumulator.time, Game::fixedStep) << stall;
+        EXPECT_GE(accumulator.time, 0.0) << stall;
+        EXPECT_EQ(accumulator.take(1.0 / 60.0), 2) << stall;
+    }
     accumulator.reset();
-    EXPECT_EQ(accumulator.take(3.0 + 1e-9), 360);
+    EXPECT_EQ(accumulator.take(0.25 + 1e-9), 30);
+    EXPECT_NEAR(accumulator.time, 1e-9, 1e-12);
     // Time that is not a number or runs backwards adds nothing.
     accumulator.reset();
     EXPECT_EQ(accumulator.take(std::nan("")), 0);

@@ -1,9 +1,11 @@
 #include <cmath>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "world/CombatScene.hpp"
 #include "world/Game.hpp"
+#include "world/SaveFile.hpp"
 
 namespace zarn {
 namespace {
@@ -152,6 +154,36 @@ TEST(EnemiesTest, FarEnemiesPatrolSlowlyAndTheFarthestStandFrozen) {
     const Vec3 step = game.enemies[2].position - before;
     EXPECT_NEAR(std::hypot(step.x, step.z), 1.2 * dt, 1e-9);
     EXPECT_LT(length(game.enemies[2].position - game.enemies[2].home), 12.0);
+}
+
+// An enemy that walks off the ground falls; once it has fallen off the world (100 m below its ground
+// level, deeper than any matter lies) it dies, and the game stays saveable however long the fall.
+TEST(EnemiesTest, AnEnemyThatFallsOffTheWorldDiesAndTheGameStaysSaveable) {
+    Game game;
+    Enemy& faller = game.enemies[7];
+    faller = test::postedEnemy(7, {700.0, 0.0, 0.0}); // beyond the ground's edge at 512 m
+    const double fallOut = game.world.physics.groundLevel - 100.0;
+    double lowestAlive = 0.0;
+    for (int i = 0; i < 120 * 60 && faller.alive; ++i) {
+        // The player dives along, so the enemy stays within waking range.
+        game.player.position = faller.position + Vec3{0.0, 20.0, -20.0};
+        game.player.velocity = {};
+        game.tick({}, dt);
+        lowestAlive = faller.alive ? faller.position.y : lowestAlive;
+    }
+    EXPECT_FALSE(faller.alive);
+    EXPECT_GE(lowestAlive, fallOut);
+    EXPECT_LT(faller.position.y, fallOut);
+    EXPECT_EQ(game.kills, 1);
+    ASSERT_EQ(game.supplies.size(), 1u);
+    EXPECT_EQ(game.supplies[0].position, faller.position);
+    // The others stand on the ground as they did.
+    for (const Enemy& enemy : game.enemies) {
+        EXPECT_TRUE(enemy.alive || enemy.id == 7) << enemy.id;
+    }
+    std::string file;
+    std::string message;
+    EXPECT_TRUE(composeSave(game, file, message)) << message;
 }
 
 TEST(EnemiesTest, BulletsHurtEveryEnemyTheyCrossOnceAndHeadsThreeTimes) {

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "world/Game.hpp"
+#include "world/SaveFile.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
@@ -310,6 +312,16 @@ TEST(MapPackTest, LimitsOnBothSides) {
         {"height 1000", replaced(valid, building, "\"甲楼\" 0 0 10 10 1000 1999"), ""},
         {"height 0", replaced(valid, building, "\"甲楼\" 0 0 10 10 0 1999"), "地图建筑无效"},
         {"negative extra", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 -1"), "地图建筑无效"},
+        // A building's limits are the save's: every district that loads can be saved.
+        {"centre 3000 m out", replaced(valid, building, "\"甲楼\" 1800 -2400 10 10 20 1999"), ""},
+        {"centre 3000.5 m out", replaced(valid, building, "\"甲楼\" 1800 -2400.5 10 10 20 1999"),
+         "地图建筑无效"},
+        {"sides 0.01 and 2000 m", replaced(valid, building, "\"甲楼\" 0 0 0.01 2000 20 1999"), ""},
+        {"side 0.005 m", replaced(valid, building, "\"甲楼\" 0 0 0.005 10 20 1999"), "地图建筑无效"},
+        {"side 2000.5 m", replaced(valid, building, "\"甲楼\" 0 0 10 2000.5 20 1999"), "地图建筑无效"},
+        {"height 0.005 m", replaced(valid, building, "\"甲楼\" 0 0 10 10 0.005 1999"), "地图建筑无效"},
+        {"extra 1e15", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 1e15"), ""},
+        {"extra 2e15", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 2e15"), "地图建筑无效"},
         {"ground level -100", replaced(valid, "\n-8\n", "\n-100\n"), ""},
         {"ground level -150", replaced(valid, "\n-8\n", "\n-150\n"), "地图边界无效"},
         {"white sky", replaced(valid, "0.4 0.5 0.6\n", "1 1 1\n"), ""},
@@ -335,6 +347,10 @@ TEST(MapPackTest, LimitsOnBothSides) {
         const bool loaded = world.loadMap(writeMap(folder / "case.zarnmap", c.text), message);
         if (std::strlen(c.message) == 0) {
             EXPECT_TRUE(loaded) << message;
+            Game game;
+            game.world = std::move(world);
+            std::string file;
+            EXPECT_TRUE(composeSave(game, file, message)) << message;
         } else {
             EXPECT_FALSE(loaded);
             EXPECT_EQ(message, c.message);

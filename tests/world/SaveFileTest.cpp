@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
@@ -693,6 +694,26 @@ TEST_F(SaveFileLoadTest, EachLimitIsCheckedOnBothSides) {
     }
 }
 
+// The loader's refresh breaks the bonds that a saved world overloads, and counts them: a save whose
+// count of broken bonds is at its limit still loads and can be saved again.
+TEST_F(SaveFileLoadTest, SaveWhoseOverloadedBondsBreakOnLoadSavesAgain) {
+    SaveText text(cityFile);
+    text.setField(text.countersLine(), 2, "10000000");
+    const std::size_t bonds = text.count(text.bondCountLine());
+    for (std::size_t k = 0; k < bonds; ++k) {
+        text.setField(text.bondCountLine() + 1 + k, 2, "1e-9"); // no bond carries anything
+    }
+    ASSERT_EQ(refusal(text.file()), "loaded");
+    const Physics& physics = running_.world.physics;
+    const auto intact =
+        std::count_if(physics.bonds.begin(), physics.bonds.end(), [](const Bond& b) { return b.intact; });
+    EXPECT_LT(static_cast<std::size_t>(intact), bonds);
+    EXPECT_EQ(physics.brokenBondCount, 10000000u);
+    std::string file;
+    std::string message;
+    EXPECT_TRUE(composeSave(running_, file, message)) << message;
+}
+
 TEST_F(SaveFileLoadTest, DeadPlayerAndDeadPiecesComeBackDead) {
     EXPECT_EQ(refusal(cityFile), "loaded");
     EXPECT_EQ(test::hashSavedGame(running_), cityHash);
@@ -762,6 +783,24 @@ TEST_F(SaveFileLoadTest, OlderVersionsLoadWithTheCityItself) {
 
 // ---- interrupted saves ----
 
+// A save interrupted by a file-system error just before the given step.
+SaveInterruption failingAt(SaveStep failing) {
+    SaveInterruption interruption;
+    interruption.beforeStep = [failing](SaveStep step) {
+        if (step == failing) {
+            throw fs::filesystem_error("interrupted", std::make_error_code(std::errc::io_error));
+        }
+    };
+    return interruption;
+}
+
+bool loadsAs(const std::string& file, const Game& expected, const std::string& hudMessage) {
+    Game game;
+    std::string why;
+    return game.load(file, why) && test::hashSavedGame(game) == test::hashSavedGame(expected) &&
+           game.message == hudMessage;
+}
+
 TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
     const ScratchFolder scratch;
     const std::string path = scratch.file("城市.sav");
@@ -774,59 +813,61 @@ TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
     std::string message;
 
     // A crash while writing an earlier save left half a temporary file: the save does not care.
+    // The file reaches the disk before it takes the save's name, and the folder's names after.
     writeBytes(temporary, "ZARNMATTER 6 123\n\"half");
-    ASSERT_TRUE(first.save(path, message)) << message;
+    std::vector<SaveStep> steps;
+    SaveInterruption watched;
+    watched.beforeStep = [&steps](SaveStep step) { steps.push_back(step); };
+    ASSERT_TRUE(saveGame(first, path, message, watched)) << message;
+    EXPECT_EQ(steps, (std::vector<SaveStep>{SaveStep::writeTemporary, SaveStep::syncTemporary,
+                                            SaveStep::replaceSave, SaveStep::syncFolder}));
     EXPECT_FALSE(exists(temporary));
     const std::string firstFile = readBytes(path);
 
     // Saving again keeps the first save as the backup.
-    ASSERT_TRUE(second.save(path, message)) << message;
+    steps.clear();
+    ASSERT_TRUE(saveGame(second, path, message, watched)) << message;
+    EXPECT_EQ(steps,
+              (std::vector<SaveStep>{SaveStep::writeTemporary, SaveStep::syncTemporary, SaveStep::keepBackup,
+                                     SaveStep::replaceSave, SaveStep::syncFolder}));
     const std::string secondFile = readBytes(path);
     EXPECT_EQ(readBytes(backup), firstFile);
     EXPECT_NE(secondFile, firstFile);
 
-    const auto loadsAs = [](const std::string& file, const Game& expected) {
-        Game game;
-        std::string why;
-        return game.load(file, why) && test::hashSavedGame(game) == test::hashSavedGame(expected);
-    };
-
-    // The disk fills up while writing: nothing changes but the message.
+    // The disk fills up while writing, or the file never reaches it, or the file system fails before
+    // the old save becomes the backup or as it does: nothing changes but the message, and no
+    // temporary file is left behind.
     Game third = first;
     third.player.yaw = 2.5;
+    std::vector<SaveInterruption> untouched;
     for (const std::uint64_t bytes : {std::uint64_t{0}, std::uint64_t{5}, std::uint64_t{20000}}) {
-        SaveInterruption full;
-        full.failAfterBytes = bytes;
-        EXPECT_FALSE(saveGame(third, path, message, full));
-        EXPECT_EQ(message, "存档写入失败");
+        untouched.emplace_back().failAfterBytes = bytes;
+    }
+    for (const SaveStep step : {SaveStep::writeTemporary, SaveStep::syncTemporary, SaveStep::keepBackup}) {
+        untouched.push_back(failingAt(step));
+    }
+    for (std::size_t i = 0; i < untouched.size(); ++i) {
+        SCOPED_TRACE(i);
+        message.clear();
+        EXPECT_FALSE(saveGame(third, path, message, untouched[i]));
+        if (i < 3) {
+            EXPECT_EQ(message, "存档写入失败");
+        } else {
+            EXPECT_FALSE(message.empty()); // the file system's own words
+        }
         EXPECT_EQ(readBytes(path), secondFile);
         EXPECT_EQ(readBytes(backup), firstFile);
         EXPECT_FALSE(exists(temporary));
     }
 
-    // The file system fails before the old save becomes the backup: both stay as they were.
-    SaveInterruption beforeBackup;
-    beforeBackup.failBeforeBackup = true;
+    // It fails after the old save became the backup: the temporary file goes, and loading finds the
+    // last good save as the backup and says so.
     message.clear();
-    EXPECT_FALSE(saveGame(third, path, message, beforeBackup));
-    EXPECT_FALSE(message.empty());
-    EXPECT_EQ(readBytes(path), secondFile);
-    EXPECT_EQ(readBytes(backup), firstFile);
-    EXPECT_TRUE(loadsAs(path, second));
-
-    // It fails after the old save became the backup: the last good save is the backup, and the new
-    // one is whole in the temporary file.
-    SaveInterruption beforeReplace;
-    beforeReplace.failBeforeReplace = true;
-    message.clear();
-    EXPECT_FALSE(saveGame(third, path, message, beforeReplace));
+    EXPECT_FALSE(saveGame(third, path, message, failingAt(SaveStep::replaceSave)));
     EXPECT_FALSE(message.empty());
     EXPECT_FALSE(exists(path));
-    Game game;
-    EXPECT_FALSE(game.load(path, message));
-    EXPECT_EQ(message, "尚无统一物理世界存档");
-    EXPECT_TRUE(loadsAs(backup, second));
-    EXPECT_TRUE(loadsAs(temporary, third));
+    EXPECT_FALSE(exists(temporary));
+    EXPECT_TRUE(loadsAs(path, second, "存档缺失 / 已从备份恢复上一次存档"));
 
     // A folder of the save's name is neither replaced nor moved aside.
     const std::string folder = scratch.file("文件夹");
@@ -838,8 +879,68 @@ TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
 
     // The next save goes through as usual.
     ASSERT_TRUE(third.save(path, message)) << message;
-    EXPECT_TRUE(loadsAs(path, third));
+    EXPECT_TRUE(loadsAs(path, third, restoredMessage));
     EXPECT_FALSE(exists(temporary));
+}
+
+// A crash between the two renames of a save leaves no save under its name: the new save whole in
+// the temporary file and the old one as the backup (or less, if the crash came earlier).
+TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
+    const ScratchFolder scratch;
+    const std::string path = scratch.file("城市.sav");
+    Game older;
+    older.player.yaw = 0.5;
+    Game newer = older;
+    newer.player.yaw = 1.5;
+    std::string olderFile;
+    std::string newerFile;
+    std::string message;
+    ASSERT_TRUE(composeSave(older, olderFile, message)) << message;
+    ASSERT_TRUE(composeSave(newer, newerFile, message)) << message;
+    const std::string halfFile = newerFile.substr(0, newerFile.size() / 2);
+    const std::string fromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
+    const std::string fromBackup = "存档缺失 / 已从备份恢复上一次存档";
+
+    struct Case {
+        const char* what;
+        const char* save; // the bytes under each name; null: no such file
+        const char* temporary;
+        const char* backup;
+        const Game* loads; // null: refused
+        std::string message;
+    };
+    const Case cases[] = {
+        {"whole new save and the old one", nullptr, newerFile.c_str(), olderFile.c_str(), &newer,
+         fromTemporary},
+        {"half a new save and the old one", nullptr, halfFile.c_str(), olderFile.c_str(), &older, fromBackup},
+        {"the old one alone", nullptr, nullptr, olderFile.c_str(), &older, fromBackup},
+        {"the new one alone", nullptr, newerFile.c_str(), nullptr, &newer, fromTemporary},
+        {"a save beside a whole temporary file", olderFile.c_str(), newerFile.c_str(), nullptr, &older,
+         restoredMessage},
+        {"half a new save alone", nullptr, halfFile.c_str(), nullptr, nullptr, "尚无统一物理世界存档"},
+        {"a damaged backup alone", nullptr, nullptr, halfFile.c_str(), nullptr, "存档完整性校验失败"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::pair<const char*, const char*> files[] = {
+            {"", c.save}, {".tmp", c.temporary}, {".bak", c.backup}};
+        for (const auto& [suffix, bytes] : files) {
+            std::error_code ignored;
+            fs::remove(pathFromUtf8(path + suffix), ignored);
+            if (bytes) {
+                writeBytes(path + suffix, bytes);
+            }
+        }
+        if (c.loads) {
+            EXPECT_TRUE(loadsAs(path, *c.loads, c.message));
+        } else {
+            Game game;
+            const std::uint64_t before = test::hashGame(game);
+            EXPECT_FALSE(game.load(path, message));
+            EXPECT_EQ(message, c.message);
+            EXPECT_EQ(test::hashGame(game), before);
+        }
+    }
 }
 
 } // namespace
