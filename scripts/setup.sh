@@ -3,7 +3,7 @@
 # already there. Quiet when everything is present; safe to run again and again.
 set -euo pipefail
 
-# Native build, tests, benchmarks and formatting.
+# Native build, tests, benchmarks, formatting and fuzzing.
 toolchain_packages=(
     g++
     cmake
@@ -11,6 +11,8 @@ toolchain_packages=(
     libgtest-dev # its sources in /usr/src/googletest build the Windows copy of the suite
     libbenchmark-dev
     clang-format
+    clang             # the fuzz targets: libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer
+    libclang-rt-14-dev # libFuzzer's and the sanitizers' run-time libraries for clang
 )
 
 # Windows cross-build and running it: mingw-w64 with posix threads, Wine (64-bit loader; Debian's

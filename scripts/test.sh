@@ -2,7 +2,8 @@
 # shellcheck disable=SC2317 # the step functions are called through run_phase
 # The project's test command. Installs what is missing, then:
 #   1. builds the native suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it;
-#   2. builds the optimised native build, so the benchmark program keeps compiling (not run here);
+#   2. builds the optimised native build, so the benchmark program keeps compiling (not run here),
+#      and the fuzz targets (clang), running each for a few seconds (ZARN_FUZZ_SECONDS, 5 by default);
 #   3. cross-builds the suite for 64-bit Windows and runs it under Wine;
 #   4. runs the end-to-end checks under Wine and Xvfb: the renderer's check and zarn.exe's
 #      unattended runs.
@@ -89,6 +90,11 @@ if run_phase "sanitize: build" build_preset sanitize; then
 fi
 
 run_phase "native: build (benchmarks compile, not run)" build_preset native
+
+# Every fuzz target for a few seconds from its seeds: a finding fails the run.
+if run_phase "fuzz: build" build_preset fuzz; then
+    run_phase "fuzz: every target for ${ZARN_FUZZ_SECONDS:-5} s" bash "$script_dir/fuzz.sh" "${ZARN_FUZZ_SECONDS:-5}"
+fi
 
 wine_ready=0
 if run_phase "windows: build" build_preset windows; then

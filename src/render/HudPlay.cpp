@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::int32_t centerX = HudCanvas::width / 2;
 constexpr std::int32_t centerY = HudCanvas::height / 2;
-constexpr std::int32_t scopedWeapon = 4;
 constexpr double lowHealth = 30.0;
 
 // The focal scales of the 3D view, unscoped and through the scope, for marks that follow the view.

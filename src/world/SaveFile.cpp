@@ -606,6 +606,21 @@ const char* readBody(std::string_view body, int version, Game& game) {
     return nullptr;
 }
 
+// The new city game a load starts from. Building the city takes longer than reading a small save,
+// and loading clears its matter before anything else, so it is built once and kept without its
+// matter (and without the working storage the matter left behind).
+const Game& newCityGame() {
+    static const Game city = [] {
+        Game game;
+        Physics& physics = game.world.physics;
+        physics.clear();
+        physics.topologyScratch = TopologyScratch{};
+        physics.stepScratch = StepScratch{};
+        return game;
+    }();
+    return city;
+}
+
 // The header line: magic, version and the hash of the body.
 bool readHeader(std::string_view line, int& version, std::uint64_t& hash) {
     TextReader in(line);
@@ -756,7 +771,7 @@ bool readSave(Game& game, std::string_view text, std::string& message, std::stri
         return false;
     }
 
-    Game fresh;
+    Game fresh = newCityGame();
     fresh.impactMultiplier = game.impactMultiplier;
     fresh.world.physics.motionLimit = game.world.physics.motionLimit;
     if (const char* failure = readBody(body, version, fresh)) {
