@@ -43,21 +43,8 @@ inline void writeFile(const std::filesystem::path& path, std::string_view bytes)
 // Everything World::loadMap may change.
 inline std::uint64_t hashWorld(const World& world) {
     test::StateHash h;
-    h.add(world.name);
-    h.add(world.id);
-    h.add(world.skyColor);
-    h.add(world.spawnPoint);
+    test::hashMap(h, world);
     h.add(world.terrainCell);
-    h.add(static_cast<std::uint64_t>(world.buildings.size()));
-    for (const Building& b : world.buildings) {
-        h.add(b.index);
-        h.add(b.name);
-        h.add(b.center);
-        h.add(b.sizeX);
-        h.add(b.sizeZ);
-        h.add(b.height);
-        h.add(b.extra);
-    }
     test::hashPhysics(h, world.physics);
     return h.value();
 }

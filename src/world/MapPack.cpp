@@ -193,6 +193,13 @@ bool World::loadMap(const std::string& path, std::string& message) {
         return false;
     }
     map.physics.connectTouching();
+    // Matter far out may bond where a save cannot keep the bond: refused now rather than at the save.
+    for (const Bond& bond : map.physics.bonds) {
+        if (!bondFits(bond)) {
+            message = geometryInvalid;
+            return false;
+        }
+    }
 
     // Installed all at once. The Earth and star parts, once the world has them, are dropped here.
     physics = std::move(map.physics);

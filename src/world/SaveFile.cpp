@@ -128,10 +128,6 @@ bool pieceFits(const MatterPiece& piece, std::size_t index, std::size_t building
            length(piece.color) <= 2.0;
 }
 
-bool bondFits(const Bond& bond) {
-    return within(length(bond.normal), 0.99, 1.01) && length(bond.center) <= 5000.0;
-}
-
 // A bond that names a dead piece is gone, even before the next topology refresh clears its flag:
 // only the bonds that still hold are saved.
 bool bondHolds(const Physics& physics, const Bond& bond) {

@@ -21,6 +21,11 @@ std::string Building::label() const {
     return "建筑 " + std::to_string(static_cast<std::int64_t>(index) + 1);
 }
 
+bool bondFits(const Bond& bond) {
+    const double normal = length(bond.normal);
+    return normal >= 0.99 && normal <= 1.01 && length(bond.center) <= 5000.0;
+}
+
 bool buildingFits(const Building& b) {
     const auto within = [](double value, double low, double high) { return value >= low && value <= high; };
     return std::hypot(b.center.x, b.center.z) <= 3000.0 && within(b.sizeX, 0.01, 2000.0) &&

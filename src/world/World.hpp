@@ -29,6 +29,9 @@ struct Building {
 // that loads can always be saved: the footprint's centre at most 3000 m from the origin, each side
 // 0.01 to 2000 m, the height 0.01 to 1000 m and the extra number 0 to 1e15. Any NaN fails them.
 bool buildingFits(const Building& building);
+// The limits every bond of a world keeps for the same reason: its face's centre at most 5000 m from
+// the origin and its normal of length 0.99 to 1.01.
+bool bondFits(const Bond& bond);
 
 // Result of World::traceLine.
 struct MatterHit {

@@ -25,6 +25,26 @@ inline void hashWorld(StateHash& h, const World& world) {
     hashPhysics(h, world.physics);
 }
 
+// What a map pack gives a world besides its matter: name, id, ground level, sky, spawn point and
+// the buildings.
+inline void hashMap(StateHash& h, const World& world) {
+    h.add(world.name);
+    h.add(world.id);
+    h.add(world.physics.groundLevel);
+    h.add(world.skyColor);
+    h.add(world.spawnPoint);
+    h.add(static_cast<std::uint64_t>(world.buildings.size()));
+    for (const Building& b : world.buildings) {
+        h.add(b.index);
+        h.add(b.name);
+        h.add(b.center);
+        h.add(b.sizeX);
+        h.add(b.sizeZ);
+        h.add(b.height);
+        h.add(b.extra);
+    }
+}
+
 // The score, the weapons and the HUD: everything a refused purchase must leave alone, and more.
 inline void hashScore(StateHash& h, const Game& game) {
     h.add(game.health);
@@ -132,21 +152,7 @@ inline std::uint64_t hashSavedGame(const Game& game) {
     StateHash h;
     const World& world = game.world;
     const Physics& physics = world.physics;
-    h.add(world.name);
-    h.add(world.id);
-    h.add(physics.groundLevel);
-    h.add(world.skyColor);
-    h.add(world.spawnPoint);
-    h.add(static_cast<std::uint64_t>(world.buildings.size()));
-    for (const Building& b : world.buildings) {
-        h.add(b.index);
-        h.add(b.name);
-        h.add(b.center);
-        h.add(b.sizeX);
-        h.add(b.sizeZ);
-        h.add(b.height);
-        h.add(b.extra);
-    }
+    hashMap(h, world);
     h.add(game.player.position);
     h.add(game.player.yaw);
     h.add(game.player.pitch);

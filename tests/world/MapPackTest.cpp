@@ -308,6 +308,11 @@ TEST(MapPackTest, LimitsOnBothSides) {
     const std::string building = "\"甲楼\" 0 0 10 10 20 1999";
     const std::string noBuildings =
         "ZARNMAP 2\nnone\n-8\n0.4 0.5 0.6\n0 0 0\n0\n2\n-1 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+    const auto cubesAt = [](const char* first, const char* second) {
+        return std::string("ZARNMAP 2\nfar\n-8\n0.4 0.5 0.6\n0 0 0\n0\n2\n-1 1 ") + first +
+               " 0 0 0.5 0.5 0.5 0.5 0.5 0.5 1 0 0 0 0\n-1 1 " + second +
+               " 0 0 0.5 0.5 0.5 0.5 0.5 0.5 1 0 0 0 0\n";
+    };
     const Case cases[] = {
         {"height 1000", replaced(valid, building, "\"甲楼\" 0 0 10 10 1000 1999"), ""},
         {"height 0", replaced(valid, building, "\"甲楼\" 0 0 10 10 0 1999"), "地图建筑无效"},
@@ -321,6 +326,9 @@ TEST(MapPackTest, LimitsOnBothSides) {
         {"side 2000.5 m", replaced(valid, building, "\"甲楼\" 0 0 10 2000.5 20 1999"), "地图建筑无效"},
         {"height 0.005 m", replaced(valid, building, "\"甲楼\" 0 0 10 10 0.005 1999"), "地图建筑无效"},
         {"extra 1e15", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 1e15"), ""},
+        // So are its bonds'.
+        {"cubes bonded 4999 m out", cubesAt("4998.5", "4999.5"), ""},
+        {"cubes bonded 5001 m out", cubesAt("5000.5", "5001.5"), "地图几何无效"},
         {"extra 2e15", replaced(valid, building, "\"甲楼\" 0 0 10 10 20 2e15"), "地图建筑无效"},
         {"ground level -100", replaced(valid, "\n-8\n", "\n-100\n"), ""},
         {"ground level -150", replaced(valid, "\n-8\n", "\n-150\n"), "地图边界无效"},
