@@ -15,10 +15,7 @@ constexpr double spawnHullRadius = 0.4;
 constexpr double enemyHullRadius = 0.36; // m, the enemy's hull half width when walking and falling
 constexpr double enemyHullHeight = 1.8;  // m
 
-constexpr double wakeRange = 300.0; // m; farther enemies stand frozen
-// m below the world's ground level: no matter of a world lies this deep, so an enemy falling past
-// it has fallen off the world and would fall for ever (and out of every save's reach).
-constexpr double fallOutDepth = 100.0;
+constexpr double wakeRange = 300.0;   // m; farther enemies stand frozen
 constexpr double chaseRange = 95.0;   // m
 constexpr double closeRange = 17.0;   // m; nearer than this they keep circling their post
 constexpr double fireRange = 110.0;   // m
@@ -29,6 +26,10 @@ constexpr double chaseSpeed = 2.5;    // m/s
 constexpr double muzzleHeight = 1.45; // m above the feet
 constexpr double enemyTracerLife = 0.12;
 constexpr double hitChance = 0.38;
+
+// m below the world's ground level: no matter of a world lies this deep, so an enemy falling past
+// it has fallen off the world and would fall for ever (and out of every save's reach).
+constexpr double fallOutDepth = 100.0;
 
 // The enemy's body as moving matter sees it: an upright box standing on the feet.
 constexpr Vec3 bodyHalfExtents{0.38, 0.9, 0.38};
