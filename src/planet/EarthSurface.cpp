@@ -13,7 +13,6 @@ namespace {
 constexpr double radiansPerDegree = std::numbers::pi / 180.0;
 constexpr double degreesPerRadian = 180.0 / std::numbers::pi;
 constexpr double radius = EarthModel::radius;
-constexpr double centreDepth = EarthModel::centreDepth;
 
 // The district's site, latitude 31.239 N and longitude 121.499 E, as the planet-frame axes of the
 // world: x runs east, y up and z north there.
