@@ -1,0 +1,35 @@
+#pragma once
+
+#include <array>
+
+#include "physics/Math.hpp"
+
+namespace zarn {
+
+// The six unit face normals of a box, in its own frame: +x, -x, +y, -y, +z, -z. Face i lies on axis
+// i / 2, and bit i of a face mask stands for face i.
+inline constexpr std::array<Vec3, 6> faces{Vec3{1.0, 0.0, 0.0},  Vec3{-1.0, 0.0, 0.0}, Vec3{0.0, 1.0, 0.0},
+                                           Vec3{0.0, -1.0, 0.0}, Vec3{0.0, 0.0, 1.0},  Vec3{0.0, 0.0, -1.0}};
+
+constexpr int faceAxis(int face) {
+    return face / 2;
+}
+
+// The inverse of a unit rotation.
+constexpr Quaternion conjugate(const Quaternion& q) {
+    return {q.w, -q.x, -q.y, -q.z};
+}
+
+// The relative rotation that takes orientation a to orientation b: conj(a) b.
+inline Quaternion relativeRotation(const Quaternion& a, const Quaternion& b) {
+    return conjugate(a) * b;
+}
+
+// Two boxes whose centres lie farther apart than the sum of their half diagonals and 4 cm share no
+// face: the quick rejection of the contact area, in one place so that callers who pre-test with it
+// agree with it to the bit.
+inline bool beyondTouch(const Vec3& centerA, const Vec3& halfA, const Vec3& centerB, const Vec3& halfB) {
+    return length(centerB - centerA) > length(halfA) + length(halfB) + 0.04;
+}
+
+} // namespace zarn

@@ -1,0 +1,151 @@
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "ecology/Records.hpp"
+#include "physics/Physics.hpp"
+
+namespace zarn {
+
+class EarthModel;
+
+// The organisms of the Earth world: born per 64 m terrain patch, ageing by local dawns, moving as
+// boxes against the matter, hurt by weapons and stored away per patch when the player leaves.
+class Ecology {
+  public:
+    // add refuses once the list holds this many organisms; restoring archives may go up to the
+    // capacity.
+    static constexpr std::size_t maxAdded = 288;
+    static constexpr std::size_t capacity = 384;
+    // Slabs of generation 0 (rising, drifting and freshly evaporated) alive at once.
+    static constexpr std::size_t maxFirstGenerationSlabs = 24;
+    // connect refuses while the bond list holds this many; other paths may append past it.
+    static constexpr std::size_t maxBonds = 2304;
+    // 5-degree cells: 72 columns of longitude by 36 rows of latitude.
+    static constexpr std::size_t profileColumns = 72;
+    static constexpr std::size_t profileRows = 36;
+    static constexpr std::size_t profileCount = profileColumns * profileRows;
+    // Organisms whose centre lies closer than this to a blast are struck by it.
+    static constexpr double blastReach = 24.0;
+
+    // A patch is the terrain chunk (i, j) on the near or far hemisphere.
+    struct PatchKey {
+        std::int32_t i = 0;
+        std::int32_t j = 0;
+        bool farSide = false;
+        friend auto operator<=>(const PatchKey&, const PatchKey&) = default;
+    };
+
+    // One populated patch.
+    struct Patch {
+        std::uint64_t id = 0;         // the terrain streamer's id of the chunk; its organisms carry it
+        Vec3 center;                  // x and z of the patch centre, y the terrain surface there
+        std::vector<Vec3> water;      // top centres of at most two water pieces
+        double nextEvaporation = 0.0; // time from which the patch may emit a rising Slab
+    };
+
+    // The stored contents of a patch the player has left.
+    struct Archive {
+        std::vector<Organism> organisms;
+        std::vector<BioBond> bonds; // intact organism bonds whose both ends were archived
+        double dayClock = 0.0;      // the day clock when it was stored
+    };
+
+    std::map<PatchKey, Patch> patches;
+    std::map<PatchKey, Archive> archives;
+    std::map<PatchKey, std::uint64_t> archiveStamps; // archiveCounter when archived; oldest smallest
+    std::uint64_t archiveCounter = 0;
+    std::uint64_t nextId = 1; // handed out as u32, never reused
+    double time = 0.0;        // ecology time, s
+    double stepAccumulator = 0.0;
+    double bodyAccumulator = 0.0;
+    std::vector<EcoProfile> profiles;
+    std::vector<Organism> organisms;
+    std::vector<BioBond> bonds;
+    std::vector<BioAssembly> speciesA; // catalogue group A
+    std::vector<BioAssembly> speciesB; // catalogue group B
+    std::uint64_t bondsBroken = 0;
+    std::uint64_t grayBlocks = 0;
+    std::uint64_t replications = 0;
+    std::vector<BioAssembly> registry; // species made by replication
+    Vec3 areaCenter;
+    double areaRadius = 24.0;
+    double thrustScale = 1.0;
+    double costScale = 1.0;
+    bool areaSet = false;
+    double dayClock = 0.0; // days
+    std::uint64_t births = 0;
+    std::uint64_t deaths = 0; // killed by hits or by age
+
+    Ecology();
+
+    // ---- the model: organisms, their age, colour and body ----
+
+    // Creates one organism standing on the position; refuses silently when the list is full or, for
+    // a Slab, when 24 Slabs of generation 0 are alive.
+    void add(LifeKind kind, const Vec3& position, std::uint64_t patch, std::uint32_t seed,
+             const EcoProfile& profile, double daysAgo);
+    // The climate profile of the cell that holds the position.
+    EcoProfile profile(const EarthModel& model, const Vec3& position) const;
+    // Index in profiles of the 5-degree cell of a latitude and longitude in degrees: the column wraps
+    // round the globe, the row is clamped at the poles.
+    static std::size_t profileIndex(double latitude, double longitude);
+    // Local dawns in (from, to] at the position; never negative.
+    static std::int32_t dawns(double from, double to, const Vec3& position);
+    // Whether it is day at the position at that day time.
+    static bool daylight(double dayTime, const Vec3& position);
+    // Advances a Slab's stage or kills a Slab or Cube by its age.
+    static void age(Organism& organism, double dayTime);
+    // The drawn colour of a Slab or Cube (a Block's base colour), brightness included.
+    static Vec3 color(const Organism& organism, double dayTime);
+    static double mass(const Organism& organism);
+    // The organism's body: exactly one box.
+    static std::vector<Polyhedron> bodies(const Organism& organism);
+    static Polyhedron body(const Organism& organism);
+    static Box bounds(const Organism& organism);
+    static Vec3 abilityColor(Ability ability);
+    // Sets the day clock's time of day to the world's day phase, keeping its whole days, and moves
+    // every organism's birth and stage times with it so that no organism ages by the change. The
+    // Earth world's loader calls it so that the organisms' dawns fall when the sky's sun rises.
+    void syncDayClock(double phase);
+
+    // ---- weapon effects, traces and render boxes ----
+
+    // The nearest alive organism on the ray within the limit, skipping ignoreId unless it is 0.
+    OrganismHit trace(const Vec3& origin, const Vec3& direction, double limit, std::uint32_t ignoreId) const;
+    // One hit on the organism at index; true when it killed or marked a Slab or Cube, and for any
+    // hit Block. An index out of range (OrganismHit's -1 included) does nothing.
+    bool impact(std::uint64_t index, const Vec3& impulse, bool blast);
+    // An explosion: every organism within 24 m is struck along +x by strength / (d² + 1).
+    void blast(const Vec3& center, double strength);
+    // Render boxes of one pass: the moving Slabs (slabPass) or everything else, with face markers on
+    // live blocks.
+    std::vector<BioBox> boxes(bool slabPass) const;
+
+    // ---- block bonds ----
+
+    // The largest overlap area of one masked face of o with an opposite, coplanar face of p, m².
+    static double contactArea(const Organism& o, const Polyhedron& p, std::uint32_t faceMask);
+    // Makes one bond from organism a to organism b, or to matter piece id b when toWorld is set (then
+    // physics must be given); offset is the other end's centre minus a's, in world axes.
+    bool connect(std::uint32_t a, std::uint32_t b, bool toWorld, const Vec3& offset, const Physics* physics);
+    // The springs of every active bond over one step of dt: they pull the ends together and break
+    // when overloaded; bonds whose end is gone lapse silently; inactive bonds are removed.
+    void springPass(Physics& physics, double dt);
+    // Connection blocks that are not busy bond to the organisms and the matter they touch, paying
+    // for each bond from their own mass budget.
+    void bondingPass(const Physics& physics);
+    // Rewrites the piece ids of world bonds after the physics compacted its history: newIds[old id]
+    // is the piece's new id, 0 for a piece that is gone. Bonds to gone pieces are dropped.
+    void renumberWorldBonds(const std::vector<std::uint32_t>& newIds);
+
+  private:
+    // Appends the bond whose ends, strength and other orientation are known.
+    void appendBond(const Organism& a, std::uint32_t b, bool toWorld, const Vec3& offset, double strength,
+                    const Quaternion& otherOrientation);
+};
+
+} // namespace zarn
