@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "ecology/AliveIndex.hpp"
 #include "ecology/BoxFrame.hpp"
 #include "ecology/Ecology.hpp"
+#include "ecology/FaceOverlap.hpp"
 
 namespace zarn {
 
@@ -34,16 +36,20 @@ bool bondsFaces(const Organism& o) {
     return o.kind == LifeKind::Block && !o.gray && o.ability == Ability::Connection;
 }
 
-// Strength of a bond between two organisms: the larger of what either side's Connection faces
-// give; 0 when neither side bonds.
-double organismBondStrength(const Organism& a, const Organism& b) {
+// Strength of a bond between two organisms within touching reach of each other (see beyondTouch):
+// the larger of what either side's Connection faces give; 0 when neither side bonds.
+double organismBondStrength(const Organism& a, const FacedBox& boxA, const Organism& b,
+                            const FacedBox& boxB) {
     double strength = 0.0;
     if (bondsFaces(a))
-        strength = a.strengthPerArea * Ecology::contactArea(a, Ecology::body(b), a.faceMask);
+        strength = a.strengthPerArea * faceOverlap(boxA, boxB, a.faceMask);
     if (bondsFaces(b))
-        strength =
-            std::max(strength, b.strengthPerArea * Ecology::contactArea(b, Ecology::body(a), b.faceMask));
+        strength = std::max(strength, b.strengthPerArea * faceOverlap(boxB, boxA, b.faceMask));
     return strength;
+}
+
+FacedBox facedBox(const Organism& o) {
+    return facedBox(o.center, o.halfExtents, o.orientation);
 }
 
 double pieceBondStrength(const Organism& a, const MatterPiece& piece) {
@@ -114,6 +120,135 @@ const MatterPiece* alivePiece(const Physics& physics, std::uint32_t id) {
     return &physics.pieces[id - 1];
 }
 
+// The sphere within which a box may touch another: its centre and half diagonal.
+struct Reach {
+    Vec3 center;
+    double halfDiagonal = 0.0;
+};
+
+// The quick rejection of the contact area. One coordinate already beyond reach (with a margin far
+// above rounding) settles it without the root; otherwise the test is made exactly as the contact area
+// makes it.
+bool apart(const Reach& a, const Reach& b) {
+    const Vec3 d = b.center - a.center;
+    const double margin = touchReach(a.halfDiagonal, b.halfDiagonal) * (1.0 + 1e-9);
+    if (std::abs(d.x) > margin || std::abs(d.y) > margin || std::abs(d.z) > margin)
+        return true;
+    return beyondTouch(a.center, a.halfDiagonal, b.center, b.halfDiagonal);
+}
+
+// What the bonding pass reads of the organisms, gathered once: nothing of it changes while the pass
+// runs (only budgets and the bond list do).
+class BondingScan {
+  public:
+    BondingScan(const std::vector<Organism>& organisms, double time)
+        : count_(organisms.size()), weak_((count_ * count_ + 63) / 64, 0) {
+        const AliveIndex alive(organisms);
+        ends_.reserve(count_);
+        boxes_.reserve(count_);
+        reaches_.reserve(count_);
+        for (const Organism& o : organisms) {
+            ends_.push_back(alive.find(o.id));
+            boxes_.push_back(facedBox(o));
+            reaches_.push_back({o.center, length(o.halfExtents)});
+        }
+        for (std::size_t index = 0; index < count_; ++index) {
+            const Organism& o = organisms[index];
+            // A partner without an alive organism under its id is refused by connect.
+            if (o.alive && !o.placing && o.busyUntil <= time && ends_[index] != AliveIndex::none) {
+                partners_.push_back(index);
+                partnerReaches_.push_back(reaches_[ends_[index]]);
+            }
+        }
+        sortAlongX();
+    }
+
+    // Calls visit(k) for every partner k that may lie within touching reach of the sphere, in list
+    // order, until visit returns false. Partners farther along x than the widest partner could reach
+    // are passed over; apart tells the rest.
+    template <class Visit> void forNearPartners(const Reach& own, Visit visit) {
+        const double margin =
+            touchReach(own.halfDiagonal, widest_) * 1.000001 + 1e-6 * (1.0 + std::abs(own.center.x));
+        if (!sortedAlongX_ || !std::isfinite(margin)) {
+            for (std::size_t k = 0; k < partners_.size(); ++k)
+                if (!visit(k))
+                    return;
+            return;
+        }
+        const auto from = std::lower_bound(xs_.begin(), xs_.end(), own.center.x - margin);
+        const auto to = std::upper_bound(from, xs_.end(), own.center.x + margin);
+        std::fill(near_.begin(), near_.end(), 0);
+        for (auto it = from; it != to; ++it) {
+            const std::size_t k = byX_[static_cast<std::size_t>(it - xs_.begin())];
+            near_[k / 64] |= std::uint64_t{1} << (k % 64);
+        }
+        for (std::size_t word = 0; word < near_.size(); ++word)
+            for (std::uint64_t bits = near_[word]; bits != 0; bits &= bits - 1)
+                if (!visit(64 * word + static_cast<std::size_t>(std::countr_zero(bits))))
+                    return;
+    }
+
+    // The organism that connect finds by the id of the organism at this index (the same one while
+    // ids are unique), its box and its reach.
+    std::size_t end(std::size_t index) const { return ends_[index]; }
+    const FacedBox& box(std::size_t end) const { return boxes_[end]; }
+    const Reach& reach(std::size_t end) const { return reaches_[end]; }
+    // Alive, placed and not busy, in list order: the organisms a Connection block tries to bond to,
+    // with the reach of their ends.
+    const std::vector<std::size_t>& partners() const { return partners_; }
+    const std::vector<Reach>& partnerReaches() const { return partnerReaches_; }
+    // Pairs found too weak to bond: the strength of a pair is the same from either end, so the pass
+    // does not measure it again when it comes to the pair from the other end.
+    bool weak(std::size_t a, std::size_t b) const {
+        const std::size_t bit = pairBit(a, b);
+        return (weak_[bit / 64] >> (bit % 64)) & 1u;
+    }
+    void markWeak(std::size_t a, std::size_t b) {
+        const std::size_t bit = pairBit(a, b);
+        weak_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+    }
+
+  private:
+    // The partners in order of their centre's x (ties in list order), when every centre and reach is
+    // a finite number.
+    void sortAlongX() {
+        for (const Reach& reach : partnerReaches_) {
+            if (!std::isfinite(reach.center.x) || !std::isfinite(reach.halfDiagonal))
+                return;
+            widest_ = std::max(widest_, reach.halfDiagonal);
+        }
+        byX_.resize(partners_.size());
+        for (std::size_t k = 0; k < byX_.size(); ++k)
+            byX_[k] = k;
+        std::sort(byX_.begin(), byX_.end(), [&](std::size_t a, std::size_t b) {
+            const double xa = partnerReaches_[a].center.x;
+            const double xb = partnerReaches_[b].center.x;
+            return xa < xb || (xa == xb && a < b);
+        });
+        for (const std::size_t k : byX_)
+            xs_.push_back(partnerReaches_[k].center.x);
+        near_.assign((partners_.size() + 63) / 64, 0);
+        sortedAlongX_ = true;
+    }
+
+    std::size_t pairBit(std::size_t a, std::size_t b) const {
+        return std::min(a, b) * count_ + std::max(a, b);
+    }
+
+    std::size_t count_;
+    std::vector<std::size_t> ends_;
+    std::vector<FacedBox> boxes_;
+    std::vector<Reach> reaches_;
+    std::vector<std::size_t> partners_;
+    std::vector<Reach> partnerReaches_;
+    std::vector<std::uint64_t> weak_;
+    bool sortedAlongX_ = false;
+    double widest_ = 0.0; // the largest half diagonal of a partner
+    std::vector<std::size_t> byX_;
+    std::vector<double> xs_;
+    std::vector<std::uint64_t> near_; // bit k: partner k may be near
+};
+
 } // namespace
 
 void Ecology::appendBond(const Organism& a, std::uint32_t b, bool toWorld, const Vec3& offset,
@@ -153,7 +288,9 @@ bool Ecology::connect(std::uint32_t a, std::uint32_t b, bool toWorld, const Vec3
         const auto second = findAlive(b);
         if (second == organisms.end())
             return false;
-        strength = organismBondStrength(*first, *second);
+        const bool apart = beyondTouch(first->center, length(first->halfExtents), second->center,
+                                       length(second->halfExtents));
+        strength = apart ? 0.0 : organismBondStrength(*first, facedBox(*first), *second, facedBox(*second));
         otherOrientation = second->orientation;
     }
     if (!(strength > leastStrength))
@@ -218,33 +355,35 @@ void Ecology::springPass(Physics& physics, double dt) {
 }
 
 void Ecology::bondingPass(const Physics& physics) {
-    const AliveIndex alive(organisms);
+    if (bonds.size() >= maxBonds)
+        return; // connect refuses every bond
+    BondingScan scan(organisms, time);
     JoinedPairs joined(bonds);
-    // The bond ends as connect would find them by id.
-    std::vector<std::size_t> resolved(organisms.size());
-    for (std::size_t index = 0; index < organisms.size(); ++index)
-        resolved[index] = alive.find(organisms[index].id);
     std::vector<std::uint32_t> candidates;
 
     // The refusals of connect, in an order that tries the cheap ones first; a refusal changes
-    // nothing, so the order does not change which bonds are made.
+    // nothing, so the order does not change which bonds are made. The pair is within touching reach.
     auto bondOrganisms = [&](std::size_t i, std::size_t j) {
-        const Organism& a = organisms[resolved[i]];
-        const Organism& b = organisms[resolved[j]];
-        if (bonds.size() >= maxBonds || a.id == 0 || b.id == 0 || a.id == b.id ||
-            beyondTouch(a.center, a.halfExtents, b.center, b.halfExtents) || joined.joined(a.id, b.id, false))
+        const std::size_t ia = scan.end(i);
+        const std::size_t ib = scan.end(j);
+        const Organism& a = organisms[ia];
+        const Organism& b = organisms[ib];
+        if (a.id == 0 || b.id == 0 || a.id == b.id || joined.joined(a.id, b.id, false) || scan.weak(ia, ib))
             return false;
-        const double strength = organismBondStrength(a, b);
-        if (!(strength > leastStrength))
+        const double strength = organismBondStrength(a, scan.box(ia), b, scan.box(ib));
+        if (!(strength > leastStrength)) {
+            if (strength <= leastStrength) // a strength that is not a number may differ by direction
+                scan.markWeak(ia, ib);
             return false;
+        }
         appendBond(a, b.id, false, organisms[j].center - organisms[i].center, strength, b.orientation);
         joined.add(a.id, b.id, false);
         return true;
     };
     auto bondPiece = [&](std::size_t i, std::uint32_t id) {
-        const Organism& a = organisms[resolved[i]];
+        const Organism& a = organisms[scan.end(i)];
         const MatterPiece* piece = alivePiece(physics, id);
-        if (bonds.size() >= maxBonds || a.id == 0 || !piece || joined.joined(a.id, id, true))
+        if (a.id == 0 || !piece || joined.joined(a.id, id, true))
             return false;
         const double strength = pieceBondStrength(a, *piece);
         if (!(strength > leastStrength))
@@ -254,27 +393,31 @@ void Ecology::bondingPass(const Physics& physics) {
         return true;
     };
 
+    const std::vector<std::size_t>& partners = scan.partners();
+    const std::vector<Reach>& partnerReaches = scan.partnerReaches();
     for (std::size_t i = 0; i < organisms.size(); ++i) {
         Organism& block = organisms[i];
         if (!block.alive || !bondsFaces(block) || block.busyUntil > time)
             continue;
         const double cost = bondCost * volume(block.halfExtents);
+        // Bonds cost budget while there is some; once the list is full every further bond is refused.
+        auto open = [&] { return block.massBudget > 0.0 && bonds.size() < maxBonds; };
         auto pay = [&] { block.massBudget = std::max(0.0, block.massBudget - cost); };
-        for (std::size_t j = 0; j < organisms.size() && block.massBudget > 0.0; ++j) {
-            const Organism& other = organisms[j];
-            if (j == i || !other.alive || other.placing || other.busyUntil > time)
-                continue;
-            if (bondOrganisms(i, j))
-                pay();
-        }
-        if (!(block.massBudget > 0.0))
+        const Reach& own = scan.reach(scan.end(i));
+        if (open())
+            scan.forNearPartners(own, [&](std::size_t k) {
+                if (partners[k] != i && !apart(own, partnerReaches[k]) && bondOrganisms(i, partners[k]))
+                    pay();
+                return open();
+            });
+        if (!open())
             continue;
         Box reach = bounds(block);
         reach.min -= Vec3{pieceReach, pieceReach, pieceReach};
         reach.max += Vec3{pieceReach, pieceReach, pieceReach};
         physics.query(reach, candidates);
         for (const std::uint32_t id : candidates) {
-            if (!(block.massBudget > 0.0))
+            if (!open())
                 break;
             if (bondPiece(i, id))
                 pay();

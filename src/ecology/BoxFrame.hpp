@@ -25,11 +25,15 @@ inline Quaternion relativeRotation(const Quaternion& a, const Quaternion& b) {
     return conjugate(a) * b;
 }
 
-// Two boxes whose centres lie farther apart than the sum of their half diagonals and 4 cm share no
-// face: the quick rejection of the contact area, in one place so that callers who pre-test with it
-// agree with it to the bit.
-inline bool beyondTouch(const Vec3& centerA, const Vec3& halfA, const Vec3& centerB, const Vec3& halfB) {
-    return length(centerB - centerA) > length(halfA) + length(halfB) + 0.04;
+// Two boxes whose centres lie farther apart than the sum of their half diagonals (the lengths of
+// their half-extent vectors) and 4 cm share no face: the quick rejection of the contact area, in one
+// place so that callers who pre-test with it agree with it to the bit.
+inline double touchReach(double halfDiagonalA, double halfDiagonalB) {
+    return halfDiagonalA + halfDiagonalB + 0.04;
+}
+inline bool beyondTouch(const Vec3& centerA, double halfDiagonalA, const Vec3& centerB,
+                        double halfDiagonalB) {
+    return length(centerB - centerA) > touchReach(halfDiagonalA, halfDiagonalB);
 }
 
 } // namespace zarn

@@ -1,22 +1,33 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include "ecology/BoxFrame.hpp"
 #include "ecology/Ecology.hpp"
+#include "ecology/FaceOverlap.hpp"
 
 namespace zarn {
 
 namespace {
+
+// The two other axes of a box, in the order the face's tangents take them.
+constexpr std::array<int, 3> nextAxis{1, 2, 0};
+constexpr std::array<int, 3> lastAxis{2, 0, 1};
+
+std::array<double, 3> components(const Vec3& v) {
+    return {v.x, v.y, v.z};
+}
 
 // Faces count as facing when their normals are this close to opposite.
 constexpr double facingLimit = -0.9995;
 // ... and as coplanar when every corner of the other face lies this close to the plane.
 constexpr double coplanarTolerance = 0.025;
 
+// Left uninitialised on purpose: the polygons below are made on every touching pair.
 struct FacePoint {
-    double u = 0.0;
-    double v = 0.0;
+    double u;
+    double v;
 };
 
 // A polygon in a face's plane. Each clip adds at most one point per edge, so four clips of a
@@ -27,27 +38,37 @@ struct FacePolygon {
 };
 
 // Sutherland-Hodgman: keeps the part of the polygon where inside(point) >= 0; an edge that crosses
-// the line adds the crossing found by linear interpolation of the signed distances.
-template <class Inside> void clip(const FacePolygon& in, FacePolygon& out, Inside inside) {
-    out.count = 0;
-    if (in.count == 0)
-        return;
-    FacePoint previous = in.points[in.count - 1];
-    double dPrevious = inside(previous);
-    for (int i = 0; i < in.count; ++i) {
-        const FacePoint current = in.points[i];
-        const double dCurrent = inside(current);
-        const bool crosses = (dCurrent >= 0.0) != (dPrevious >= 0.0);
-        if (crosses) {
-            const double t = dPrevious / (dPrevious - dCurrent);
-            out.points[out.count++] = {previous.u + (current.u - previous.u) * t,
-                                       previous.v + (current.v - previous.v) * t};
-        }
-        if (dCurrent >= 0.0)
-            out.points[out.count++] = current;
-        previous = current;
-        dPrevious = dCurrent;
+// the line adds the crossing found by linear interpolation of the signed distances. A polygon wholly
+// inside stays as it is and one wholly outside is emptied, as the general walk would leave them.
+template <class Inside> void clip(FacePolygon*& current, FacePolygon*& scratch, Inside inside) {
+    FacePolygon& polygon = *current;
+    std::array<double, 64> d;
+    int kept = 0;
+    for (int i = 0; i < polygon.count; ++i) {
+        d[i] = inside(polygon.points[i]);
+        kept += d[i] >= 0.0 ? 1 : 0;
     }
+    if (kept == polygon.count)
+        return;
+    if (kept == 0) {
+        polygon.count = 0;
+        return;
+    }
+    FacePolygon& out = *scratch;
+    out.count = 0;
+    int previous = polygon.count - 1;
+    for (int i = 0; i < polygon.count; ++i) {
+        const FacePoint& from = polygon.points[previous];
+        const FacePoint& to = polygon.points[i];
+        if ((d[i] >= 0.0) != (d[previous] >= 0.0)) {
+            const double t = d[previous] / (d[previous] - d[i]);
+            out.points[out.count++] = {from.u + (to.u - from.u) * t, from.v + (to.v - from.v) * t};
+        }
+        if (d[i] >= 0.0)
+            out.points[out.count++] = to;
+        previous = i;
+    }
+    std::swap(current, scratch);
 }
 
 double shoelaceArea(const FacePolygon& polygon) {
@@ -58,12 +79,6 @@ double shoelaceArea(const FacePolygon& polygon) {
         sum += a.u * b.v - b.u * a.v;
     }
     return 0.5 * std::abs(sum);
-}
-
-std::array<Vec3, 3> axesOf(const Quaternion& orientation) {
-    Polyhedron frame;
-    frame.orientation = orientation;
-    return frame.axes();
 }
 
 // One face of the organism: its plane and the rectangle's half sizes along its two tangents.
@@ -78,14 +93,11 @@ struct Face {
 
 // The area over which face j of p, seen along the face's normal, covers the organism's face; 0 when
 // the two are not coplanar.
-double overlapArea(const Face& face, const Polyhedron& p, const std::array<Vec3, 3>& axis, int j,
-                   const Vec3& m) {
+double overlapArea(const Face& face, const FacedBox& p, int j) {
     const int l = faceAxis(j);
-    const int l1 = (l + 1) % 3;
-    const int l2 = (l + 2) % 3;
-    const Vec3 q = p.center + m * p.halfExtents[l];
-    const Vec3 s1 = axis[l1] * p.halfExtents[l1];
-    const Vec3 s2 = axis[l2] * p.halfExtents[l2];
+    const Vec3& q = p.faceCenters[j];
+    const Vec3& s1 = p.halfEdges[nextAxis[l]];
+    const Vec3& s2 = p.halfEdges[lastAxis[l]];
     static constexpr std::array<FacePoint, 4> signs{FacePoint{-1.0, -1.0}, FacePoint{1.0, -1.0},
                                                     FacePoint{1.0, 1.0}, FacePoint{-1.0, 1.0}};
     FacePolygon polygon;
@@ -95,43 +107,77 @@ double overlapArea(const Face& face, const Polyhedron& p, const std::array<Vec3,
             return 0.0;
         polygon.points[polygon.count++] = {dot(r, face.t1), dot(r, face.t2)};
     }
-    FacePolygon clipped;
-    clip(polygon, clipped, [&](const FacePoint& x) { return x.u + face.h1; });
-    clip(clipped, polygon, [&](const FacePoint& x) { return face.h1 - x.u; });
-    clip(polygon, clipped, [&](const FacePoint& x) { return face.h2 - x.v; });
-    clip(clipped, polygon, [&](const FacePoint& x) { return x.v + face.h2; });
-    return shoelaceArea(polygon);
+    FacePolygon other;
+    FacePolygon* current = &polygon;
+    FacePolygon* scratch = &other;
+    clip(current, scratch, [&](const FacePoint& x) { return x.u + face.h1; });
+    clip(current, scratch, [&](const FacePoint& x) { return face.h1 - x.u; });
+    clip(current, scratch, [&](const FacePoint& x) { return face.h2 - x.v; });
+    clip(current, scratch, [&](const FacePoint& x) { return x.v + face.h2; });
+    return shoelaceArea(*current);
 }
 
 } // namespace
 
-double Ecology::contactArea(const Organism& o, const Polyhedron& p, std::uint32_t faceMask) {
-    if (beyondTouch(o.center, o.halfExtents, p.center, p.halfExtents))
-        return 0.0;
-    const std::array<Vec3, 3> own = axesOf(o.orientation);
-    const std::array<Vec3, 3> other = p.axes();
+FacedBox facedBox(const Polyhedron& body) {
+    FacedBox box{body.center, body.halfExtents, body.axes(), {}, {}};
+    const std::array<double, 3> half = components(body.halfExtents);
+    for (int k = 0; k < 3; ++k) {
+        box.faceCenters[2 * k] = box.center + box.axes[k] * 1.0 * half[k];
+        box.faceCenters[2 * k + 1] = box.center + box.axes[k] * -1.0 * half[k];
+        box.halfEdges[k] = box.axes[k] * half[k];
+    }
+    return box;
+}
+
+FacedBox facedBox(const Vec3& center, const Vec3& halfExtents, const Quaternion& orientation) {
+    Polyhedron body;
+    body.center = center;
+    body.halfExtents = halfExtents;
+    body.orientation = orientation;
+    return facedBox(body);
+}
+
+double faceOverlap(const FacedBox& o, const FacedBox& p, std::uint32_t faceMask) {
+    const std::array<Vec3, 3>& own = o.axes;
+    const std::array<Vec3, 3>& other = p.axes;
+    const std::array<double, 3> half = components(o.halfExtents);
     double best = 0.0;
-    for (int i = 0; i < 6; ++i) {
-        if (!(faceMask & (1u << i)))
-            continue;
-        const int k = faceAxis(i);
-        Face face;
-        face.normal = (i & 1) ? -own[k] : own[k];
-        face.center = o.center + face.normal * o.halfExtents[k];
-        face.t1 = own[(k + 1) % 3];
-        face.t2 = own[(k + 2) % 3];
-        face.h1 = o.halfExtents[(k + 1) % 3];
-        face.h2 = o.halfExtents[(k + 2) % 3];
-        for (int j = 0; j < 6; ++j) {
-            const int l = faceAxis(j);
-            const Vec3 m = (j & 1) ? -other[l] : other[l];
-            // Only a face of p turned against the organism's face can lie on it.
-            if (!(dot(face.normal, m) <= facingLimit))
+    // Face i of o and face j of p face each other when their normals, own[i / 2] and other[j / 2]
+    // each negated for a minus face, have a dot product of at most -0.9995: the axes' dot product
+    // with both signs applied, exactly. Only nearly parallel axes can give such a pair.
+    for (int k = 0; k < 3; ++k) {
+        for (int l = 0; l < 3; ++l) {
+            const double along = dot(own[k], other[l]);
+            if (!(std::abs(along) >= -facingLimit))
                 continue;
-            best = std::max(best, overlapArea(face, p, other, j, m));
+            for (int i = 2 * k; i < 2 * k + 2; ++i) {
+                if (!(faceMask & (1u << i)))
+                    continue;
+                const double sign = (i & 1) ? -1.0 : 1.0;
+                Face face;
+                face.normal = own[k] * sign;
+                face.center = o.faceCenters[i];
+                face.t1 = own[nextAxis[k]];
+                face.t2 = own[lastAxis[k]];
+                face.h1 = half[nextAxis[k]];
+                face.h2 = half[lastAxis[k]];
+                for (int j = 2 * l; j < 2 * l + 2; ++j) {
+                    const double otherSign = (j & 1) ? -1.0 : 1.0;
+                    if (!(sign * otherSign * along <= facingLimit))
+                        continue;
+                    best = std::max(best, overlapArea(face, p, j));
+                }
+            }
         }
     }
     return best;
+}
+
+double Ecology::contactArea(const Organism& o, const Polyhedron& p, std::uint32_t faceMask) {
+    if (beyondTouch(o.center, length(o.halfExtents), p.center, length(p.halfExtents)))
+        return 0.0;
+    return faceOverlap(facedBox(o.center, o.halfExtents, o.orientation), facedBox(p), faceMask);
 }
 
 } // namespace zarn
