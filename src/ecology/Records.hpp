@@ -86,6 +86,7 @@ struct BioBond {
     Vec3 anchor;         // the other end's centre offset in a's frame when bonded
     double strength = 0; // break limit
     Quaternion rotation; // rest relative rotation conj(q_a) q_b
+    friend bool operator==(const BioBond&, const BioBond&) = default;
 };
 
 // A box for the renderer.

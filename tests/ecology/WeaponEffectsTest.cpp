@@ -12,24 +12,23 @@ using ecotest::place;
 
 TEST(OrganismTrace, NearestAliveOrganismUnlessIgnored) {
     Ecology ecology;
-    const Vec3 origin{0.0, 0.0, 0.0}, east{1.0, 0.0, 0.0};
-    OrganismHit hit = ecology.trace(origin, east, 50.0, 0);
-    EXPECT_EQ(hit.index, -1);
-    EXPECT_EQ(hit.distance, 50.0);
-
-    place(ecology, block({20.0, 0.0, 0.0}));
-    place(ecology, block({10.0, 0.0, 0.0})); // nearest, id 2
-    place(ecology, block({5.0, 0.0, 0.0}));
+    for (const double x : {20.0, 10.0, 5.0})
+        place(ecology, block({x, 0.0, 0.0}));
     ecology.organisms[2].alive = 0;
-    hit = ecology.trace(origin, east, 50.0, 0);
-    EXPECT_EQ(hit.index, 1);
-    EXPECT_DOUBLE_EQ(hit.distance, 9.5);
-    hit = ecology.trace(origin, east, 50.0, 2);
-    EXPECT_EQ(hit.index, 0);
-    EXPECT_DOUBLE_EQ(hit.distance, 19.5);
-    // A miss hands on index -1, which impact must find out of range.
-    hit = ecology.trace(origin, east, 5.0, 0);
-    EXPECT_FALSE(ecology.impact(static_cast<std::uint64_t>(hit.index), {100.0, 0.0, 0.0}, false));
+    const struct {
+        double limit;
+        std::uint32_t ignoreId;
+        int index;
+        double distance;
+    } cases[] = {{50.0, 0, 1, 9.5}, {50.0, 2, 0, 19.5}, {5.0, 0, -1, 5.0}};
+    for (const auto& c : cases) {
+        const OrganismHit hit = ecology.trace({}, {1.0, 0.0, 0.0}, c.limit, c.ignoreId);
+        EXPECT_EQ(hit.index, c.index);
+        EXPECT_DOUBLE_EQ(hit.distance, c.distance);
+        // A miss hands on index -1, which impact must find out of range.
+        EXPECT_EQ(ecology.impact(static_cast<std::uint64_t>(hit.index), {0.0, 0.0, 1e-3}, false),
+                  c.index >= 0);
+    }
 }
 
 TEST(OrganismImpact, SlabsAndCubesLoseHealthThenDieOrSplit) {
@@ -97,14 +96,14 @@ TEST(OrganismImpact, BlockHitsBreakWeakBondsAndBlastsPushAlongPlusX) {
 
 TEST(OrganismBoxes, PassesColoursAndFaceMarkers) {
     Ecology ecology;
-    Organism lying = block({}, 1.0);
-    lying.kind = LifeKind::Slab;
-    Organism rising = lying;
-    rising.stage = 0;
+    Organism slab = block({}, 1.0);
+    slab.kind = LifeKind::Slab;
+    for (const std::uint32_t stage : {3u, 0u}) { // lying, then rising
+        slab.stage = stage;
+        place(ecology, slab);
+    }
     Organism grey = block({}, 1.0);
     grey.gray = 1;
-    place(ecology, lying);
-    place(ecology, rising);
     place(ecology, grey);
     EXPECT_EQ(ecology.boxes(true).size(), 1u);
     EXPECT_EQ(ecology.boxes(false).size(), 2u); // the lying Slab and the grey block, unmarked
