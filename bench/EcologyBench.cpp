@@ -82,16 +82,21 @@ void reportCounts(benchmark::State& state, const Ecology& ecology) {
     state.counters["bonds"] = static_cast<double>(ecology.bonds.size());
 }
 
-void springPass(benchmark::State& state) {
-    Colony c = bondedColony();
+// Runs a pass that changes the colony once per iteration, each time on the same starting state.
+template <class Pass> void fromStart(benchmark::State& state, const Colony& start, Pass pass) {
+    Colony c = start;
     for (auto _ : state) {
         state.PauseTiming();
-        c.ecology.organisms = bondedColony().ecology.organisms;
-        c.ecology.bonds = bondedColony().ecology.bonds;
+        c.ecology.organisms = start.ecology.organisms;
+        c.ecology.bonds = start.ecology.bonds;
         state.ResumeTiming();
-        c.ecology.springPass(c.physics, 1.0 / 60.0);
+        pass(c);
     }
     reportCounts(state, c.ecology);
+}
+
+void springPass(benchmark::State& state) {
+    fromStart(state, bondedColony(), [](Colony& c) { c.ecology.springPass(c.physics, 1.0 / 60.0); });
 }
 BENCHMARK(springPass)->Unit(benchmark::kMicrosecond);
 
@@ -117,16 +122,7 @@ BENCHMARK(bondingPassSettled)->Unit(benchmark::kMicrosecond);
 
 // No bond yet: the pass makes all 780.
 void bondingPassFresh(benchmark::State& state) {
-    Colony c = colony();
-    const std::vector<Organism> unbonded = c.ecology.organisms;
-    for (auto _ : state) {
-        state.PauseTiming();
-        c.ecology.organisms = unbonded;
-        c.ecology.bonds.clear();
-        state.ResumeTiming();
-        c.ecology.bondingPass(c.physics);
-    }
-    reportCounts(state, c.ecology);
+    fromStart(state, colony(), [](Colony& c) { c.ecology.bondingPass(c.physics); });
 }
 BENCHMARK(bondingPassFresh)->Unit(benchmark::kMicrosecond);
 

@@ -63,21 +63,13 @@ double dawnPhase(const Vec3& p) {
     return (std::atan2(s, c) - std::numbers::pi / 2.0) / (2.0 * std::numbers::pi);
 }
 
-// A Slab's width along x or z (m) as a half extent: at least 5, at most 500.
-double slabHalfWidth(double width) {
-    if (width < 10.0)
-        return 5.0;
-    if (width > 1000.0)
-        return 500.0;
-    return width / 2.0;
-}
-
-double cubeHalfSide(double side) {
-    if (side < 1.0)
-        return 0.5;
-    if (side > 10.0)
-        return 5.0;
-    return side / 2.0;
+// Half of a Slab's width or a Cube's side, the size first held within [smallest, largest].
+double clampedHalf(double size, double smallest, double largest) {
+    if (size < smallest)
+        return smallest / 2.0;
+    if (size > largest)
+        return largest / 2.0;
+    return size / 2.0;
 }
 
 } // namespace
@@ -115,7 +107,7 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
     switch (kind) {
     case LifeKind::Cube: {
         const double side = (0.8 + 0.4 * u(seed + 3u)) * 2.5 + 0.3 * profile.size;
-        const double half = cubeHalfSide(side);
+        const double half = clampedHalf(side, 1.0, 10.0);
         o.halfExtents = {half, half, half};
         break;
     }
@@ -126,8 +118,8 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
         const double e = std::pow(10.0, 1.0 + 2.0 * u(seed + 4u));
         const double wx = (0.95 + 0.1 * u(seed + 5u)) * e;
         const double wz = (0.95 + 0.1 * u(seed + 7u)) * e;
-        o.halfExtents = {std::min(slabHalfWidth(wx), addedSlabHalfLimit), 0.5 + u(seed + 6u),
-                         std::min(slabHalfWidth(wz), addedSlabHalfLimit)};
+        o.halfExtents = {std::min(clampedHalf(wx, 10.0, 1000.0), addedSlabHalfLimit), 0.5 + u(seed + 6u),
+                         std::min(clampedHalf(wz, 10.0, 1000.0), addedSlabHalfLimit)};
         o.color = slabGrey;
         o.landed = 1;
         o.generation = 1;
