@@ -30,8 +30,8 @@ struct FacePoint {
     double v;
 };
 
-// A polygon in a face's plane. Each clip adds at most one point per edge, so four clips of a
-// quadrilateral never hold more than 4 * 2^4 points.
+// A polygon in a face's plane. A clip at most doubles the points (a crossing and the point for each
+// edge), so four clips of a quadrilateral never hold more than 4 * 2^4 points.
 struct FacePolygon {
     std::array<FacePoint, 64> points;
     int count = 0;
