@@ -7,13 +7,12 @@
 #include <numbers>
 
 #include "physics/Hash.hpp"
+#include "planet/EarthModel.hpp"
 
 namespace zarn {
 
 namespace {
 
-// The Earth's centre lies this far below the world origin.
-constexpr double earthCenterDepth = 6371004.0;
 // Cosine and sine of the obliquity: the sun's direction leans this way out of the turning plane.
 constexpr double obliquityCos = 0.9174791997294519;
 constexpr double obliquitySin = 0.3977837579185512;
@@ -52,7 +51,7 @@ double volume(const Vec3& half) {
 // The day time of the local dawn at a position, as a fraction of a day: the sun rises there
 // whenever the day clock passes this value plus a whole number of days. Noon is a quarter day later.
 double dawnPhase(const Vec3& p) {
-    const double up = p.y + earthCenterDepth;
+    const double up = p.y + EarthModel::centreDepth;
     const double r = length(Vec3{p.x, up, p.z});
     double s = 0.0;
     double c = 0.0;
@@ -132,6 +131,12 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
     o.nextActionTime = time + 0.1 + 0.5 * u(seed + 303u);
     organisms.push_back(o);
     ++births;
+}
+
+EcoProfile Ecology::profile(const EarthModel&, const Vec3& position) const {
+    const Vec3 where = EarthModel::coordinates(position); // latitude, longitude, altitude
+    const std::size_t index = profileIndex(where.x, where.y);
+    return index < profiles.size() ? profiles[index] : EcoProfile{};
 }
 
 std::size_t Ecology::profileIndex(double latitude, double longitude) {

@@ -6,6 +6,7 @@
 
 #include "EcologyScene.hpp"
 #include "planet/DayCycle.hpp"
+#include "planet/EarthModel.hpp"
 
 namespace zarn {
 namespace {
@@ -74,6 +75,14 @@ TEST(EcologyModel, CellsWrapInLongitudeAndClampAtThePoles) {
     for (const auto& c : cases)
         EXPECT_EQ(Ecology::profileIndex(c.latitude, c.longitude), c.index)
             << c.latitude << " " << c.longitude;
+
+    // The district lies in the cell of 30-35 degrees north, 120-125 east; the column wraps at 180 west.
+    Ecology ecology;
+    ecology.profiles[24 * 72 + 60].size = 11.0;
+    ecology.profiles[20 * 72].size = 7.0;
+    const EarthModel model;
+    EXPECT_EQ(ecology.profile(model, {}).size, 11.0);
+    EXPECT_EQ(ecology.profile(model, EarthModel::geographic(12.0, -180.0, 0.0)).size, 7.0);
 }
 
 // With the day clock synced to the world's phase, the organisms' day is the sky's day.
