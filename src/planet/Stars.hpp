@@ -11,6 +11,8 @@
 
 namespace zarn {
 
+class Physics;
+
 // The astronomical unit and the light-year, m, and the gravitational constant, m^3 kg^-1 s^-2.
 constexpr double astronomicalUnit = 149597870700.0;
 constexpr double lightYear = 9460730472580800.0;
@@ -53,6 +55,7 @@ struct SkyPoint {
 // relative to the frame.
 struct Stars {
     static constexpr std::size_t nearCount = 10;
+    static constexpr int earth = 3; // the body whose surface the Earth's own terrain streamer builds
     // Masses of bodies 0 to 9, kg: the Sun, the eight planets and the Moon.
     static constexpr std::array<double, nearCount> solar{1.98847e30, 3.3011e23, 4.8675e24, 5.9722e24,
                                                          6.4171e23,  1.8982e27, 5.6834e26, 8.681e25,
@@ -103,6 +106,27 @@ struct Stars {
     // Chooses the nearest body, the light body and the ten near bodies for a viewer at the point,
     // and rebuilds the orbit states for them.
     void select(const Vec3& point);
+
+    // Height of body index's ground above its radius, m, in the unit direction from its centre: the
+    // planet model's land for the Earth, craters on a body without air, long low waves elsewhere.
+    double relief(int index, const Vec3& direction) const;
+    // The ground matter of the nearest body (not the Earth) under a viewer at the point: 25 x 25
+    // anchored slabs on the relief, rebuilt after 160 m of travel or on another body, and dropped
+    // while the viewer is more than 12 km above the surface.
+    void terrain(Physics& physics, const Vec3& point);
+    // Puts the world origin on body index's +y surface point and returns the point in that frame.
+    Vec3 rebase(int index, const Vec3& point);
+    // m a warp of this many forward taps reaches: nothing below four taps, then 1 ly, tenfold for
+    // each further tap, at most 1e11 ly.
+    static double warpRange(unsigned taps);
+    // The same reach in whole light-years, exact (a division of warpRange by the light-year can
+    // fall short of the power of ten by one).
+    static std::uint64_t warpLightYears(unsigned taps);
+    // Jumps from the point along the direction, up to warpRange(taps): stops 3 m short of matter in
+    // the way, lands 12 m above a body's surface (which becomes the frame), or ends in free space
+    // with the world origin moved along. Returns the new position; nothing happens for fewer than
+    // four taps or a direction of no length.
+    Vec3 warp(const Vec3& point, const Vec3& direction, unsigned taps, const Physics& physics);
 };
 
 } // namespace zarn
