@@ -1,5 +1,7 @@
 #include <benchmark/benchmark.h>
 
+#include "BenchWorlds.hpp"
+#include "physics/Physics.hpp"
 #include "planet/Stars.hpp"
 
 namespace zarn {
@@ -48,6 +50,52 @@ void BM_StarsUpdate(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StarsUpdate)->Arg(0)->Arg(1);
+
+// One rebuild of the ground on the Moon: 625 slabs on the cratered relief, then the grid and the
+// topology of the physics.
+void BM_StarsTerrain(benchmark::State& state) {
+    Stars stars;
+    const Vec3 eye = stars.rebase(9, stars.center(9) + Vec3{0.0, stars.bodies[9].radius + 1.65, 0.0});
+    stars.select(eye);
+    Physics physics;
+    for (auto _ : state) {
+        stars.terrainBody = -1; // as after a landing
+        stars.terrain(physics, eye);
+        benchmark::DoNotOptimize(physics.pieces.data());
+    }
+    state.counters["pieces"] = static_cast<double>(physics.pieces.size());
+}
+BENCHMARK(BM_StarsTerrain)->Unit(benchmark::kMillisecond);
+
+// One four-tap warp from the Earth's ground beside a district of 30,000 pieces of frame towers, with
+// the selection and the sky it ends with: argument 0 stops at a tower, 1 lands on the Moon, 2 ends
+// in free space. Each jump starts from the same place again.
+void BM_StarsWarp(benchmark::State& state) {
+    const Stars home;
+    Physics physics;
+    bench::makeFrameWorld(physics, 30000);
+    physics.rebuildGrid();
+    const Vec3 eye{-20.0, 1.65, -20.0};
+    const Vec3 directions[] = {{1.0, 0.0, 1.0}, home.center(9) - eye, {-1.0, 0.0, 0.0}};
+    const Vec3 direction = directions[state.range(0)];
+    Stars stars = home;
+    int frame = 0;
+    for (auto _ : state) {
+        stars.frameBody = home.frameBody;
+        stars.freeOrigin = home.freeOrigin;
+        stars.orbits = home.orbits;
+        const Vec3 arrival = stars.warp(eye, direction, 4, physics);
+        frame = stars.frameBody;
+        benchmark::DoNotOptimize(arrival);
+    }
+    state.counters["frame"] = frame;
+}
+BENCHMARK(BM_StarsWarp)
+    ->ArgName("matter/landing/free")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zarn
