@@ -24,10 +24,6 @@ constexpr int slabReach = 12;
 constexpr double slabSpacing = 32.0;
 constexpr Vec3 slabHalfExtents{16.16, 8.0, 16.16};
 
-double U(std::uint32_t n) {
-    return unitHash(n);
-}
-
 // The planet model's land height (the sea floor counts as 0). The near hemisphere is flattened
 // around the district the way the Earth terrain streamer flattens it.
 double earthRelief(const EarthModel& model, const Vec3& p, double radius) {
@@ -48,11 +44,11 @@ double craterRelief(int index, const Vec3& p, double radius) {
     double h = 0.0;
     for (std::uint32_t j = 0; j < 32; ++j) {
         const std::uint32_t k = 97u * i + 63u + j;
-        const double phi = 2.0 * pi * U(k);
-        const double y = 2.0 * U(k - 60u * i - 63u) - 1.0;
+        const double phi = 2.0 * pi * unitHash(k);
+        const double y = 2.0 * unitHash(k - 60u * i - 63u) - 1.0;
         const double rho = std::sqrt(std::max(0.0, 1.0 - y * y));
         const Vec3 centre{rho * std::cos(phi), y, rho * std::sin(phi)};
-        const double size = 0.025 + 0.065 * U(k - 96u * i - 63u); // angular radius, rad
+        const double size = 0.025 + 0.065 * unitHash(k - 96u * i - 63u); // angular radius, rad
         const double d = length(p - centre) / size;
         if (d < 1.0) {
             h += -0.7 * (1.0 - d * d) * scale;
