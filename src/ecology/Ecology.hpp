@@ -2,7 +2,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <filesystem>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "ecology/Records.hpp"
@@ -81,6 +83,13 @@ class Ecology {
     std::uint64_t deaths = 0; // killed by hits or by age
 
     Ecology();
+
+    // ---- the ecosystem catalogue ----
+
+    // Reads the catalogue file: the climate profile of every cell and the species of both groups. All
+    // or nothing: on success profiles, speciesA and speciesB are replaced and error is left alone; on
+    // the first failed check error names the check's number and the path (UTF-8), and nothing changes.
+    bool load(const std::filesystem::path& file, std::string& error);
 
     // ---- the model: organisms, their age, colour and body ----
 

@@ -63,6 +63,7 @@ struct BioTemplate {
     double power = 6.0;
     double strengthPerArea = 800.0;
     std::uint32_t faceMask = 63;
+    friend bool operator==(const BioTemplate&, const BioTemplate&) = default;
 };
 
 // A species: its boxes and the bonds between them, one strength, anchor and rest rotation per bond.
@@ -75,6 +76,7 @@ struct BioAssembly {
     std::string name;
     std::vector<std::string> ancestors;
     std::uint64_t count = 1;
+    friend bool operator==(const BioAssembly&, const BioAssembly&) = default;
 };
 
 // A face bond from organism a to organism b, or to the matter piece with id b when toWorld is set.
@@ -109,6 +111,7 @@ struct EcoProfile {
     double abundance = 1.0;    // 0..8: chance of Slabs per patch
     double size = 3.0;         // 0..12: how many and how large the Cubes are
     double assemblyRate = 1.0; // 0..4: chance of a species per patch
+    friend bool operator==(const EcoProfile&, const EcoProfile&) = default;
 };
 
 } // namespace zarn
