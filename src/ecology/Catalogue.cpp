@@ -202,47 +202,50 @@ bool nearUnit(const Quaternion& q) {
     return std::abs(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z - 1.0) <= unitTolerance;
 }
 
-// The boxes of one species read so far, kept in order of their centres' x, so that a new box is
-// tested only against those whose bounding spheres can reach it along x.
+// The boxes of one species read so far, with their bounds in order of their lowest x, so that a new
+// box is tested only against those whose bounds meet its own.
 class EarlierBoxes {
   public:
-    // Whether the box overlaps one of them by more than the tolerance. The overlap test itself
-    // rejects every pair whose bounding spheres lie apart, and their centres lie at least as far
-    // apart as their x coordinates, so the pairs passed over here are exactly pairs it would reject.
+    // Whether the box overlaps one of them by more than the tolerance. Boxes whose bounds lie apart do
+    // not overlap: the overlap test could find them touching only within the rounding of their
+    // corners, far below the millimetre it refuses, so passing them over cannot change the answer.
     bool overlap(const Polyhedron& box) const {
-        const double reach = length(box.halfExtents);
-        // A millimetre wider than the widest pair, so that rounding at the window's edge loses none.
-        const double window = reach + widest_ + 0.001;
-        auto entry = std::lower_bound(byX_.begin(), byX_.end(), box.center.x - window,
-                                      [](const Entry& e, double x) { return e.x < x; });
-        for (; entry != byX_.end() && entry->x <= box.center.x + window; ++entry) {
-            const Polyhedron& earlier = bodies_[entry->index];
-            if (entry->reach + reach < std::abs(box.center.x - earlier.center.x))
+        const Box bounds = box.bounds();
+        // Bounds that reach this box's along x start at most the widest of them before it; a millimetre
+        // more keeps rounding at the edge of that window from losing one.
+        auto entry = std::lower_bound(byLowestX_.begin(), byLowestX_.end(), bounds.min.x - widest_ - 0.001,
+                                      [](const Entry& e, double x) { return e.bounds.min.x < x; });
+        for (; entry != byLowestX_.end() && entry->bounds.min.x <= bounds.max.x; ++entry) {
+            if (apart(entry->bounds, bounds))
                 continue;
             Contact contact;
-            if (collide(earlier, box, contact) && contact.depth > overlapTolerance)
+            if (collide(bodies_[entry->index], box, contact) && contact.depth > overlapTolerance)
                 return true;
         }
         return false;
     }
 
     void add(const Polyhedron& box) {
-        const Entry entry{box.center.x, length(box.halfExtents), bodies_.size()};
-        byX_.insert(std::upper_bound(byX_.begin(), byX_.end(), entry,
-                                     [](const Entry& a, const Entry& b) { return a.x < b.x; }),
-                    entry);
+        const Entry entry{box.bounds(), bodies_.size()};
+        byLowestX_.insert(
+            std::upper_bound(byLowestX_.begin(), byLowestX_.end(), entry,
+                             [](const Entry& a, const Entry& b) { return a.bounds.min.x < b.bounds.min.x; }),
+            entry);
         bodies_.push_back(box);
-        widest_ = std::max(widest_, entry.reach);
+        widest_ = std::max(widest_, entry.bounds.max.x - entry.bounds.min.x);
     }
 
   private:
     struct Entry {
-        double x;
-        double reach; // the length of the half extents: the bounding sphere's radius
+        Box bounds;
         std::size_t index;
     };
+    static bool apart(const Box& a, const Box& b) {
+        return a.max.x < b.min.x || b.max.x < a.min.x || a.max.y < b.min.y || b.max.y < a.min.y ||
+               a.max.z < b.min.z || b.max.z < a.min.z;
+    }
     std::vector<Polyhedron> bodies_;
-    std::vector<Entry> byX_;
+    std::vector<Entry> byLowestX_;
     double widest_ = 0.0;
 };
 
