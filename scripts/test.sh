@@ -96,8 +96,15 @@ if run_phase "fuzz: build" build_preset fuzz; then
     run_phase "fuzz: every target for ${ZARN_FUZZ_SECONDS:-5} s" bash "$script_dir/fuzz.sh" "${ZARN_FUZZ_SECONDS:-5}"
 fi
 
+# The catalogue generator runs on the build machine in every build: each must write the same file.
+same_catalogue() {
+    local file=Worlds/Earth/ecosystem.zarneco
+    cmp "build/native/$file" "build/sanitize/$file" && cmp "build/native/$file" "build/windows/$file"
+}
+
 wine_ready=0
 if run_phase "windows: build" build_preset windows; then
+    run_phase "catalogue: the same from every build" same_catalogue
     if run_phase "windows: Wine prefix" "$script_dir/wine-run.sh" --init; then
         wine_ready=1
         run_phase "windows: tests under Wine" run_ctest windows

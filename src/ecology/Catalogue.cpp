@@ -83,6 +83,7 @@ enum Check : int {
 // A number takes at most this many characters (the exact decimal expansion of most doubles fits).
 // The reader stops at the next one, so a file of one endless token is refused without holding it.
 constexpr std::size_t maxNumber = 256;
+static_assert(maxName <= maxNumber && magic.size() <= maxNumber, "every token fits the reader's buffer");
 
 // Ranges of a box's and a bond's values.
 constexpr double positionLimit = 128.0;
