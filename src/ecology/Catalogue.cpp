@@ -145,36 +145,30 @@ class Tokens {
     std::array<char, maxNumber> buffer_;
 };
 
-// Stream extraction takes one plus sign before a number; from_chars does not.
-std::string_view withoutPlus(std::string_view token) {
+// The next token converted to a Value by from_chars, which must take all of it: a field is the whole
+// token, so "1.5" in an integer field is unreadable there, not 1 followed by ".5". Stream extraction
+// takes one plus sign before a number and from_chars does not, so it is passed over here.
+template <class Value> std::errc readWhole(Tokens& in, Value& value, std::string_view& token) {
+    if (!in.next(maxNumber, token))
+        return std::errc::invalid_argument;
     if (token.size() > 1 && token[0] == '+' && token[1] != '+' && token[1] != '-')
         token.remove_prefix(1);
-    return token;
+    const char* end = token.data() + token.size();
+    const auto [stop, error] = std::from_chars(token.data(), end, value);
+    return stop == end ? error : std::errc::invalid_argument;
 }
 
-// An integer field is the whole token: "1.5" is unreadable there, not 1 followed by ".5".
 template <class Integer> bool readInteger(Tokens& in, Integer& value) {
     std::string_view token;
-    if (!in.next(maxNumber, token))
-        return false;
-    token = withoutPlus(token);
-    const char* end = token.data() + token.size();
-    const auto [stop, error] = std::from_chars(token.data(), end, value);
-    return error == std::errc{} && stop == end;
+    return readWhole(in, value, token) == std::errc{};
 }
 
-// A number field is the whole token, in any form stream extraction reads (a sign, digits with a point,
-// an exponent); a value too small for a double reads as zero, as extraction reads it. Not finite or
-// outside [lowest, highest] fails.
+// A number in any form stream extraction reads (a sign, digits with a point, an exponent), within
+// [lowest, highest]; not finite fails. A value too small for a double reads as zero, as extraction
+// reads it.
 bool readNumber(Tokens& in, double& value, double lowest, double highest) {
     std::string_view token;
-    if (!in.next(maxNumber, token))
-        return false;
-    token = withoutPlus(token);
-    const char* end = token.data() + token.size();
-    const auto [stop, error] = std::from_chars(token.data(), end, value);
-    if (stop != end)
-        return false;
+    const std::errc error = readWhole(in, value, token);
     if (error == std::errc::result_out_of_range) {
         // Out of range with a negative exponent is an underflow: no token this short can overflow so.
         const std::size_t e = token.find_first_of("eE");

@@ -9,33 +9,16 @@
 
 #include "ecology/Ecology.hpp"
 #include "planet/EarthModel.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
 
-std::filesystem::path fromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
+using test::utf8;
+using test::writeText;
 
-std::string utf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
-// A scratch folder of this test alone (test cases run in parallel processes).
 std::filesystem::path scratchFolder() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "zarn-catalogue-tests" /
-                                         (std::string(info->test_suite_name()) + "." + info->name());
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return path;
+    return test::scratchFolder("zarn-catalogue-tests");
 }
 
 std::string refusal(int check, const std::filesystem::path& path) {
@@ -121,7 +104,9 @@ TEST(CatalogueTest, EachFailedCheckGivesItsNumberAndLeavesTheEcologyAsItWas) {
         {"ability 3", catalogueText({pair("3" + connection.substr(1))}), 98},
         {"ability 1.5, an integer field read whole", catalogueText({pair("1.5" + connection.substr(1))}), 98},
         {"an axis 1.011 long",
-         catalogueText({pair(connection, "0  1 0 0  0.5 0.5 0.5  0.714885 0.714885 0  1  1 0 0 0  6 800 63")}), 98},
+         catalogueText(
+             {pair(connection, "0  1 0 0  0.5 0.5 0.5  0.714885 0.714885 0  1  1 0 0 0  6 800 63")}),
+         98},
         {"face mask 0", catalogueText({pair(connection, thrust.substr(0, thrust.size() - 2) + "0")}), 98},
         {"face mask 64", catalogueText({pair(connection, thrust.substr(0, thrust.size() - 2) + "64")}), 98},
         {"a position of nan",
@@ -163,7 +148,7 @@ TEST(CatalogueTest, EachFailedCheckGivesItsNumberAndLeavesTheEcologyAsItWas) {
     EXPECT_FALSE(ecology.load(missing, error));
     EXPECT_EQ(error, refusal(61, missing));
     for (const Refused& r : refusals) {
-        const std::filesystem::path path = writeFile(folder / "refused.zarneco", r.text);
+        const std::filesystem::path path = writeText(folder / "refused.zarneco", r.text);
         error = "unchanged";
         EXPECT_FALSE(ecology.load(path, error)) << r.what;
         EXPECT_EQ(error, refusal(r.check, path)) << r.what;
@@ -181,9 +166,10 @@ TEST(CatalogueTest, TheEdgesOfEveryRangeLoad) {
         {"no species", catalogueText({})},
         {"profiles at 8, 12 and 4", catalogueText({}, {}, "8 12 4")},
         {"a name of 64 bytes, a group B species counted 0, an axis 1.0099 long",
-         catalogueText({record({connection, "0  1 0 0  0.5 0.5 0.5  0.714107 0.714107 0  1  1 0 0 0  6 800 63"},
-                               {bond}, name64 + " 1 1 " + name64)},
-                       {record({deadConnection, deadThrust}, {bond}, "dead 0 0")})},
+         catalogueText(
+             {record({connection, "0  1 0 0  0.5 0.5 0.5  0.714107 0.714107 0  1  1 0 0 0  6 800 63"}, {bond},
+                     name64 + " 1 1 " + name64)},
+             {record({deadConnection, deadThrust}, {bond}, "dead 0 0")})},
         {"a strength at the limit's 5 %",
          catalogueText({pair(connection, thrust, "0 1 840  1 0 0  1 0 0 0")})},
         {"Windows line ends, plus signs and a number too small for a double",
@@ -195,7 +181,7 @@ TEST(CatalogueTest, TheEdgesOfEveryRangeLoad) {
     for (const auto& [what, text] : accepted) {
         Ecology ecology;
         std::string error = "unchanged";
-        EXPECT_TRUE(ecology.load(writeFile(folder / "accepted.zarneco", text), error))
+        EXPECT_TRUE(ecology.load(writeText(folder / "accepted.zarneco", text), error))
             << what << ": " << error;
         EXPECT_EQ(error, "unchanged") << what;
     }
@@ -217,7 +203,7 @@ TEST(CatalogueTest, ABondGivenFromItsHigherBoxIsKeptFromItsLowerBox) {
     const std::string fromThree = "3 1 800  0 0 -1  0.70710678118654757 0 -0.70710678118654757 0";
     Ecology ecology;
     std::string error;
-    const std::filesystem::path path = writeFile(
+    const std::filesystem::path path = writeText(
         scratchFolder() / "turned.zarneco",
         catalogueText({record(
             {far, connection, "1  0 10 0  0.5 0.5 0.5  1 0 0  1  1 0 0 0  6 800 63", turned}, {fromThree})}));
@@ -233,15 +219,16 @@ TEST(CatalogueTest, ABondGivenFromItsHigherBoxIsKeptFromItsLowerBox) {
 }
 
 TEST(CatalogueTest, PathsAreUtf8InTheMessageAndOnEveryPlatform) {
-    const std::filesystem::path folder = scratchFolder() / fromUtf8("生态 图鉴");
+    const std::filesystem::path folder = scratchFolder() / test::pathFromUtf8("生态 图鉴");
     std::filesystem::create_directories(folder);
     Ecology ecology;
     std::string error;
-    EXPECT_TRUE(ecology.load(writeFile(folder / fromUtf8("地球.zarneco"), catalogueText({pair()})), error))
+    EXPECT_TRUE(
+        ecology.load(writeText(folder / test::pathFromUtf8("地球.zarneco"), catalogueText({pair()})), error))
         << error;
     EXPECT_EQ(ecology.speciesA.size(), 1u);
-    EXPECT_FALSE(ecology.load(folder / fromUtf8("缺失.zarneco"), error));
-    EXPECT_EQ(error, refusal(61, folder / fromUtf8("缺失.zarneco")));
+    EXPECT_FALSE(ecology.load(folder / test::pathFromUtf8("缺失.zarneco"), error));
+    EXPECT_EQ(error, refusal(61, folder / test::pathFromUtf8("缺失.zarneco")));
 #ifdef _WIN32
     // A name with a lone surrogate has no UTF-8 form: it is shown with U+FFFD.
     const std::filesystem::path lone = folder / std::wstring(L"a\xD800.zarneco");

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.hpp"
 #include "world/Game.hpp"
 #include "world/SaveFile.hpp"
 #include "world/World.hpp"
@@ -28,29 +29,15 @@ std::string readText(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::filesystem::path pathFromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
+using test::pathFromUtf8;
+using test::utf8;
 
-std::string utf8(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
-// A scratch folder of this test alone (test cases run in parallel processes).
 std::filesystem::path scratchFolder() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "zarn-map-tests" /
-                                         (std::string(info->test_suite_name()) + "." + info->name());
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
+    return test::scratchFolder("zarn-map-tests");
 }
 
 std::string writeMap(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    return utf8(path);
+    return utf8(test::writeText(path, text));
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
