@@ -150,8 +150,46 @@ class Ecology {
     // Rewrites the piece ids of world bonds after the physics compacted its history: newIds[old id]
     // is the piece's new id, 0 for a piece that is gone. Bonds to gone pieces are dropped.
     void renumberWorldBonds(const std::vector<std::uint32_t>& newIds);
+    // What the blocks do by themselves in one body step of dt: the springs of their bonds, new bonds,
+    // their abilities and their shared mass budget.
+    void blockForces(Physics& physics, const Vec3& focus, double dt);
+
+    // ---- bodies against the physics ----
+
+    // Refills Physics::colliders with the bodies of the organisms that are alive and placed, for
+    // the matter of the next physics step to collide with.
+    void syncColliders(Physics& physics) const;
+    // Takes the pushes that the last physics step gave the organisms: each changes its organism's
+    // velocity, and one that closed faster than 3 m/s hurts it too. Empties the list.
+    void receiveContacts(Physics& physics);
+    // Whether the organism's body, as it stands, overlaps no matter, not the player's hull at the
+    // focus (upright against the physics gravity) and no other alive organism. index is the
+    // organism's own index in the list, or one that no organism has.
+    bool clearAt(const Organism& organism, const Physics& physics, std::uint64_t index,
+                 const Vec3& focus) const;
+    // Splits the marked Slab at index into four along the world x and z axes; a Slab too narrow to
+    // split loses its mark, and while the list has no room for three more the mark waits.
+    void fracture(std::uint64_t index);
+    // One body step of dt: the blocks' own forces, grey blocks into matter, then every organism
+    // placed, fallen, turned and swept against the matter, the player, the far ground and each
+    // other; the landed Slabs split and the colliders are refilled.
+    void moveBodies(Physics& physics, const EarthModel& model, const Vec3& focus, const Vec3& gravity,
+                    double dt);
+
+    // ---- spawning species and rain of blocks ----
+
+    // Builds a whole species as blocks standing on the origin (its lowest box bottom at origin.y),
+    // bonded as the species says; nothing when it is empty or would take the list past 288.
+    void spawnAssembly(const BioAssembly& species, const Vec3& origin, std::uint64_t patch);
+    // Drops up to count random single blocks from 12 to 24 m above the square of the radius about
+    // the centre; a block that would start inside something is left out.
+    void rainBlocks(Physics& physics, const Vec3& center, double radius, std::uint32_t seed,
+                    std::uint64_t count);
 
   private:
+    // Grey blocks that lie on matter become matter pieces of the owner of what they lie on; their
+    // bonds to live Connection blocks become world bonds to the new pieces.
+    void grayBlocksToMatter(Physics& physics, const Vec3& up);
     // Appends the bond whose ends, strength and other orientation are known.
     void appendBond(const Organism& a, std::uint32_t b, bool toWorld, const Vec3& offset, double strength,
                     const Quaternion& otherOrientation);

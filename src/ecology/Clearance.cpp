@@ -1,0 +1,82 @@
+#include "ecology/Clearance.hpp"
+
+#include <cmath>
+
+#include "ecology/Ecology.hpp"
+#include "physics/Geometry.hpp"
+
+namespace zarn {
+
+namespace {
+
+constexpr Vec3 hullHalfExtents{0.32, 0.9, 0.32};
+constexpr double hullMass = 80.0;
+
+bool deeperThanTouch(const Polyhedron& a, const Polyhedron& b) {
+    Contact contact;
+    return collide(a, b, contact) && contact.depth > touchDepth;
+}
+
+} // namespace
+
+Vec3 upAgainst(const Vec3& gravity) {
+    const double g = length(gravity);
+    return g > 1e-9 ? gravity / -g : Vec3{};
+}
+
+Polyhedron playerHull(const Vec3& focus, const Vec3& gravity) {
+    const Vec3 up = upAgainst(gravity);
+    const double turn = std::atan2(-up.x, up.y);
+    Polyhedron hull;
+    hull.center = focus + up * hullHalfExtents.y;
+    hull.halfExtents = hullHalfExtents;
+    hull.orientation = {std::cos(turn / 2.0), 0.0, 0.0, std::sin(turn / 2.0)};
+    hull.mass = hullMass;
+    return hull;
+}
+
+bool strictlyOverlap(const Box& a, const Box& b) {
+    return a.min.x < b.max.x && a.max.x > b.min.x && a.min.y < b.max.y && a.max.y > b.min.y &&
+           a.min.z < b.max.z && a.max.z > b.min.z;
+}
+
+bool overlapOrTouch(const Box& a, const Box& b) {
+    return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
+           a.min.z <= b.max.z && a.max.z >= b.min.z;
+}
+
+Box grown(Box box, double margin) {
+    box.min -= Vec3{margin, margin, margin};
+    box.max += Vec3{margin, margin, margin};
+    return box;
+}
+
+Box Clearance::boundsOf(std::size_t index) const {
+    return bounds_ ? (*bounds_)[index] : Ecology::bounds(organisms_[index]);
+}
+
+bool Clearance::clear(const Organism& organism, std::size_t index) const {
+    const Polyhedron body = Ecology::body(organism);
+    double depth = 0.0;
+    if (physics_.sweepBody(body, Vec3{}, depth).hit && depth > touchDepth)
+        return false;
+    if (deeperThanTouch(body, hull_))
+        return false;
+    const Box own = body.bounds();
+    for (std::size_t other = 0; other < organisms_.size(); ++other) {
+        if (other == index || !organisms_[other].alive || !strictlyOverlap(own, boundsOf(other)))
+            continue;
+        if (deeperThanTouch(Ecology::body(organisms_[other]), body))
+            return false;
+    }
+    return true;
+}
+
+bool Ecology::clearAt(const Organism& organism, const Physics& physics, std::uint64_t index,
+                      const Vec3& focus) const {
+    const Clearance clearance(physics, organisms, playerHull(focus, physics.gravity));
+    return clearance.clear(organism,
+                           index < organisms.size() ? static_cast<std::size_t>(index) : organisms.size());
+}
+
+} // namespace zarn

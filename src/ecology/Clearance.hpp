@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "ecology/Records.hpp"
+#include "physics/Physics.hpp"
+
+namespace zarn {
+
+// Bodies that overlap by no more than this merely touch (m); pushed-out bodies end this far clear.
+inline constexpr double touchDepth = 0.0001;
+
+// The local up direction, against gravity; zero without gravity.
+Vec3 upAgainst(const Vec3& gravity);
+// The player's hull as the organisms meet it: a still 0.64 x 1.8 x 0.64 m box standing on the
+// focus along the local up, turned about z so that its long axis follows up in the x-y plane.
+Polyhedron playerHull(const Vec3& focus, const Vec3& gravity);
+
+// Overlap on all three axes, faces that only touch not counted.
+bool strictlyOverlap(const Box& a, const Box& b);
+// Overlap on all three axes, touching faces counted.
+bool overlapOrTouch(const Box& a, const Box& b);
+Box grown(Box box, double margin);
+
+// Whether an organism's body overlaps nothing: no matter, not the player's hull and no other alive
+// organism deeper than touchDepth. The caller may hand in the bounds of every organism (index for
+// index) when it keeps them; otherwise they are measured as needed.
+class Clearance {
+  public:
+    Clearance(const Physics& physics, const std::vector<Organism>& organisms, const Polyhedron& hull,
+              const std::vector<Box>* bounds = nullptr)
+        : physics_(physics), organisms_(organisms), hull_(hull), bounds_(bounds) {}
+
+    // index is the organism's own index (it does not block itself), or one no organism has.
+    bool clear(const Organism& organism, std::size_t index) const;
+
+  private:
+    Box boundsOf(std::size_t index) const;
+
+    const Physics& physics_;
+    const std::vector<Organism>& organisms_;
+    Polyhedron hull_;
+    const std::vector<Box>* bounds_;
+};
+
+} // namespace zarn
