@@ -124,5 +124,38 @@ void BM_BodySteps(benchmark::State& state) {
 }
 BENCHMARK(BM_BodySteps)->ArgName("steps")->Arg(1)->Arg(60)->Unit(benchmark::kMillisecond);
 
+// One body step with the largest Slab a patch can make (1 km across) lying over the district in
+// place of one of the small ones: fallen onto the highest roofs under it, or lying on the ground
+// when the district's towers come back around it (the pieces under its whole breadth are then swept).
+void BM_BodyStepUnderGiantSlab(benchmark::State& state) {
+    const Habitat& start = habitat();
+    if (start.ecology.organisms.empty()) {
+        state.SkipWithError("the district map did not load");
+        return;
+    }
+    Physics physics = start.world.physics;
+    Ecology ecology = start.ecology;
+    for (Organism& o : ecology.organisms)
+        if (o.kind == LifeKind::Slab && o.alive) {
+            o.halfExtents = {500.0, 1.0, 500.0};
+            const bool fallen = state.range(0) == 0;
+            o.center = {200.0, fallen ? 700.0 : groundUnder(physics, 200.0, 0.0) + 1.001, 0.0};
+            o.stage = fallen ? 2 : 3;
+            o.landed = fallen ? 0 : 1;
+            break;
+        }
+    for (int k = 0; k < 900; ++k) // it lands and splits in four
+        ecology.moveBodies(physics, start.engine.model, focus, gravity, bodyStep);
+    const std::vector<Organism> organisms = ecology.organisms;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ecology.organisms = organisms;
+        state.ResumeTiming();
+        ecology.moveBodies(physics, start.engine.model, focus, gravity, bodyStep);
+    }
+    report(state, start, ecology);
+}
+BENCHMARK(BM_BodyStepUnderGiantSlab)->ArgName("onTheGround")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace zarn

@@ -6,6 +6,7 @@
 #include "ecology/AliveIndex.hpp"
 #include "ecology/Clearance.hpp"
 #include "ecology/Ecology.hpp"
+#include "ecology/NearbyMatter.hpp"
 #include "physics/Geometry.hpp"
 #include "planet/EarthModel.hpp"
 
@@ -120,7 +121,8 @@ class BodyStep {
     BodyStep(Ecology& ecology, Physics& physics, const EarthModel& model, const Vec3& focus,
              const Vec3& gravity, double dt)
         : ecology_(ecology), organisms_(ecology.organisms), physics_(physics), model_(model), focus_(focus),
-          gravity_(gravity), up_(upAgainst(gravity)), dt_(dt), hull_(playerHull(focus, gravity)) {
+          gravity_(gravity), up_(upAgainst(gravity)), dt_(dt), hull_(playerHull(focus, gravity)),
+          matter_(physics) {
         // Every organism's bounds, kept up to date as each one moves: the others only change speed.
         bounds_.reserve(organisms_.size());
         for (const Organism& o : organisms_)
@@ -231,6 +233,7 @@ class BodyStep {
         o.grounded = 0;
         double remaining = dt_;
         const std::optional<Polyhedron> ground = farGround(o);
+        matter_.forget();
         for (int hits = 1;; ++hits) {
             const Polyhedron body = Ecology::body(o);
             const Vec3 motion = o.velocity * remaining;
@@ -289,10 +292,10 @@ class BodyStep {
     // The earliest hit among the matter, the player's hull, the far ground and the placed organisms
     // near the swept bounds.
     BodyHit earliestHit(std::size_t index, const Polyhedron& body, const Vec3& motion,
-                        const std::optional<Polyhedron>& ground) const {
+                        const std::optional<Polyhedron>& ground) {
         BodyHit best;
         double depth = 0.0;
-        const BodySweep matter = physics_.sweepBody(body, motion, depth);
+        const BodySweep matter = matter_.sweep(body, motion, depth);
         if (matter.hit)
             best = {true, Obstacle::Piece, matter.index, matter.fraction, depth, matter.normal};
         keepEarliest(best, Obstacle::Hull, 0, sweepPolyhedra(body, motion, hull_));
@@ -381,6 +384,7 @@ class BodyStep {
     Vec3 up_;
     double dt_;
     Polyhedron hull_;
+    NearbyMatter matter_;
     std::vector<Box> bounds_;
     std::vector<std::uint32_t> candidates_;
 };

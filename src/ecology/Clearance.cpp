@@ -35,16 +35,6 @@ Polyhedron playerHull(const Vec3& focus, const Vec3& gravity) {
     return hull;
 }
 
-bool strictlyOverlap(const Box& a, const Box& b) {
-    return a.min.x < b.max.x && a.max.x > b.min.x && a.min.y < b.max.y && a.max.y > b.min.y &&
-           a.min.z < b.max.z && a.max.z > b.min.z;
-}
-
-bool overlapOrTouch(const Box& a, const Box& b) {
-    return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
-           a.min.z <= b.max.z && a.max.z >= b.min.z;
-}
-
 Box grown(Box box, double margin) {
     box.min -= Vec3{margin, margin, margin};
     box.max += Vec3{margin, margin, margin};

@@ -18,9 +18,15 @@ Vec3 upAgainst(const Vec3& gravity);
 Polyhedron playerHull(const Vec3& focus, const Vec3& gravity);
 
 // Overlap on all three axes, faces that only touch not counted.
-bool strictlyOverlap(const Box& a, const Box& b);
+inline bool strictlyOverlap(const Box& a, const Box& b) {
+    return a.min.x < b.max.x && a.max.x > b.min.x && a.min.y < b.max.y && a.max.y > b.min.y &&
+           a.min.z < b.max.z && a.max.z > b.min.z;
+}
 // Overlap on all three axes, touching faces counted.
-bool overlapOrTouch(const Box& a, const Box& b);
+inline bool overlapOrTouch(const Box& a, const Box& b) {
+    return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
+           a.min.z <= b.max.z && a.max.z >= b.min.z;
+}
 Box grown(Box box, double margin);
 
 // Whether an organism's body overlaps nothing: no matter, not the player's hull and no other alive

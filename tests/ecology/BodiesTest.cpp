@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "EcologyScene.hpp"
+#include "ecology/NearbyMatter.hpp"
+#include "ecology/RandomDraws.hpp"
 #include "physics/Hash.hpp"
 #include "planet/EarthModel.hpp"
 
@@ -220,6 +222,65 @@ TEST(BodyStep, GreyBlockBecomesMatterOfTheGroundItLiesOn) {
     ecology.renumberWorldBonds(newIds);
     EXPECT_EQ(ecology.bonds[0].b, 1u);
     EXPECT_EQ(physics.pieces[ecology.bonds[0].b - 1].body.center, (Vec3{0.0, 0.5001, 0.0}));
+}
+
+TEST(BodyStep, SpeciesSpawnedIntoTheGroundIsPushedOutWholeAndCalm) {
+    // Spawning makes no placement test: this pair of bonded blocks starts 0.3 m deep in the ground.
+    BioAssembly species;
+    species.boxes.resize(2);
+    species.boxes[1].position = {0.8, 0.0, 0.0};
+    species.bonds = {{0, 1}};
+    Physics physics = groundAt(0.0);
+    Ecology ecology;
+    ecology.spawnAssembly(species, {0.0, -0.3, 0.0}, 1);
+    for (int k = 0; k < 60; ++k)
+        ecology.moveBodies(physics, model(), {0.0, 0.0, 500.0}, gravity, dt);
+    for (const Organism& o : ecology.organisms) {
+        EXPECT_NEAR(o.center.y, 0.4, 1e-3);
+        EXPECT_LT(length(o.velocity), 0.2);
+        EXPECT_EQ(o.health, 100.0);
+    }
+    ASSERT_EQ(ecology.bonds.size(), 1u);
+    EXPECT_EQ(ecology.bonds[0].active, 1);
+}
+
+TEST(NearbyMatter, SweepsAsThePhysicsDoes) {
+    // A jumble of turned pieces, some dead; bodies swept through it in sub-steps, each starting a
+    // little aside from where the last ended, meet what Physics::sweepBody meets.
+    Physics physics;
+    std::uint32_t seed = 9;
+    for (int k = 0; k < 300; ++k, seed += 7) {
+        MatterPiece piece = pieceAt(randomVector(seed) * 12.0, 0.2 + unitHash(seed + 3));
+        piece.body.orientation = randomRotation(seed + 4);
+        piece.alive = unitHash(seed + 5) > 0.1;
+        physics.add(piece);
+    }
+    physics.rebuildGrid();
+    NearbyMatter nearby(physics);
+    int hits = 0;
+    for (int body = 0; body < 60; ++body, seed += 11) {
+        Polyhedron moving = Ecology::body(block(randomVector(seed) * 14.0, 0.3 + unitHash(seed + 3)));
+        moving.orientation = randomRotation(seed + 1);
+        nearby.forget();
+        Vec3 remaining;
+        for (int step = 0; step < 6; ++step, seed += 5) {
+            // A fresh motion now and then (a new query), else what is left of the last (the same).
+            const Vec3 motion = step % 3 == 0 ? randomVector(seed) * (4.0 * unitHash(seed + 3)) : remaining;
+            double expectedDepth = -1.0, depth = -1.0;
+            const BodySweep expected = physics.sweepBody(moving, motion, expectedDepth);
+            const BodySweep swept = nearby.sweep(moving, motion, depth);
+            ASSERT_EQ(swept.hit, expected.hit);
+            EXPECT_EQ(swept.index, expected.index);
+            EXPECT_EQ(swept.fraction, expected.fraction);
+            EXPECT_EQ(swept.position, expected.position);
+            EXPECT_EQ(swept.normal, expected.normal);
+            EXPECT_EQ(depth, expectedDepth);
+            hits += swept.hit;
+            moving.center += motion * swept.fraction + randomVector(seed + 4) * 0.01;
+            remaining = motion * (1.0 - swept.fraction);
+        }
+    }
+    EXPECT_GT(hits, 60);
 }
 
 TEST(BodyContacts, CollidersAndThePushesTheyReceive) {

@@ -1,0 +1,58 @@
+#include "ecology/NearbyMatter.hpp"
+
+#include "ecology/Clearance.hpp"
+
+namespace zarn {
+
+namespace {
+
+// Physics::sweepBody looks this far around the swept bounds.
+constexpr double sweepMargin = 0.001;
+// The first query of a body covers this much more (m), and a share of its half diagonal more, so
+// that the sub-steps after a hit, which start a little aside from where the first sweep ended, find
+// their pieces in it. A wide body is pushed far when it starts inside matter; its query costs by
+// its area, which a wider margin barely changes.
+constexpr double coverMargin = 0.05;
+constexpr double coverShare = 0.01;
+
+bool holds(const Box& outer, const Box& inner) {
+    return outer.min.x <= inner.min.x && outer.min.y <= inner.min.y && outer.min.z <= inner.min.z &&
+           outer.max.x >= inner.max.x && outer.max.y >= inner.max.y && outer.max.z >= inner.max.z;
+}
+
+} // namespace
+
+BodySweep NearbyMatter::sweep(const Polyhedron& body, const Vec3& displacement, double& depth) {
+    const Box start = body.bounds();
+    const Box swept = grown(Box{componentMin(start.min, start.min + displacement),
+                                componentMax(start.max, start.max + displacement)},
+                            sweepMargin);
+    if (!known_ || !holds(covered_, swept)) {
+        covered_ = grown(swept, coverMargin + coverShare * length(body.halfExtents));
+        physics_.query(covered_, ids_);
+        known_ = true;
+    }
+    BodySweep result;
+    depth = 0.0;
+    for (const std::uint32_t id : ids_) {
+        const MatterPiece& piece = physics_.pieces[id - 1];
+        if (!piece.alive)
+            continue;
+        const BoxSweep hit = sweepPolyhedra(body, displacement, piece.body);
+        if (!hit.hit)
+            continue;
+        if (!result.hit || hit.fraction < result.fraction ||
+            (hit.fraction == result.fraction && hit.depth > depth)) {
+            result.hit = true;
+            result.index = id - 1;
+            result.fraction = hit.fraction;
+            result.normal = hit.normal;
+            depth = hit.depth;
+        }
+    }
+    if (result.hit)
+        result.position = body.center + displacement * result.fraction;
+    return result;
+}
+
+} // namespace zarn
