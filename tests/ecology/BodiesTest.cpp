@@ -157,6 +157,27 @@ TEST(BodyStep, BodyMeetsMatterByIdAndLosesItsClosingSpeed) {
     EXPECT_EQ(physics.pieces[0].body.velocity, Vec3{});
 }
 
+TEST(BodyStep, BlockLandingOnACornerSpinsAtMostTwelveRadiansASecond) {
+    // Turned 30 degrees about z, its lowest edge (left of its centre) strikes first and it tips
+    // clockwise; then the ground's drag slows the spin for the rest of the step.
+    const double groundSpin = std::exp(-6.0 * dt);
+    for (const double speed : {1.0, 60.0}) {
+        Physics physics = groundAt(0.0);
+        Ecology ecology;
+        place(ecology, block({0.0, 0.693, 0.0}, 0.5, Ability::Thrust));
+        ecology.organisms[0].orientation = aboutAxis({0.0, 0.0, 1.0}, 0.5235987755982988);
+        ecology.organisms[0].velocity = {0.0, -speed, 0.0};
+        ecology.moveBodies(physics, model(), {0.0, 0.0, 500.0}, gravity, dt);
+        const Vec3 spin = ecology.organisms[0].angularVelocity;
+        EXPECT_NEAR(spin.x, 0.0, 1e-12);
+        EXPECT_NEAR(spin.y, 0.0, 1e-12);
+        if (speed > 10.0)
+            EXPECT_NEAR(spin.z, -12.0 * groundSpin, 1e-9);
+        else
+            EXPECT_TRUE(spin.z < -0.5 && spin.z > -2.0) << spin.z;
+    }
+}
+
 TEST(BodyStep, FarGroundHoldsUpWhatNoMatterLiesUnder) {
     // Across 630 m, 3-D 700 m from the focus: its chunk may be gone, and the far ground serves
     // beyond 640 m across, or wherever no matter lies under the organism.
