@@ -96,64 +96,66 @@ const Habitat& habitat() {
     return h;
 }
 
-void report(benchmark::State& state, const Habitat& h, const Ecology& ecology) {
-    state.counters["organisms"] = static_cast<double>(ecology.organisms.size());
-    state.counters["pieces"] = static_cast<double>(h.world.physics.pieces.size());
+// The settled habitat, or none (the benchmark skipped) when the district map did not load.
+const Habitat* settledHabitat(benchmark::State& state) {
+    const Habitat& h = habitat();
+    if (h.ecology.organisms.empty()) {
+        state.SkipWithError("the district map did not load");
+        return nullptr;
+    }
+    return &h;
 }
 
-// steps body steps in a row from the settled habitat: one, or the 60 that a frame of a second
-// brings at once.
-void BM_BodySteps(benchmark::State& state) {
-    const Habitat& start = habitat();
-    if (start.ecology.organisms.empty()) {
-        state.SkipWithError("the district map did not load");
-        return;
-    }
-    Physics physics = start.world.physics;
-    Ecology ecology = start.ecology;
-    const auto steps = state.range(0);
+// Times `steps` body steps in a row, every iteration from the same organisms and bonds.
+void timeSteps(benchmark::State& state, const Habitat& h, Physics& physics, Ecology& ecology,
+               std::int64_t steps) {
+    const std::vector<Organism> organisms = ecology.organisms;
+    const std::vector<BioBond> bonds = ecology.bonds;
     for (auto _ : state) {
         state.PauseTiming();
-        ecology.organisms = start.ecology.organisms;
-        ecology.bonds = start.ecology.bonds;
+        ecology.organisms = organisms;
+        ecology.bonds = bonds;
         state.ResumeTiming();
         for (std::int64_t k = 0; k < steps; ++k)
-            ecology.moveBodies(physics, start.engine.model, focus, gravity, bodyStep);
+            ecology.moveBodies(physics, h.engine.model, focus, gravity, bodyStep);
     }
-    report(state, start, ecology);
+    state.counters["organisms"] = static_cast<double>(ecology.organisms.size());
+    state.counters["pieces"] = static_cast<double>(physics.pieces.size());
+}
+
+// Body steps in a row from the settled habitat: one, or the 60 that a frame of a second brings at
+// once.
+void BM_BodySteps(benchmark::State& state) {
+    if (const Habitat* h = settledHabitat(state)) {
+        Physics physics = h->world.physics;
+        Ecology ecology = h->ecology;
+        timeSteps(state, *h, physics, ecology, state.range(0));
+    }
 }
 BENCHMARK(BM_BodySteps)->ArgName("steps")->Arg(1)->Arg(60)->Unit(benchmark::kMillisecond);
 
-// One body step with the largest Slab a patch can make (1 km across) lying over the district in
-// place of one of the small ones: fallen onto the highest roofs under it, or lying on the ground
-// when the district's towers come back around it (the pieces under its whole breadth are then swept).
+// One body step with the largest Slab a patch can make (1 km across) over the district in place of
+// one of the small ones: fallen onto the highest roofs under it (and split in four there), or lying
+// on the ground when the district's towers come back around it, so that the pieces under its whole
+// breadth are swept.
 void BM_BodyStepUnderGiantSlab(benchmark::State& state) {
-    const Habitat& start = habitat();
-    if (start.ecology.organisms.empty()) {
-        state.SkipWithError("the district map did not load");
+    const Habitat* h = settledHabitat(state);
+    if (!h)
         return;
-    }
-    Physics physics = start.world.physics;
-    Ecology ecology = start.ecology;
+    Physics physics = h->world.physics;
+    Ecology ecology = h->ecology;
+    const bool fallen = state.range(0) == 0;
     for (Organism& o : ecology.organisms)
         if (o.kind == LifeKind::Slab && o.alive) {
             o.halfExtents = {500.0, 1.0, 500.0};
-            const bool fallen = state.range(0) == 0;
             o.center = {200.0, fallen ? 700.0 : groundUnder(physics, 200.0, 0.0) + 1.001, 0.0};
             o.stage = fallen ? 2 : 3;
             o.landed = fallen ? 0 : 1;
             break;
         }
-    for (int k = 0; k < 900; ++k) // it lands and splits in four
-        ecology.moveBodies(physics, start.engine.model, focus, gravity, bodyStep);
-    const std::vector<Organism> organisms = ecology.organisms;
-    for (auto _ : state) {
-        state.PauseTiming();
-        ecology.organisms = organisms;
-        state.ResumeTiming();
-        ecology.moveBodies(physics, start.engine.model, focus, gravity, bodyStep);
-    }
-    report(state, start, ecology);
+    for (int k = 0; k < 900; ++k)
+        ecology.moveBodies(physics, h->engine.model, focus, gravity, bodyStep);
+    timeSteps(state, *h, physics, ecology, 1);
 }
 BENCHMARK(BM_BodyStepUnderGiantSlab)->ArgName("onTheGround")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -81,11 +81,6 @@ void keepEarliest(BodyHit& best, Obstacle obstacle, std::size_t index, const Box
     best = {true, obstacle, index, sweep.fraction, sweep.depth, sweep.normal};
 }
 
-Box sweptBounds(const Polyhedron& body, const Vec3& motion) {
-    const Box start = body.bounds();
-    return {componentMin(start.min, start.min + motion), componentMax(start.max, start.max + motion)};
-}
-
 // What a hit meets: its velocity and mass.
 struct OtherSide {
     Vec3 velocity;

@@ -28,6 +28,12 @@ inline bool overlapOrTouch(const Box& a, const Box& b) {
            a.min.z <= b.max.z && a.max.z >= b.min.z;
 }
 Box grown(Box box, double margin);
+// The bounds a body sweeps through on a displacement: its bounds at the start and at the end.
+inline Box sweptBounds(const Polyhedron& body, const Vec3& displacement) {
+    const Box start = body.bounds();
+    return {componentMin(start.min, start.min + displacement),
+            componentMax(start.max, start.max + displacement)};
+}
 
 // Whether an organism's body overlaps nothing: no matter, not the player's hull and no other alive
 // organism deeper than touchDepth. The caller may hand in the bounds of every organism (index for

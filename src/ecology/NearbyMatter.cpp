@@ -23,36 +23,13 @@ bool holds(const Box& outer, const Box& inner) {
 } // namespace
 
 BodySweep NearbyMatter::sweep(const Polyhedron& body, const Vec3& displacement, double& depth) {
-    const Box start = body.bounds();
-    const Box swept = grown(Box{componentMin(start.min, start.min + displacement),
-                                componentMax(start.max, start.max + displacement)},
-                            sweepMargin);
+    const Box swept = grown(sweptBounds(body, displacement), sweepMargin);
     if (!known_ || !holds(covered_, swept)) {
         covered_ = grown(swept, coverMargin + coverShare * length(body.halfExtents));
         physics_.query(covered_, ids_);
         known_ = true;
     }
-    BodySweep result;
-    depth = 0.0;
-    for (const std::uint32_t id : ids_) {
-        const MatterPiece& piece = physics_.pieces[id - 1];
-        if (!piece.alive)
-            continue;
-        const BoxSweep hit = sweepPolyhedra(body, displacement, piece.body);
-        if (!hit.hit)
-            continue;
-        if (!result.hit || hit.fraction < result.fraction ||
-            (hit.fraction == result.fraction && hit.depth > depth)) {
-            result.hit = true;
-            result.index = id - 1;
-            result.fraction = hit.fraction;
-            result.normal = hit.normal;
-            depth = hit.depth;
-        }
-    }
-    if (result.hit)
-        result.position = body.center + displacement * result.fraction;
-    return result;
+    return physics_.sweepPieces(ids_, body, displacement, depth);
 }
 
 } // namespace zarn

@@ -285,13 +285,18 @@ PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length
 }
 
 BodySweep Physics::sweepBody(const Polyhedron& body, const Vec3& displacement, double& depth) const {
-    BodySweep result;
-    depth = 0.0;
     const Box start = body.bounds();
     const Box swept = widened(Box{componentMin(start.min, start.min + displacement),
                                   componentMax(start.max, start.max + displacement)},
                               0.001);
-    for (const std::uint32_t id : query(swept)) {
+    return sweepPieces(query(swept), body, displacement, depth);
+}
+
+BodySweep Physics::sweepPieces(const std::vector<std::uint32_t>& ids, const Polyhedron& body,
+                               const Vec3& displacement, double& depth) const {
+    BodySweep result;
+    depth = 0.0;
+    for (const std::uint32_t id : ids) {
         const MatterPiece& piece = pieces[id - 1];
         if (!piece.alive)
             continue;

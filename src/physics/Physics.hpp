@@ -95,6 +95,10 @@ class Physics {
     void query(const Box& box, std::vector<std::uint32_t>& out) const;
     PieceHit trace(const Vec3& origin, const Vec3& direction, double length) const;
     BodySweep sweepBody(const Polyhedron& body, const Vec3& displacement, double& depth) const;
+    // The sweep of sweepBody against the alive pieces among these ids (ascending) alone: callers that
+    // sweep one body several times over one query of the grid that holds all its sweeps.
+    BodySweep sweepPieces(const std::vector<std::uint32_t>& ids, const Polyhedron& body,
+                          const Vec3& displacement, double& depth) const;
 
     // ---- bonds, load paths and assemblies ----
     bool addBond(std::uint32_t a, std::uint32_t b);
