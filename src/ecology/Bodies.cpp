@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -251,11 +252,11 @@ class BodyStep {
     }
 
     // The far ground under an organism at the start of its sweep: a still slab whose top is the
-    // terrain surface under its centre. Beyond 640 m across from the focus the terrain streamer keeps
-    // no chunks, so it holds up every organism there. Nearer, it holds up an organism under which no
-    // matter lies: a chunk that was never generated (only cells within 384 m are) or that was unloaded
-    // by its distance in 3-D, which may exceed 640 m while the distance across does not. Without it
-    // such an organism would fall through the world.
+    // terrain surface under its centre. The terrain streamer keeps chunks out to about 640 m from the
+    // focus, so beyond 640 m across it holds up every organism. Nearer, it holds up an organism under
+    // which no matter lies: over a chunk that was never generated (only cells within 384 m are) or
+    // that was unloaded by its distance in 3-D, which may pass 640 m while the distance across does
+    // not. Without it such an organism would fall through the world.
     std::optional<Polyhedron> farGround(const Organism& o) {
         const bool farSide = o.center.y < farSideBelow;
         const double surface = model_.surface(o.center.x, o.center.z, farSide);

@@ -15,10 +15,11 @@ constexpr double lyingReach = 0.02;
 
 // The owner of the matter a grey block lies on: of the alive pieces it touches, the one whose
 // contact pushes it most nearly up (the first by id among equals); none when it touches no matter.
-// The terrain streamer takes a chunk's pieces away by their owner, so a piece that takes its owner
-// from the ground under it leaves with that ground, and the chunk keeps it in its saved state
-// meanwhile. The block's own patch may name a chunk that is already gone (a patch outlives its chunk
-// by some 64 m) or none at all (rained blocks); a block on nothing stays a grey organism for now.
+// The terrain streamer takes a chunk's pieces away by their owner, so the new piece leaves with the
+// ground it lies on; being loose matter it pins that chunk, whose saved state then keeps it. The
+// block's own patch would not do: it may name a chunk already unloaded (a patch is kept some 64 m
+// farther out than its chunk), or none (rained blocks). A grey block on nothing (in the air, on the
+// far ground, on other organisms) stays a grey organism until it lies on matter.
 std::optional<std::uint64_t> lyingOwner(const Physics& physics, const Organism& block, const Vec3& up) {
     Polyhedron reach = Ecology::body(block);
     reach.halfExtents += Vec3{lyingReach, lyingReach, lyingReach};

@@ -34,10 +34,12 @@ Organism newBlock() {
     return block;
 }
 
-template <class T> const T& entryOr(const std::vector<T>& list, std::size_t k, const T& fallback) {
+// Entry k of a species' bond list, or what stands for it when the list is shorter.
+template <class T> T entryOr(const std::vector<T>& list, std::size_t k, const T& fallback) {
     return k < list.size() ? list[k] : fallback;
 }
 
+// The mask of the faces first, first + 1, ... first + extra, round the six.
 std::uint32_t faceRun(std::uint32_t first, std::uint32_t extra) {
     std::uint32_t mask = 0;
     for (std::uint32_t k = 0; k <= extra; ++k)
