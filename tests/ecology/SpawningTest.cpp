@@ -101,10 +101,6 @@ TEST(RainBlocks, SeededAndCappedAndOnlyWhereClear) {
         EXPECT_EQ(std::count(faces.begin(), faces.end(), o.axis), o.ability == Ability::Thrust ? 0 : 1) << k;
         const Quaternion& q = o.orientation;
         EXPECT_NEAR(q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z, 1.0, 1e-12);
-        EXPECT_GE(o.center.y, 12.0);
-        EXPECT_LT(o.center.y, 24.0);
-        EXPECT_EQ(o.patch, 0u);
-        EXPECT_NE(o.faceMask, 0u);
     }
     EXPECT_LE(rain(287, 5).organisms.size(), 288u);
     EXPECT_EQ(rain(288, 5).organisms.size(), 288u);
