@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ecology/Records.hpp"
+#include "ecology/TopologyKey.hpp"
 #include "physics/Physics.hpp"
 
 namespace zarn {
@@ -186,6 +187,15 @@ class Ecology {
     void rainBlocks(Physics& physics, const Vec3& center, double radius, std::uint32_t seed,
                     std::uint64_t count);
 
+    // ---- replication: species keys and names ----
+
+    // The canonical key of the assembly's bond graph coloured by ability (see canonicalTopologyKey):
+    // equal exactly for isomorphic graphs, whatever the boxes' order, sizes and positions. Keys are
+    // remembered per bond structure, so asking again for an unchanged group is a lookup.
+    std::string topologyKey(const BioAssembly& assembly) const;
+    // The species name of the assembly: "species-" and its key's FNV-1a-64 hash in lower-case hex.
+    std::string speciesName(const BioAssembly& assembly) const;
+
   private:
     // Grey blocks that lie on matter become matter pieces of the owner of what they lie on; their
     // bonds to live Connection blocks become world bonds to the new pieces.
@@ -193,6 +203,9 @@ class Ecology {
     // Appends the bond whose ends, strength and other orientation are known.
     void appendBond(const Organism& a, std::uint32_t b, bool toWorld, const Vec3& offset, double strength,
                     const Quaternion& otherOrientation);
+
+    // Keys already computed; they change no result, only what asking again costs.
+    mutable TopologyKeyCache topologyKeys_;
 };
 
 } // namespace zarn
