@@ -290,7 +290,6 @@ class Orbits {
         }
         return v;
     }
-    // Roots merge toward the smaller vertex, so the result is the same in any order of merging.
     void join(Vertex a, Vertex b) {
         a = find(a);
         b = find(b);
@@ -337,7 +336,7 @@ class CanonicalSearch {
         if (p.discrete())
             return visitLeaf(p.order, standing);
         const std::size_t rows = p.firstShared();
-        if (found_ && !standing.below) {
+        if (bestChanges_ != 0 && !standing.below) {
             const int order = compareRows(p.order, best_.order, standing.equalRows, rows);
             if (order > 0)
                 return std::nullopt;
@@ -405,15 +404,13 @@ class CanonicalSearch {
     }
 
     std::optional<std::size_t> visitLeaf(const std::vector<Vertex>& order, const Standing& standing) {
-        const int vsBest = !found_ || standing.below
+        const int vsBest = bestChanges_ == 0 || standing.below
                                ? -1
                                : compareRows(order, best_.order, standing.equalRows, order.size());
         if (vsBest < 0) {
             best_ = {order, path_};
-            if (!found_)
+            if (bestChanges_++ == 0)
                 first_ = best_;
-            found_ = true;
-            ++bestChanges_;
             return std::nullopt;
         }
         const Leaf* same = vsBest == 0 ? &best_ : nullptr;
@@ -452,8 +449,7 @@ class CanonicalSearch {
     const BondGraph& graph_;
     Refiner refiner_;
     std::vector<Vertex> path_;
-    bool found_ = false;            // a leaf was reached
-    std::uint64_t bestChanges_ = 0; // how often the best leaf changed; the first leaf is the first change
+    std::uint64_t bestChanges_ = 0; // how often the best leaf changed; 0 until a leaf is reached
     Leaf first_;
     Leaf best_;
     std::vector<std::vector<Vertex>> automorphisms_; // image of every vertex
