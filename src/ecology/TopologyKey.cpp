@@ -518,20 +518,20 @@ std::string speciesNameOf(std::string_view key) {
 
 const TopologyKeyCache::Entry& TopologyKeyCache::lookup(const BioAssembly& assembly) {
     std::string structure = structureText(assembly);
-    if (const auto found = entries_.find(structure); found != entries_.end())
-        return found->second;
+    // Newest first: a group that asks again usually asked last.
+    for (auto known = remembered_.rbegin(); known != remembered_.rend(); ++known)
+        if (known->structure == structure)
+            return known->entry;
     std::string key = canonicalTopologyKey(assembly);
     std::string name = speciesNameOf(key);
     bytes_ += structure.size() + key.size() + name.size();
-    const auto added = entries_.emplace(std::move(structure), Entry{std::move(key), std::move(name)}).first;
-    age_.push_back(added);
-    while (bytes_ > byteBudget_ && age_.size() > 1) {
-        const auto oldest = age_.front();
-        bytes_ -= oldest->first.size() + oldest->second.key.size() + oldest->second.name.size();
-        entries_.erase(oldest);
-        age_.pop_front();
+    remembered_.push_back({std::move(structure), {std::move(key), std::move(name)}});
+    while ((remembered_.size() > capacity_ || bytes_ > byteBudget) && remembered_.size() > 1) {
+        const Remembered& oldest = remembered_.front();
+        bytes_ -= oldest.structure.size() + oldest.entry.key.size() + oldest.entry.name.size();
+        remembered_.pop_front();
     }
-    return added->second;
+    return remembered_.back().entry;
 }
 
 std::string Ecology::topologyKey(const BioAssembly& assembly) const {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <map>
 #include <string>
 #include <string_view>
 
@@ -30,19 +29,22 @@ class TopologyKeyCache {
         std::string key;
         std::string name;
     };
-    // Oldest structures are forgotten once the remembered text passes this many bytes (a group of 288
-    // blocks has a key of about 41 kB); the latest one is always kept.
-    static constexpr std::size_t defaultByteBudget = std::size_t{4} << 20;
+    // The oldest structures are forgotten beyond this many, or once the remembered text passes the
+    // byte budget (a group of 288 blocks has a key of about 41 kB); the latest one is always kept.
+    static constexpr std::size_t defaultCapacity = 256;
+    static constexpr std::size_t byteBudget = std::size_t{4} << 20;
 
-    explicit TopologyKeyCache(std::size_t byteBudget = defaultByteBudget) : byteBudget_(byteBudget) {}
+    explicit TopologyKeyCache(std::size_t capacity = defaultCapacity) : capacity_(capacity) {}
     // The key and species name of the assembly; valid until the next call.
     const Entry& lookup(const BioAssembly& assembly);
 
   private:
-    using Entries = std::map<std::string, Entry>;
-    Entries entries_; // by structure: box count, abilities and the bond pairs in a canonical text
-    std::deque<Entries::iterator> age_; // oldest first
-    std::size_t byteBudget_;
+    struct Remembered {
+        std::string structure; // box count, abilities and the bond pairs in a canonical text
+        Entry entry;
+    };
+    std::deque<Remembered> remembered_; // oldest first
+    std::size_t capacity_;
     std::size_t bytes_ = 0;
 };
 
