@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "physics/CompactionScratch.hpp"
 #include "physics/Geometry.hpp"
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
@@ -131,8 +132,14 @@ class Physics {
     void blast(const Vec3& center, double energy, double radius);
 
     // ---- history compaction ----
-    void compactHistory();
+    // Drops the dead pieces and the broken bonds and renumbers the surviving pieces in their order.
+    // Returns the renumbering (old id -> new id, 0 for a dropped piece), which stays in `compaction`
+    // until the next compaction.
+    const std::vector<std::uint32_t>& compactHistory();
     void reclaimHistoryIfNeeded();
+    // The piece at this index is taken away by its owner (a terrain chunk that unloads): it dies,
+    // and the next refresh takes that in as a change physics noted.
+    void remove(std::uint32_t index);
 
     // ---- changes physics notes for its own refreshes (see ChangeNotes) ----
     // Sets topologyDirty for a change that physics noted.
@@ -155,6 +162,7 @@ class Physics {
     TopologyScratch topologyScratch;
     StepScratch stepScratch;
     ChangeNotes changes;
+    CompactionScratch compaction;
 };
 
 // Key of an unordered piece pair in brokenPairs.

@@ -50,6 +50,16 @@ std::uint32_t Physics::add(MatterPiece piece) {
     return id;
 }
 
+void Physics::remove(std::uint32_t index) {
+    if (index >= pieces.size() || !pieces[index].alive)
+        return;
+    // Noted as physics notes a split's parent, so that the refresh walks only what it reaches.
+    noteTopologyChange();
+    notePiece(index);
+    noteMoved(index);
+    pieces[index].alive = false;
+}
+
 void Physics::clear() {
     colliders.clear();
     externalImpulses.clear();

@@ -56,9 +56,19 @@ TEST(Compaction, FiveThousandDeadOfFortyThousandAreDroppedAndTheRestRenumbered) 
     killEveryEighth(physics, 5000);
     physics.topologyDirty = true; // the dead are counted even before the next refresh
 
+    const std::uint64_t compactions = physics.compaction.count;
     physics.reclaimHistoryIfNeeded();
 
     ASSERT_EQ(physics.pieces.size(), 35001u);
+    // The renumbering handed on: old id k is new id k - floor(k / 8), every eighth is gone.
+    EXPECT_EQ(physics.compaction.count, compactions + 1);
+    const std::vector<std::uint32_t>& renumbering = physics.compaction.renumbering;
+    ASSERT_EQ(renumbering.size(), 40002u);
+    EXPECT_EQ(renumbering[0], 0u);
+    EXPECT_EQ(renumbering[7], 7u);
+    EXPECT_EQ(renumbering[8], 0u);
+    EXPECT_EQ(renumbering[100], 88u);
+    EXPECT_EQ(renumbering[looseId], looseId - 5000);
     EXPECT_TRUE(physics.validate());
     for (std::size_t index = 0; index < physics.pieces.size(); ++index) {
         ASSERT_EQ(physics.pieces[index].id, index + 1);

@@ -255,6 +255,37 @@ TEST(NotedRefresh, ACollapseStepByStepGivesTheWorldOfTheFullRefreshes) {
     EXPECT_GT(fast.contactBondCount, 5u);
 }
 
+// Owners take whole runs of pieces away (a terrain chunk unloading) and compact at once, amid the
+// random operations: the compaction that refreshes first and renumbers what the refresh left gives
+// the world, and the renumbering, of the plain one.
+TEST(NotedRefresh, CompactionsAfterOwnersRemovePiecesGiveTheWorldOfThePlainOnes) {
+    Physics fast = cityBlock(2, 2);
+    Physics plain = fast;
+    plain.stepScratch.plainWalks = true;
+    Random random{99};
+    for (int n = 0; n < 30; ++n) {
+        operate(fast, plain, random);
+        const std::uint64_t first = random.next() % fast.pieces.size();
+        const std::uint64_t end = std::min<std::uint64_t>(fast.pieces.size(), first + random.next() % 40);
+        const bool noted = random.next() % 4 != 0;
+        for (Physics* p : {&fast, &plain}) {
+            for (std::uint64_t index = first; index < end; ++index) {
+                if (noted) {
+                    p->remove(static_cast<std::uint32_t>(index));
+                } else {
+                    p->pieces[index].alive = false;
+                    p->topologyDirty = true;
+                }
+            }
+            p->compactHistory();
+        }
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "operation " << n;
+        ASSERT_EQ(fast.compaction.renumbering, plain.compaction.renumbering);
+    }
+    EXPECT_GT(fast.brokenBondCount, 20u);
+    EXPECT_TRUE(fast.validate());
+}
+
 // What is changed from outside reaches the refreshes physics starts through topologyDirty and
 // through the public grid update.
 TEST(NotedRefresh, ChangesFromOutsideAreTakenInByTheNextRefresh) {
