@@ -18,11 +18,21 @@ std::uint32_t newId(const std::vector<std::uint32_t>& renumbering, std::uint64_t
     return id < renumbering.size() ? renumbering[id] : 0;
 }
 
-// Marks the bonds that go: the broken ones and those that lost a piece or name none.
-void markDroppedBonds(Physics& physics) {
+// The pieces before the first dead one keep their ids.
+std::size_t alivePrefix(const Physics& physics) {
     const std::vector<MatterPiece>& pieces = physics.pieces;
-    auto alive = [&pieces](std::uint32_t id) {
-        return id != 0 && id <= pieces.size() && pieces[id - 1].alive;
+    std::size_t prefix = 0;
+    while (prefix < pieces.size() && pieces[prefix].alive)
+        ++prefix;
+    return prefix;
+}
+
+// Marks the bonds that go: the broken ones and those that lost a piece or name none. Every piece of
+// the prefix is alive.
+void markDroppedBonds(Physics& physics, std::size_t prefix) {
+    const std::vector<MatterPiece>& pieces = physics.pieces;
+    auto alive = [&](std::uint32_t id) {
+        return id != 0 && (id <= prefix || (id <= pieces.size() && pieces[id - 1].alive));
     };
     std::vector<std::uint8_t>& drop = physics.compaction.dropBond;
     drop.resize(physics.bonds.size());
@@ -32,19 +42,16 @@ void markDroppedBonds(Physics& physics) {
     }
 }
 
-// Moves the alive pieces down over the dead ones, keeping their order, and fills the renumbering.
-// Returns how many leading pieces keep their ids: nothing before the first dead piece moves.
-std::size_t compactPieces(Physics& physics) {
+// Moves the alive pieces after the prefix down over the dead ones, keeping their order, and fills
+// the renumbering.
+void compactPieces(Physics& physics, std::size_t prefix) {
     std::vector<MatterPiece>& pieces = physics.pieces;
     std::vector<std::uint32_t>& renumbering = physics.compaction.renumbering;
     const std::size_t count = pieces.size();
     renumbering.resize(count + 1);
     renumbering[0] = 0;
-    std::size_t prefix = 0;
-    while (prefix < count && pieces[prefix].alive) {
-        renumbering[prefix + 1] = static_cast<std::uint32_t>(prefix + 1);
-        ++prefix;
-    }
+    for (std::size_t index = 0; index < prefix; ++index)
+        renumbering[index + 1] = static_cast<std::uint32_t>(index + 1);
     std::size_t kept = prefix;
     for (std::size_t index = prefix; index < count; ++index) {
         if (!pieces[index].alive) {
@@ -58,7 +65,6 @@ std::size_t compactPieces(Physics& physics) {
         ++kept;
     }
     pieces.resize(kept);
-    return prefix;
 }
 
 // Pairs that broke stay refused between the survivors under their new ids; pairs with a dropped
@@ -86,33 +92,44 @@ void renumberBrokenPairs(Physics& physics, std::size_t prefix) {
     nodes.clear();
 }
 
+// What compacting the bonds found: the first dropped bond's index (the bonds before it keep theirs)
+// and how many of the kept bonds are broken.
+struct KeptBonds {
+    std::size_t firstDropped = 0;
+    std::uint64_t broken = 0;
+};
+
 // Keeps the bonds that were not marked, in their order, with their ends renumbered, and fills the
 // bond renumbering. A marked bond that broke between two survivors leaves its pair refused (it may
-// have broken since the last refresh, so the set may not hold it yet). Returns the first dropped
-// bond's index: the bonds before it keep theirs.
-std::size_t compactBonds(Physics& physics) {
+// have broken since the last refresh, so the set may not hold it yet).
+KeptBonds compactBonds(Physics& physics) {
     CompactionScratch& scratch = physics.compaction;
     std::vector<Bond>& bonds = physics.bonds;
     scratch.bondIndex.resize(bonds.size());
-    std::size_t firstDropped = bonds.size();
+    KeptBonds result{bonds.size(), 0};
     std::size_t kept = 0;
     for (std::size_t k = 0; k < bonds.size(); ++k) {
-        Bond bond = bonds[k];
+        const Bond& bond = bonds[k];
         const std::uint32_t a = newId(scratch.renumbering, bond.a);
         const std::uint32_t b = newId(scratch.renumbering, bond.b);
         if (scratch.dropBond[k]) {
             if (!bond.intact && a != 0 && b != 0)
                 physics.brokenPairs.insert(pairKey(a, b));
-            firstDropped = std::min(firstDropped, k);
+            result.firstDropped = std::min(result.firstDropped, k);
             continue;
         }
-        bond.a = a;
-        bond.b = b;
+        result.broken += bond.intact ? 0 : 1;
         scratch.bondIndex[k] = kept;
-        bonds[kept++] = bond;
+        if (kept != k || a != bond.a || b != bond.b) {
+            Bond moved = bond;
+            moved.a = a;
+            moved.b = b;
+            bonds[kept] = moved;
+        }
+        ++kept;
     }
     bonds.resize(kept);
-    return firstDropped;
+    return result;
 }
 
 // After a refresh, only intact bonds between alive pieces are listed and the dead are in no
@@ -138,10 +155,21 @@ void renumberAdjacency(Physics& physics, std::size_t prefix, std::size_t firstDr
 void renumberGrid(Physics& physics, std::size_t prefix) {
     CompactionScratch& scratch = physics.compaction;
     std::vector<Physics::GridEntry>& entries = physics.gridEntries;
+    // The cells of the pieces past the prefix, each once. Neighbouring pieces share most of their
+    // cells, so a small table of keys already taken keeps the list short before it is sorted.
     std::vector<std::uint64_t>& keys = scratch.keys;
+    std::vector<CompactionScratch::SeenKey>& seen = scratch.seenKeys;
+    seen.resize(CompactionScratch::seenSlots);
+    const std::uint64_t stamp = scratch.count + 1;
     keys.clear();
     for (std::size_t index = prefix; index < entries.size(); ++index)
-        keys.insert(keys.end(), entries[index].cells.begin(), entries[index].cells.end());
+        for (const std::uint64_t key : entries[index].cells) {
+            CompactionScratch::SeenKey& slot = seen[key % CompactionScratch::seenSlots];
+            if (slot.stamp == stamp && slot.key == key)
+                continue;
+            slot = {key, stamp};
+            keys.push_back(key);
+        }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     // Lists are ascending and the renumbering keeps the order, so each list's tail past the prefix
@@ -168,23 +196,50 @@ void renumberGrid(Physics& physics, std::size_t prefix) {
     entries.resize(physics.pieces.size());
 }
 
-// The counts of the dead history that a full refresh of the compacted world would leave: no dead
-// piece, and the bonds that broke during the refresh.
-void countHistory(Physics& physics) {
-    std::uint64_t broken = 0;
-    for (const Bond& bond : physics.bonds)
-        broken += bond.intact ? 0 : 1;
-    physics.topologyScratch.deadPieces = 0;
-    physics.topologyScratch.brokenBonds = broken;
+// What the notes of changes keep per piece and per bond moves with the pieces and bonds, so that
+// the refreshes physics starts next still redo only what changes after the compaction.
+template <class T>
+void movePast(std::vector<T>& values, std::size_t prefix, std::size_t count,
+              const std::vector<std::uint32_t>& renumbering, std::size_t kept) {
+    values.resize(std::max(values.size(), count));
+    for (std::size_t index = prefix; index < count; ++index)
+        if (const std::uint32_t id = renumbering[index + 1]; id != 0)
+            values[id - 1] = values[index];
+    values.resize(kept);
+}
+
+void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount, std::size_t bondCount,
+                   std::size_t firstDroppedBond) {
+    const CompactionScratch& scratch = physics.compaction;
+    ChangeNotes& notes = physics.changes;
+    const std::size_t pieces = physics.pieces.size();
+    movePast(notes.aliveSeen, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(notes.pieceLoaded, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(notes.pieceLoadStress, prefix, pieceCount, scratch.renumbering, pieces);
+    const std::size_t bonds = physics.bonds.size();
+    notes.bondLoaded.resize(std::max(notes.bondLoaded.size(), bondCount));
+    notes.bondLoadStress.resize(std::max(notes.bondLoadStress.size(), bondCount));
+    for (std::size_t k = firstDroppedBond; k < bondCount; ++k)
+        if (!scratch.dropBond[k]) {
+            notes.bondLoaded[scratch.bondIndex[k]] = notes.bondLoaded[k];
+            notes.bondLoadStress[scratch.bondIndex[k]] = notes.bondLoadStress[k];
+        }
+    notes.bondLoaded.resize(bonds);
+    notes.bondLoadStress.resize(bonds);
+    for (std::uint32_t& index : notes.loose)
+        index = scratch.renumbering[index + 1] - 1;
+    notes.pieceCount = pieces;
+    notes.bondCount = bonds;
 }
 
 } // namespace
 
 const std::vector<std::uint32_t>& Physics::compactHistory() {
-    markDroppedBonds(*this);
+    const std::size_t prefix = alivePrefix(*this);
+    markDroppedBonds(*this, prefix);
     if (stepScratch.plainWalks) {
         // The plain way: drop and renumber, then refresh everything from an empty grid.
-        const std::size_t prefix = compactPieces(*this);
+        compactPieces(*this, prefix);
         renumberBrokenPairs(*this, prefix);
         compactBonds(*this);
         cells.clear();
@@ -198,14 +253,18 @@ const std::vector<std::uint32_t>& Physics::compactHistory() {
         // in it. What it leaves is then renumbered. Bonds it breaks stay, as they would after it.
         noteTopologyChange();
         refreshNotedTopology();
-        const std::size_t prefix = compactPieces(*this);
+        const std::size_t pieceCount = pieces.size();
+        const std::size_t bondCount = bonds.size();
+        compactPieces(*this, prefix);
         renumberBrokenPairs(*this, prefix);
-        const std::size_t firstDroppedBond = compactBonds(*this);
-        renumberAdjacency(*this, prefix, firstDroppedBond);
+        const KeptBonds kept = compactBonds(*this);
+        renumberAdjacency(*this, prefix, kept.firstDropped);
         renumberGrid(*this, prefix);
-        countHistory(*this);
-        // The notes speak the old numbering: the next refresh starts afresh.
-        changes.synced = false;
+        renumberNotes(*this, prefix, pieceCount, bondCount, kept.firstDropped);
+        // The history counts a full refresh of the compacted world would leave: no dead piece, and
+        // the bonds that broke during the refresh.
+        topologyScratch.deadPieces = 0;
+        topologyScratch.brokenBonds = kept.broken;
     }
     ++compaction.count;
     return compaction.renumbering;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
@@ -20,8 +21,15 @@ struct CompactionScratch {
     std::vector<std::uint8_t> dropBond;
     // Per old bond index: its new index.
     std::vector<std::uint64_t> bondIndex;
-    // Grid cells whose lists hold ids that change.
+    // Grid cells whose lists hold ids that change, and a table of the keys already taken (by the
+    // compaction count, so that it never needs clearing).
     std::vector<std::uint64_t> keys;
+    struct SeenKey {
+        std::uint64_t key = 0;
+        std::uint64_t stamp = 0;
+    };
+    static constexpr std::size_t seenSlots = 4096;
+    std::vector<SeenKey> seenKeys;
     // Broken pairs whose ids change, taken out of the set while they are rewritten. Empty between
     // calls; a copy of the world starts with none (the set's nodes cannot be copied).
     struct PairNodes {

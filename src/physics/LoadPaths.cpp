@@ -819,13 +819,18 @@ void Physics::connectNew(std::uint32_t first) {
             addBondUnchecked(id, other);
         }
     }
-    topologyDirty = true;
-    refreshTopology();
+    // The new bonds are noted by their count. The refresh walks only what changed when every other
+    // change since the last one was noted too (pieces added with addNoted, removed with remove);
+    // pieces added with add make it a whole refresh.
+    noteTopologyChange();
+    refreshNotedTopology();
 }
 
 void Physics::connectTouching() {
     bonds.clear();
     brokenPairs.clear();
+    // The bonds are made anew: what the notes say of the old ones no longer holds.
+    changes.synced = false;
     connectNew(1);
 }
 

@@ -82,6 +82,12 @@ class Physics {
 
     // ---- store (records, grid, queries) ----
     std::uint32_t add(MatterPiece piece);
+    // add as a change physics notes, for owners whose other changes are noted too (terrain chunks
+    // streamed in and out): the next refresh walks only what the new piece reaches.
+    std::uint32_t addNoted(const MatterPiece& piece);
+    // The piece at this index is taken away by its owner (a terrain chunk that unloads): it dies,
+    // and the next refresh takes that in as a change physics noted.
+    void remove(std::uint32_t index);
     void clear();
     bool validate() const;
     std::uint64_t movingPieceCount() const;
@@ -137,9 +143,6 @@ class Physics {
     // until the next compaction.
     const std::vector<std::uint32_t>& compactHistory();
     void reclaimHistoryIfNeeded();
-    // The piece at this index is taken away by its owner (a terrain chunk that unloads): it dies,
-    // and the next refresh takes that in as a change physics noted.
-    void remove(std::uint32_t index);
 
     // ---- changes physics notes for its own refreshes (see ChangeNotes) ----
     // Sets topologyDirty for a change that physics noted.

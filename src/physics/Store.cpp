@@ -50,6 +50,13 @@ std::uint32_t Physics::add(MatterPiece piece) {
     return id;
 }
 
+std::uint32_t Physics::addNoted(const MatterPiece& piece) {
+    // Noted before the piece is added, as a split notes its children, so that adding it does not
+    // count as a change from outside.
+    noteTopologyChange();
+    return add(piece);
+}
+
 void Physics::remove(std::uint32_t index) {
     if (index >= pieces.size() || !pieces[index].alive)
         return;

@@ -1,27 +1,142 @@
 #pragma once
 
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
 #include "planet/EarthModel.hpp"
+#include "planet/OverviewPatches.hpp"
 
 namespace zarn {
 
-// The Earth world's terrain: the planet model and the generator of its 64 m terrain chunks. Grid
-// cell (i, j) of the chunks covers world x from 64 i to 64 (i + 1) and z from 64 j to 64 (j + 1).
+class Physics;
+
+// One 64 m grid cell of the terrain on one hemisphere; cell (i, j) covers world x from 64 i to
+// 64 (i + 1) and z from 64 j to 64 (j + 1). Ordered by i, then j, then farSide.
+struct ChunkCell {
+    std::int32_t i = 0;
+    std::int32_t j = 0;
+    bool farSide = false;
+
+    friend auto operator<=>(const ChunkCell&, const ChunkCell&) = default;
+};
+
+// The two calls the engine makes on the organisms, which join the engine later; until then whoever
+// listens may watch them. `populate` gets a chunk's cell, its key (the patch's seed), the pieces to
+// populate and the planet model; `renumberWorldBonds` gets every renumbering of the piece ids.
+struct EcologyCalls {
+    std::function<void(int i, int j, bool farSide, std::uint64_t key, const std::vector<MatterPiece>& pieces,
+                       const EarthModel& model)>
+        populate;
+    std::function<void(const std::vector<std::uint32_t>& newIds)> renumberWorldBonds;
+};
+
+// The Earth world's terrain streamed into the matter physics around the player: 64 m chunks made by
+// the generator, added with their key as the pieces' owner and taken away again far from the
+// player. Chunks whose matter was disturbed are pinned and kept as saved chunks when they unload, so
+// that the damage is still there when the player comes back; untouched chunks are dropped and made
+// again, identically. The loaded map's own pieces (the district) are the chunk with key 1. Beyond the
+// chunks the planet is shown by the overview, coarse patches of the cube-sphere that never enter the
+// physics.
 class EarthEngine {
   public:
+    static constexpr std::uint64_t landmarkOwner = 1; // the district's key
+
+    struct Chunk {
+        Vec3 center; // on the ground, in world coordinates; the origin for the district
+        bool pinned = false;
+    };
+
+    struct SavedChunk {
+        Vec3 center;
+        bool pinned = false;
+        double time = 0.0;               // Physics::time when the chunk was saved
+        std::vector<MatterPiece> pieces; // its alive pieces, in their physics order
+        std::vector<Bond> bonds;         // intact bonds between them, ends as 1-based positions in pieces
+        std::vector<std::pair<std::int32_t, std::int32_t>> brokenPairs; // 1-based positions, ascending
+        std::optional<ChunkCell> cell;                                  // none for the district
+    };
+
+    std::map<std::uint64_t, Chunk> chunks;     // the loaded chunks
+    std::map<std::uint64_t, SavedChunk> saved; // unloaded pinned chunks
+    std::uint64_t savedPieces = 0;             // pieces held in saved
+    std::vector<MatterPiece> baseline;         // the map's own pieces as initialize found them
+    double timer = 0.0;                        // s until the next streaming pass
+    std::uint64_t nextKey = 2;                 // key of the next generated chunk
+    std::map<ChunkCell, std::uint64_t> cells;  // the cells of the loaded chunks, with their keys
     // The district's rectangle, where the map's own pieces stand: no terrain columns are made inside
     // it on the near side.
     Box districtBounds{{-896.0, -48.0, -768.0}, {768.0, 0.0, 896.0}};
+    bool populateEcology = false; // ask the organisms to populate each new or restored chunk
     EarthModel model;
+    EcologyCalls ecologyCalls;         // where the organisms will stand
+    std::vector<MatterPiece> overview; // the far, coarse terrain: drawn, never simulated
+    std::uint64_t generatedThisPass = 0;
+    std::uint64_t evictedChunks = 0; // saved chunks dropped for the memory limit since initialize
+
+    // Makes the engine follow a freshly loaded map: its pieces become the district.
+    void initialize(Physics& physics);
+    // One streaming step of dt seconds for the player at `position` looking along the unit vector
+    // `forward`; a pass runs at most every 0.1 s of game time, and on every call with dt <= 0.
+    void update(Physics& physics, Vec3 position, Vec3 forward, double dt);
+    // Loaded chunks that are pinned, the district included.
+    std::size_t pinnedChunks() const;
 
     // The matter of one chunk: sixteen anchored ground columns following the terrain, with roads and
     // rivers drawn into them and, on the near side's land, the crops or the small building of the
     // chunk's zone. The same cell always gives the same pieces in the same order; owner and state
     // time are left for the streamer to set.
     std::vector<MatterPiece> generate(int i, int j, bool farSide) const;
+    // Rebuilds the overview for the eye at `eye` looking along the unit vector `forward`.
+    void updateOverview(Vec3 eye, Vec3 forward);
+
+  private:
+    // A cell that may be generated in this pass, at distance d from the player.
+    struct Candidate {
+        double d = 0.0;
+        ChunkCell cell;
+        Vec3 center;
+    };
+    // Working storage of the passes, kept so that a pass allocates little; holds no state.
+    struct Scratch {
+        std::vector<std::uint64_t> unloading;
+        std::vector<std::uint32_t> positions; // per piece index: 1-based position in its saved chunk
+        std::vector<std::size_t> counts;      // per chunk being saved
+        std::vector<std::pair<std::uint64_t, SavedChunk>> saving;
+        std::vector<Candidate> candidates;
+        std::vector<MatterPiece> populated;
+        OverviewScratch patches;
+    };
+
+    // The stages of a pass, in their order.
+    void pinDisturbedChunks(const Physics& physics);
+    void unloadFarChunks(Physics& physics, const Vec3& position);
+    void restoreNearChunks(Physics& physics, const Vec3& position);
+    void rebuildDistrict(Physics& physics, const Vec3& position);
+    void findCandidates(const Vec3& position, const Vec3& forward);
+    void generateCandidates(Physics& physics, bool nearSide);
+    void bondNewPieces(Physics& physics, std::uint32_t firstNew);
+
+    // Unloading: the saved copies of the pinned chunks that go, keeping the memory limit.
+    void saveChunks(const Physics& physics);
+    void keep(std::uint64_t key, SavedChunk chunk);
+    void restore(Physics& physics, std::uint64_t key, const SavedChunk& chunk);
+    // Drops what the physics holds dead and hands the renumbering on.
+    void compact(Physics& physics);
+
+    // The seam to the organisms: population of one new or restored chunk, and the renumbering of
+    // the piece ids their world bonds name.
+    void populateChunk(const ChunkCell& cell, std::uint64_t key, const std::vector<MatterPiece>& pieces);
+    void renumberWorldBonds(const std::vector<std::uint32_t>& newIds);
+
+    Scratch scratch;
 };
 
 } // namespace zarn

@@ -255,9 +255,10 @@ TEST(NotedRefresh, ACollapseStepByStepGivesTheWorldOfTheFullRefreshes) {
     EXPECT_GT(fast.contactBondCount, 5u);
 }
 
-// Owners take whole runs of pieces away (a terrain chunk unloading) and compact at once, amid the
-// random operations: the compaction that refreshes first and renumbers what the refresh left gives
-// the world, and the renumbering, of the plain one.
+// Owners take whole runs of pieces away (a terrain chunk unloading) and compact at once, then add
+// and bond new pieces as noted changes (a chunk streaming in), amid the random operations: the
+// compaction that refreshes first and renumbers what the refresh left gives the world, and the
+// renumbering, of the plain one, and the bonding of noted pieces that of a whole refresh.
 TEST(NotedRefresh, CompactionsAfterOwnersRemovePiecesGiveTheWorldOfThePlainOnes) {
     Physics fast = cityBlock(2, 2);
     Physics plain = fast;
@@ -281,6 +282,14 @@ TEST(NotedRefresh, CompactionsAfterOwnersRemovePiecesGiveTheWorldOfThePlainOnes)
         }
         ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "operation " << n;
         ASSERT_EQ(fast.compaction.renumbering, plain.compaction.renumbering);
+        const Polyhedron& body = fast.pieces[random.piece(fast) - 1].body;
+        const Vec3 top = body.center + Vec3{0.0, body.bounds().max.y - body.center.y + 0.25, 0.0};
+        for (Physics* p : {&fast, &plain}) {
+            const std::uint32_t first = p->addNoted(cube(top, 0.25));
+            p->addNoted(cube(top + Vec3{0.0, 0.5, 0.0}, 0.25));
+            p->connectNew(first);
+        }
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "bonding " << n;
     }
     EXPECT_GT(fast.brokenBondCount, 20u);
     EXPECT_TRUE(fast.validate());
