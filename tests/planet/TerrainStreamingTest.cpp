@@ -435,7 +435,12 @@ TEST(TerrainStreaming, AScriptedWalkGivesTheSameWorldTwice) {
         EXPECT_GE(shots, 18);
         EXPECT_GT(s.physics.fractureCount, 0u);
         EXPECT_GT(s.engine.saved.size(), 10u);
-        EXPECT_GT(s.populations.size(), 200u);
+        // Chunks shot on the way out came back on the way home: populated again under their key.
+        std::set<std::uint64_t> keys;
+        std::size_t restored = 0;
+        for (const Streaming::Population& population : s.populations)
+            restored += keys.insert(population.key).second ? 0 : 1;
+        EXPECT_GT(restored, 5u);
         return engineHash(s.engine, s.physics);
     };
     EXPECT_EQ(walk(), walk());
