@@ -61,6 +61,8 @@ class EarthModel {
     static Vec3 geographic(double latitude, double longitude, double altitude);
     // (latitude degrees, longitude degrees, altitude m) of a world position.
     static Vec3 coordinates(const Vec3& position);
+    // The altitude alone, the same number coordinates gives.
+    static double altitude(const Vec3& position);
 
     // The climate at a latitude and longitude at a time of year (season 0.25 is the northern
     // midsummer): the containing cell, its elevation blended between the surrounding cell centres.

@@ -84,6 +84,12 @@ double blendedElevation(const std::vector<EarthRegion>& grid, double latitude, d
     return alongRow(r0) * (1.0 - ty) + alongRow(r1) * ty;
 }
 
+// A world position in the planet's own frame, from its centre.
+Vec3 planetFrame(const Vec3& position) {
+    return site.east * position.x + site.top * (position.y + EarthModel::centreDepth) +
+           site.north * position.z;
+}
+
 } // namespace
 
 Vec3 EarthModel::geographic(double latitude, double longitude, double altitude) {
@@ -95,11 +101,15 @@ Vec3 EarthModel::geographic(double latitude, double longitude, double altitude) 
 }
 
 Vec3 EarthModel::coordinates(const Vec3& position) {
-    const Vec3 p = site.east * position.x + site.top * (position.y + centreDepth) + site.north * position.z;
+    const Vec3 p = planetFrame(position);
     const double r = length(p);
     const double sine = r > 1.0 ? p.y / r : p.y;
     return {std::asin(std::clamp(sine, -1.0, 1.0)) * degreesPerRadian,
             std::atan2(p.z, p.x) * degreesPerRadian, r - radius};
+}
+
+double EarthModel::altitude(const Vec3& position) {
+    return length(planetFrame(position)) - radius;
 }
 
 EarthRegion EarthModel::sample(double latitude, double longitude, double season) const {

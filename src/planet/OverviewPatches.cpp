@@ -184,7 +184,7 @@ void EarthEngine::updateOverview(Vec3 eye, Vec3 forward) {
         const double surface = model.surface(p.x, p.z, p.y < -sphereRadius);
         double height = region.elevation > 0.0 ? region.elevation : 0.0;
         if (std::isfinite(surface))
-            height = EarthModel::coordinates({p.x, surface, p.z}).z;
+            height = EarthModel::altitude({p.x, surface, p.z});
 
         MatterPiece piece;
         const double halfHeight = (r * r / sphereDiameter + slabDepth) / 2.0;

@@ -34,10 +34,14 @@ bool isDistrict(std::uint64_t key) {
     return key == EarthEngine::landmarkOwner;
 }
 
+double distance(const Vec3& center, const Vec3& position) {
+    return length(center - position);
+}
+
 // One comparison for restoring a saved chunk and for generating its cell, so that a saved chunk at
 // exactly the reach comes back instead of being made a second time.
-bool withinReach(const Vec3& center, const Vec3& position, double reach) {
-    return length(center - position) <= reach;
+bool withinReach(double distance, double reach) {
+    return distance <= reach;
 }
 
 bool onFarSide(const Vec3& position) {
@@ -124,7 +128,7 @@ void EarthEngine::unloadFarChunks(Physics& physics, const Vec3& position) {
     std::vector<std::uint64_t>& unloading = scratch.unloading;
     unloading.clear();
     for (const auto& [key, chunk] : chunks)
-        if (length(chunk.center - position) > (isDistrict(key) ? districtUnloadDistance : unloadDistance))
+        if (distance(chunk.center, position) > (isDistrict(key) ? districtUnloadDistance : unloadDistance))
             unloading.push_back(key);
     if (unloading.empty())
         return;
@@ -154,7 +158,7 @@ void EarthEngine::restoreNearChunks(Physics& physics, const Vec3& position) {
     bool restored = false;
     for (auto it = saved.begin(); it != saved.end();) {
         const std::uint64_t key = it->first;
-        if (!withinReach(it->second.center, position,
+        if (!withinReach(distance(it->second.center, position),
                          isDistrict(key) ? districtRestoreDistance : restoreDistance)) {
             ++it;
             continue;
@@ -206,8 +210,8 @@ void EarthEngine::findCandidates(const Vec3& position, const Vec3& forward) {
             if (std::isnan(height))
                 continue;
             const Vec3 center = cellCenter(i, j, height);
-            const double d = length(center - position);
-            if (!withinReach(center, position, restoreDistance))
+            const double d = distance(center, position);
+            if (!withinReach(d, restoreDistance))
                 continue;
             if (d <= nearReach || dot(normalized(center - position), forward) >= viewCosine)
                 candidates.push_back({d, cell, center});

@@ -67,10 +67,12 @@ TEST(EarthSurfaceTest, CoordinatesRoundTrip) {
     const Vec3 places[] = {{31.239, 121.499, 4.0},   {-33.9, 18.4, 1200.0}, {64.1, -21.9, 0.0},
                            {-89.99, 179.9, -3000.0}, {89.5, -179.99, 4e5},  {0.0, 0.0, 0.0}};
     for (const Vec3& place : places) {
-        const Vec3 back = EarthModel::coordinates(EarthModel::geographic(place.x, place.y, place.z));
+        const Vec3 world = EarthModel::geographic(place.x, place.y, place.z);
+        const Vec3 back = EarthModel::coordinates(world);
         EXPECT_NEAR(back.x, place.x, 1e-9);
         EXPECT_NEAR(back.y, place.y, 1e-9);
         EXPECT_NEAR(back.z, place.z, 1e-6);
+        EXPECT_EQ(EarthModel::altitude(world), back.z); // the same number, without the angles
     }
 }
 
