@@ -1,6 +1,5 @@
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -10,6 +9,7 @@
 #include "ecology/Records.hpp"
 #include "ecology/TopologyKey.hpp"
 #include "physics/Physics.hpp"
+#include "planet/ChunkCell.hpp"
 
 namespace zarn {
 
@@ -35,12 +35,7 @@ class Ecology {
     static constexpr double blastReach = 24.0;
 
     // A patch is the terrain chunk (i, j) on the near or far hemisphere.
-    struct PatchKey {
-        std::int32_t i = 0;
-        std::int32_t j = 0;
-        bool farSide = false;
-        friend auto operator<=>(const PatchKey&, const PatchKey&) = default;
-    };
+    using PatchKey = ChunkCell;
 
     // One populated patch.
     struct Patch {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,22 +10,13 @@
 
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
+#include "planet/ChunkCell.hpp"
 #include "planet/EarthModel.hpp"
 #include "planet/OverviewPatches.hpp"
 
 namespace zarn {
 
 class Physics;
-
-// One 64 m grid cell of the terrain on one hemisphere; cell (i, j) covers world x from 64 i to
-// 64 (i + 1) and z from 64 j to 64 (j + 1). Ordered by i, then j, then farSide.
-struct ChunkCell {
-    std::int32_t i = 0;
-    std::int32_t j = 0;
-    bool farSide = false;
-
-    friend auto operator<=>(const ChunkCell&, const ChunkCell&) = default;
-};
 
 // The two calls the engine makes on the organisms, which join the engine later; until then whoever
 // listens may watch them. `populate` gets a chunk's cell, its key (the patch's seed), the pieces to
