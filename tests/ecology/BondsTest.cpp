@@ -238,12 +238,7 @@ TEST(WorldBonds, NamePiecesByIdAcrossCompaction) {
 
     physics.pieces[0].alive = false;
     physics.pieces[1].alive = false;
-    std::vector<std::uint32_t> newIds(physics.pieces.size() + 1, 0);
-    std::uint32_t next = 0;
-    for (const MatterPiece& piece : physics.pieces)
-        newIds[piece.id] = piece.alive ? ++next : 0;
-    physics.compactHistory();
-    ecology.renumberWorldBonds(newIds);
+    ecology.renumberWorldBonds(physics.compactHistory()); // the renumbering compaction hands on
     ASSERT_EQ(ecology.bonds.size(), 3u);
     EXPECT_EQ(physics.pieces[ecology.bonds[0].b - 1].body.center.x, 14.0);
     EXPECT_EQ(physics.pieces[ecology.bonds[1].b - 1].body.center.x, 18.0);
