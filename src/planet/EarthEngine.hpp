@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "ecology/Ecology.hpp"
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
 #include "planet/ChunkCell.hpp"
@@ -66,6 +67,7 @@ class EarthEngine {
     Box districtBounds{{-896.0, -48.0, -768.0}, {768.0, 0.0, 896.0}};
     bool populateEcology = false; // ask the organisms to populate each new or restored chunk
     EarthModel model;
+    Ecology ecology;                   // the organisms of the streamed patches
     EcologyCalls ecologyCalls;         // where the organisms will stand
     std::vector<MatterPiece> overview; // the far, coarse terrain: drawn, never simulated
     std::uint64_t generatedThisPass = 0;

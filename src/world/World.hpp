@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "physics/Physics.hpp"
 #include "planet/DayCycle.hpp"
+#include "planet/EarthEngine.hpp"
+#include "planet/Stars.hpp"
 #include "world/WorldTrace.hpp"
 
 namespace zarn {
@@ -61,8 +64,10 @@ class World : public IWorldTrace {
 
     Physics physics;
     DayCycle dayCycle;
-    // The Earth terrain streamer (optional EarthEngine) and the star system (optional Stars) go here,
-    // in that order, when those worlds are built; without them the world is always plain.
+    // The Earth terrain streamer and the star system: both empty in a plain world; the Earth world
+    // engages earth, the star world engages stars (and earth while the player stands on the Earth).
+    std::optional<EarthEngine> earth;
+    std::optional<Stars> stars;
     std::vector<Building> buildings;
     Vec3 terrainCell;                  // corner of the 256 m cell that holds the player
     Vec3 skyColor{0.42, 0.48, 0.49};   // linear RGB of sky and fog
