@@ -123,6 +123,7 @@ if ((wine_ready)); then
     run_phase "e2e: zarn.exe unattended runs" bash "$script_dir/e2e-smoke.sh"
     run_phase "e2e: sound output and weapon model" bash "$script_dir/e2e-audio.sh"
     run_phase "e2e: menus, HUD and the district map" bash "$script_dir/e2e-menus.sh"
+    run_phase "e2e: the Earth world" bash "$script_dir/e2e-earth.sh"
 fi
 
 echo

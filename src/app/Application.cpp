@@ -105,25 +105,27 @@ void Application::applyLateOptions(const CommandLineOptions& options) {
     // The district, through the same loader as the world selection; in an unattended run the player
     // then looks over it from above its western edge. A load that fails leaves its message in
     // worldLoadError, so an unattended run does not pass.
-    if (options.lujiazui) {
-        if (!startLujiazui()) {
-            worldLoadError = ui.caption;
-        } else if (smokeFrames != 0) {
-            game.player.position = districtOverlook;
-            game.player.yaw = districtOverlookYaw;
-            game.player.pitch = districtOverlookPitch;
-        }
+    if (options.lujiazui && startRequestedWorld(false, false) && smokeFrames != 0) {
+        game.player.position = districtOverlook;
+        game.player.yaw = districtOverlookYaw;
+        game.player.pitch = districtOverlookPitch;
     }
-    // "--stars" and "--earth" start their worlds here the same way, once those worlds exist.
+    // "--stars" starts its world here the same way.
+    if (options.earth) {
+        startRequestedWorld(true, false);
+    }
 
     if (smokeFrames == 0) {
         return; // the probes and placements below are for unattended runs only
     }
-    // The star world's "--moon", "--space" and "--warp" and the Earth world's "--outskirts" and
-    // "--orbit" place the player here, in that order, when those worlds exist.
+    // The star world's "--moon", "--space" and "--warp" place the player here, before the Earth's.
+    if (inEarthWorld()) {
+        placeOnEarth(options);
+    }
     lightingProbe = options.lightingProbe;
-    // The Earth world's "--night" and "--dusk" set the day here, then "--lighting-probe" builds its
-    // probe scene (with freezeDayCycle, so config.ini keeps the user's rotation multiplier).
+    if (inEarthWorld()) {
+        setEarthDay(options);
+    }
     if (options.airMode) {
         launchAirMode();
     }
@@ -133,6 +135,14 @@ void Application::applyLateOptions(const CommandLineOptions& options) {
         game.player.position = game.world.spawnPoint;
         game.player.pitch = shootPitch;
     }
+}
+
+bool Application::startRequestedWorld(bool earth, bool stars) {
+    if (startLujiazui(earth, stars)) {
+        return true;
+    }
+    worldLoadError = ui.caption;
+    return false;
 }
 
 void Application::launchAirMode() {
@@ -219,8 +229,13 @@ SmokeReport Application::smokeReport(bool captured) const {
     report.active = world.physics.movingPieceCount();
     report.staticUploads = renderer.staticUploads;
     report.staticDraws = renderer.staticDraws;
-    // The organisms, births and grey blocks of the Earth world's ecology are reported here once it
-    // exists; every other world has none.
+    // Only the Earth world has organisms; the star world's empty ecology counts for nothing.
+    if (world.earth && !world.stars) {
+        const Ecology& ecology = world.earth->ecology;
+        report.organisms = ecology.organisms.size();
+        report.ecologyBirths = ecology.births;
+        report.ecologyGrayBlocks = ecology.grayBlocks;
+    }
     report.rotationMultiplier = world.dayCycle.rate;
     report.rotationPhase = world.dayCycle.phase;
     report.up = world.gravityUp();

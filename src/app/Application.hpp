@@ -123,9 +123,11 @@ class Application {
     void startTrainingGround();
     // Loads the district map ("Worlds/Lujiazui/Lujiazui.zarnmap" beside the program, else under the
     // current directory) into a new game with the settings in force and plays it, its enemies on a
-    // 70 m grid around the spawn point. A failed load changes nothing but the caption, which shows the
-    // loader's message. True when the district loaded.
-    bool startLujiazui();
+    // 70 m grid around the spawn point: the city itself, or set on the Earth (earth), or among the
+    // stars (stars, which wins when both are set). The Earth and the stars start without enemies at
+    // level 4 with 100,000 points. A failed load changes nothing but the caption, which shows the
+    // loader's message. True when the world loaded.
+    bool startLujiazui(bool earth, bool stars);
 
     // ---- window messages ----
     void activate(bool isActive);
@@ -151,6 +153,14 @@ class Application {
     void activateMenu(std::int32_t row);
 
   private:
+    // Starts a world the command line asked for; a failed load leaves its message in worldLoadError.
+    bool startRequestedWorld(bool earth, bool stars);
+    // The Earth world (its streamer engaged outside the star world) and its unattended options: the
+    // player's place, then the time of day and, with the lighting probe, the probe's scene.
+    bool inEarthWorld() const;
+    void placeOnEarth(const CommandLineOptions& options);
+    void setEarthDay(const CommandLineOptions& options);
+    void buildLightingProbe();
     void launchAirMode();
     void playSounds();
     void click();

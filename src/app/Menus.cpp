@@ -113,12 +113,11 @@ void Application::key(std::int32_t code) {
     case Page::WorldSelect:
         if (code == '1' || code == keyCode::enter) {
             startTrainingGround();
-        } else if (code == '2') {
-            startLujiazui();
+        } else if (code == '2' || code == '3' || code == '4') {
+            startLujiazui(code == '3', code == '4');
         } else if (code == keyCode::escape) {
             leavePlay(Page::MainMenu);
         }
-        // '3' starts the Earth and '4' the stars here, once those worlds exist.
         break;
     case Page::Armory:
         armoryKey(code);
@@ -283,12 +282,11 @@ void Application::activateMenu(std::int32_t row) {
     case Page::WorldSelect:
         if (row == 0) {
             startTrainingGround();
-        } else if (row == 1) {
-            startLujiazui();
+        } else if (row >= 1 && row <= 3) {
+            startLujiazui(row == 2, row == 3);
         } else if (row == 4) {
             leavePlay(Page::MainMenu);
         }
-        // Rows 2 and 3 start the Earth and the stars here, once those worlds exist.
         break;
     case Page::Paused:
         if (row == 0) {

@@ -1,5 +1,6 @@
-// Starting the district map: it is loaded into a fresh game beside the running one, which it replaces
-// only once the whole world has loaded.
+// Starting the district map, on its own, on the Earth or among the stars: it is loaded into a fresh
+// game beside the running one (so for a moment both exist), which it replaces only once the whole
+// world has loaded.
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,11 @@ constexpr const char* districtMap = "Worlds/Lujiazui/Lujiazui.zarnmap";
 constexpr double enemyGrid = 70.0;
 constexpr double groundProbeHeight = 900.0; // m above the spawn point the ground is looked for from
 constexpr double groundProbeLength = 1000.0;
+
+constexpr std::int32_t explorerLevel = 4;
+constexpr double explorerPoints = 100000.0;
+constexpr const char* earthMessage = "地球 / 陆家嘴出发 / 周围世界按需生成";
+constexpr const char* starsMessage = "群星 / 每次间隔 ≤1 秒连按前进 4 次跃迁；其他按键重置";
 
 // Beside the program, or else under the current directory.
 std::filesystem::path districtMapPath(const std::filesystem::path& folder) {
@@ -48,9 +54,27 @@ void placeEnemiesOnGrid(Game& game) {
     }
 }
 
+// The city, the Earth or the stars, all from the same district.
+bool loadChosenWorld(World& world, bool earth, bool stars, const std::string& path, std::string& message) {
+    if (stars) {
+        // The star world's loader serves this choice; until it is there, nothing loads.
+        return false;
+    }
+    return earth ? world.loadEarth(path, message) : world.loadMap(path, message);
+}
+
+// The Earth and the stars are for exploring: no enemies, and the means of a training ground.
+void startAsExplorer(Game& game, const char* message) {
+    game.enemies.clear();
+    game.training = true;
+    game.level = explorerLevel;
+    game.points = explorerPoints;
+    game.showMessage(message);
+}
+
 } // namespace
 
-bool Application::startLujiazui() {
+bool Application::startLujiazui(bool earth, bool stars) {
     const std::filesystem::path path = districtMapPath(folder);
 
     // The settings in force carry over into the new game.
@@ -62,10 +86,8 @@ bool Application::startLujiazui() {
     }
     next->world.physics.motionLimit = game.world.physics.motionLimit;
 
-    // The Earth (World::loadEarth) and the stars (World::loadStars) are chosen here, once those
-    // worlds exist; both take the same path and report their failures the same way.
     std::string message;
-    if (!next->world.loadMap(utf8(path), message)) {
+    if (!loadChosenWorld(next->world, earth, stars, utf8(path), message)) {
         ui.caption = message; // the running game, the page and everything else stay as they were
         return false;
     }
@@ -73,8 +95,9 @@ bool Application::startLujiazui() {
     next->messageUntil = 0.0;
     next->player.position = next->world.spawnPoint;
     placeEnemiesOnGrid(*next);
-    // The Earth and star worlds empty the enemy list here and start as a training ground at level 4
-    // with 100000 points and their own message.
+    if (earth || stars) {
+        startAsExplorer(*next, stars ? starsMessage : earthMessage);
+    }
 
     ui.caption.clear();
     game = std::move(*next);

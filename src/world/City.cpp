@@ -144,7 +144,8 @@ constexpr double demolitionRadius = 5.0;
 } // namespace
 
 void World::reset() {
-    // The Earth and star parts are dropped here once they exist.
+    earth.reset();
+    stars.reset();
     dayCycle.phase = 0.0;
     physics.clear();
     physics.groundLevel = -8.0;

@@ -182,8 +182,14 @@ void Game::stepPhysics() {
     world.physics.expireMotion();
     // Moving matter strikes the enemies in its path over the coming step, and those it touches after.
     damageEnemiesFromMatter(physicsStep);
+    // The matter meets the organisms as they stand now, and they take the pushes it gave them.
+    if (world.earth) {
+        world.earth->ecology.syncColliders(world.physics);
+    }
     world.physics.step(physicsStep);
-    // The organisms of the Earth world receive the pushes the matter gave them here.
+    if (world.earth) {
+        world.earth->ecology.receiveContacts(world.physics);
+    }
     damageEnemiesFromMatter(0.0);
     reward(destructionReward(lossBefore, world.loss()));
     collectPhysicsSounds();

@@ -201,7 +201,9 @@ bool World::loadMap(const std::string& path, std::string& message) {
         }
     }
 
-    // Installed all at once. The Earth and star parts, once the world has them, are dropped here.
+    // Installed all at once; a map is a plain world, without the Earth and star parts.
+    earth.reset();
+    stars.reset();
     physics = std::move(map.physics);
     buildings = std::move(map.buildings);
     skyColor = map.skyColor;

@@ -93,6 +93,16 @@ FlightStep flightStep(const World& world, const Vec3& position, Vec3& velocity, 
     return step;
 }
 
+// The nearest living organism on the flight's path short of the matter it hits; none outside the
+// Earth engine's worlds.
+OrganismHit organismOnPath(const World& world, const Vec3& origin, const FlightStep& flight) {
+    if (!world.earth) {
+        return {};
+    }
+    const double limit = flight.hit.hit ? flight.hit.distance : flight.length;
+    return world.earth->ecology.trace(origin, flight.direction, limit, 0);
+}
+
 } // namespace
 
 void Game::flyBullets(double dt) {
@@ -116,9 +126,16 @@ void Game::flyBullets(double dt) {
                 killEnemy(enemy);
             }
         }
-        // Organisms in the Earth world stop the bullet before matter does; they join here.
+        // An organism on the way stops the bullet before matter does.
         Vec3 end = flight.end;
-        if (flight.hit.hit) {
+        if (const OrganismHit organism = organismOnPath(world, bullet.position, flight);
+            organism.index >= 0) {
+            world.earth->ecology.impact(static_cast<std::uint64_t>(organism.index),
+                                        bullet.velocity * bullet.mass * impactMultiplier, false);
+            hitMarker = bulletHitMarker;
+            bullet.life = 0.0;
+            end = bullet.position + flight.direction * organism.distance;
+        } else if (flight.hit.hit) {
             impactMatter(flight.hit.piece, flight.hit.point, bullet.velocity * bullet.mass,
                          0.5 * bullet.mass * lengthSquared(bullet.velocity), false);
             bullet.life = 0.0;
@@ -151,16 +168,24 @@ void Game::flyRockets(double dt) {
                 killEnemy(enemy);
             }
         }
-        // Organisms in the Earth world set the rocket off before matter does; they join here.
-        rocket.life -= dt;
-        if (flight.hit.hit) {
-            impactMatter(flight.hit.piece, flight.hit.point, rocket.velocity * rocket.mass,
-                         0.5 * rocket.mass * lengthSquared(rocket.velocity), true);
-            explode(flight.hit.point);
+        // An organism on the way sets the rocket off before matter does.
+        if (const OrganismHit organism = organismOnPath(world, rocket.position, flight);
+            organism.index >= 0) {
+            world.earth->ecology.impact(static_cast<std::uint64_t>(organism.index),
+                                        rocket.velocity * rocket.mass * impactMultiplier, false);
             rocket.life = 0.0;
-        } else if (rocket.life <= 0.0) {
-            explode(flight.end);
-            rocket.life = 0.0;
+            explode(rocket.position + flight.direction * organism.distance);
+        } else {
+            rocket.life -= dt;
+            if (flight.hit.hit) {
+                impactMatter(flight.hit.piece, flight.hit.point, rocket.velocity * rocket.mass,
+                             0.5 * rocket.mass * lengthSquared(rocket.velocity), true);
+                explode(flight.hit.point);
+                rocket.life = 0.0;
+            } else if (rocket.life <= 0.0) {
+                explode(flight.end);
+                rocket.life = 0.0;
+            }
         }
         rocket.position = flight.end;
     }
@@ -189,7 +214,10 @@ void Game::impactMatter(std::int32_t pieceIndex, const Vec3& point, const Vec3& 
 
 void Game::explode(const Vec3& point) {
     const double m = impactMultiplier;
-    // Organisms in the Earth world take their share of the blast here.
+    // The organisms near the blast take their share of it first.
+    if (world.earth) {
+        world.earth->ecology.blast(point, blastEnergy * m);
+    }
     const double lossBefore = world.loss();
     const double strength = 1.0 + blastLevelGain * std::max(level - 2, 0);
     world.physics.blast(point, strength * blastEnergy * m * m, blastRadius);

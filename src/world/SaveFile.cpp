@@ -140,6 +140,11 @@ bool bondHolds(const Physics& physics, const Bond& bond) {
 const char* saveRefusal(const Game& game) {
     const World& world = game.world;
     const Physics& physics = world.physics;
+    // A save holds one city: the training ground, the Earth and the stars would overwrite it with a
+    // world it cannot hold (terrain, organisms, bodies), so none of them is written or read back.
+    if (game.training || world.earth || world.stars) {
+        return sceneRefused;
+    }
     if (!metadataFits(physics.groundLevel, world.skyColor, world.spawnPoint, world.buildings.size())) {
         return metadataInvalid;
     }
@@ -739,11 +744,6 @@ bool writeTemporary(const fs::path& path, std::string_view header, std::string_v
 } // namespace
 
 bool composeSave(const Game& game, std::string& text, std::string& message) {
-    // The Earth world, once the world holds one, is refused here like the training ground.
-    if (game.training) {
-        message = sceneRefused;
-        return false;
-    }
     if (const char* refusal = saveRefusal(game)) {
         message = refusal;
         return false;

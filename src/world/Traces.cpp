@@ -94,6 +94,15 @@ void sweepAgainstBox(const Polyhedron& box, const Vec3& from, const Vec3& d, dou
     }
 }
 
+bool boxesMeet(const Box& a, const Box& b) {
+    for (int i = 0; i < 3; ++i) {
+        if (a.max[i] < b.min[i] || b.max[i] < a.min[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 Vec3 IWorldTrace::gravityUp() const {
@@ -112,8 +121,15 @@ HullTrace World::traceHull(const Vec3& from, const Vec3& to, double radius, doub
             sweepAgainstBox(piece.body, from, d, radius, height, frame, result);
         }
     }
-    // In the Earth world the bodies of the living organisms whose bounds meet the query box are
-    // swept here too.
+    // The living organisms stand in the way too, those whose bounds meet the query box (touching
+    // counts).
+    if (earth) {
+        for (const Organism& organism : earth->ecology.organisms) {
+            if (organism.alive && !organism.placing && boxesMeet(Ecology::bounds(organism), bounds)) {
+                sweepAgainstBox(Ecology::body(organism), from, d, radius, height, frame, result);
+            }
+        }
+    }
     result.end = from + d * result.fraction;
     return result;
 }

@@ -36,25 +36,32 @@ World::World() {
     reset();
 }
 
-void World::update(const Vec3& position, [[maybe_unused]] double dt,
-                   [[maybe_unused]] const Vec3& viewDirection) {
+void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
     // The star world sets the sky and gravity from its bodies before anything else here; the Earth
-    // world first turns the day and follows it with the eye and the sky:
-    //   dayCycle.advance(dt); dayCycle.observer = position + 1.7 * gravityUp();
-    //   skyColor = earthSkyColor(dayCycle.solarClearance());
-    // and then takes its gravity from the turning up below, like the plain world.
-    const Vec3 up = gravityUp();
-    physics.setGravity(up * -standardGravity);
-    // Then the Earth world streams terrain and steps its organisms, and a star world away from the
-    // Earth builds the surface of its body and sets gravity again.
-    const double cellY = 0.0; // the Earth and star worlds use floor(y / 256) * 256
+    // world first turns the day and follows it with the eye and the sky, then takes its gravity from
+    // the turning up below, like the plain world.
+    if (earth && !stars) {
+        turnEarthDay(position, dt);
+    }
+    physics.setGravity(gravityUp() * -standardGravity);
+    // Then the Earth's terrain streams in and its organisms live; a star world away from the Earth
+    // builds the surface of its body and sets gravity again.
+    if (earth) {
+        streamEarth(position, dt, viewDirection);
+    }
+    // The Earth and star worlds stack their cells in height too.
+    const double cellY = earth || stars ? std::floor(position.y / 256.0) * 256.0 : 0.0;
     terrainCell = {cellCorner(position.x), cellY, cellCorner(position.z)};
 }
 
 Vec3 World::gravityUp() const {
-    // The star world answers the negated physics gravity, (0, 1, 0) when that is shorter than 1e-30;
-    // the Earth world answers dayCycle.up(), which turns with the day. Everything that needs the
-    // world's up asks here, so neither the physics nor the traces assume that up is +y.
+    // The star world answers the negated physics gravity, (0, 1, 0) when that is shorter than 1e-30.
+    // On the Earth the planet turns about the z axis, so up turns with the day: gravity is sideways
+    // at dusk and points to the sky at midnight. Everything that needs the world's up asks here, so
+    // neither the physics nor the traces assume that up is +y.
+    if (earth) {
+        return dayCycle.up();
+    }
     return {0.0, 1.0, 0.0};
 }
 

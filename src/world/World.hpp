@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,6 +105,22 @@ class World : public IWorldTrace {
     // Reads the map pack at path (UTF-8) into a fresh world and installs it only when every check
     // passed; otherwise sets message to the reason and leaves this world as it was.
     bool loadMap(const std::string& path, std::string& message);
+    // Sets the district of the map pack at mapPath on the Earth: the ecosystem catalogue is read from
+    // "Earth/ecosystem.zarneco" beside the map's folder first, then the map, then the terrain streamer
+    // with the organisms is engaged. On false the message is the failed reader's and the world is as
+    // it was.
+    bool loadEarth(const std::string& mapPath, std::string& message);
+
+  private:
+    // The Earth world's day in one step: the turn of the planet, the eye along the turning up and
+    // the sky colour of the sun's height.
+    void turnEarthDay(const Vec3& position, double dt);
+    // The Earth's terrain streamed around the player and, in the Earth world, its organisms stepped.
+    void streamEarth(const Vec3& position, double dt, const Vec3& viewDirection);
 };
+
+// Where the Earth world looks for its ecosystem catalogue: the folder above the map pack's folder,
+// joined with "Earth/ecosystem.zarneco" (relative when the map path names no folder).
+std::filesystem::path ecosystemCatalogueBeside(const std::filesystem::path& mapPath);
 
 } // namespace zarn

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -79,11 +81,17 @@ class MenusTest : public ::testing::Test {
         clickAt(260, column.buttonTop(row) + menuLayout::buttonHeight / 2);
     }
 
-    void installDistrict(const std::filesystem::path& base) {
+    void installDistrict(const std::filesystem::path& base, bool withCatalogue = false) {
         const std::filesystem::path target = base / "Worlds" / "Lujiazui" / "Lujiazui.zarnmap";
         std::filesystem::create_directories(target.parent_path());
         std::filesystem::copy_file(ZARN_LUJIAZUI_MAP, target,
                                    std::filesystem::copy_options::overwrite_existing);
+        if (withCatalogue) {
+            const std::filesystem::path catalogue = base / "Worlds" / "Earth" / "ecosystem.zarneco";
+            std::filesystem::create_directories(catalogue.parent_path());
+            std::filesystem::copy_file(ZARN_ECOSYSTEM_CATALOGUE, catalogue,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
     }
 };
 
@@ -528,6 +536,82 @@ TEST_F(MenusTest, DistrictFromTheCurrentDirectoryAndUnattended) {
     Application& b = start(L"--lujiazui");
     std::filesystem::current_path(before);
     EXPECT_EQ(b.game.player.position, b.game.world.spawnPoint);
+}
+
+// The Earth by key and by row: without its catalogue nothing changes but the caption; with it the
+// world starts without enemies at level 4 with 100,000 points, the settings typed before in force.
+TEST_F(MenusTest, EarthStartsAsAnExplorerWithTheSettingsInForce) {
+    installDistrict(folder);
+    Application& a = start();
+    a.leavePlay(Page::WorldSelect);
+    press('3');
+    EXPECT_NE(a.ui.caption.find("生态图鉴缺失或格式无效"), std::string::npos) << a.ui.caption;
+    EXPECT_EQ(a.ui.page, Page::WorldSelect);
+    EXPECT_EQ(a.game.world.id, "training");
+
+    installDistrict(folder, true);
+    for (const bool byKey : {true, false}) {
+        a.leavePlay(Page::WorldSelect);
+        a.game.impactMultiplier = 6.5;
+        a.game.world.dayCycle.rate = 120.0;
+        a.game.world.physics.motionLimit = 640;
+        byKey ? press('3') : a.activateMenu(2);
+        ASSERT_EQ(a.ui.caption, "");
+        const Game& game = a.game;
+        EXPECT_EQ(a.ui.page, Page::Playing);
+        EXPECT_EQ(game.world.id, "earth");
+        EXPECT_TRUE(game.enemies.empty());
+        EXPECT_TRUE(game.training);
+        EXPECT_EQ(game.level, 4);
+        EXPECT_EQ(game.points, 100000.0);
+        EXPECT_EQ(game.impactMultiplier, 6.5);
+        EXPECT_EQ(game.world.dayCycle.rate, 120.0);
+        EXPECT_EQ(game.world.physics.motionLimit, 640u);
+        EXPECT_EQ(game.message, "地球 / 陆家嘴出发 / 周围世界按需生成");
+        EXPECT_EQ(game.messageUntil, game.time + 4.0); // shown for 4 s of game time
+        std::string refusal;
+        EXPECT_FALSE(game.save((folder / "city.sav").string(), refusal));
+        EXPECT_EQ(refusal, "测试场景不会覆盖城市存档");
+    }
+}
+
+// The Earth's unattended options: placements, the time of day (dusk wins over night) and the lighting
+// probe's two cubes; none of them acts without a frame limit or outside the Earth world.
+TEST_F(MenusTest, EarthOptionsPlaceThePlayerAndSetTheDay) {
+    installDistrict(folder, true);
+    const double spawn = std::nan(""); // x: where the world starts the player; y: on the ground
+    const struct {
+        const wchar_t* line;
+        double phase;
+        Vec3 position;
+        double pitch;
+    } cases[] = {
+        {L"--earth --smoke --night --dusk", 0.25, {spawn, 0.0, 0.0}, 0.0},
+        {L"--earth --smoke --night", 0.5, {spawn, 0.0, 0.0}, 0.0},
+        {L"--earth --night --dusk --orbit", 0.0, {spawn, 0.0, 0.0}, 0.0},
+        {L"--smoke --night --dusk --orbit", 0.0, {spawn, 0.0, 0.0}, 0.0},
+        {L"--earth --smoke --orbit", 0.0, {0.0, 14000000.0, 0.0}, -1.55},
+        {L"--earth --smoke --outskirts", 0.0, {5000.0, spawn, 0.0}, -0.1},
+        {L"--earth --lighting-probe --smoke --dusk", 0.25, {}, 0.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << std::filesystem::path(c.line).string());
+        Application& a = start(c.line);
+        const World& world = a.game.world;
+        EXPECT_EQ(world.dayCycle.phase, c.phase);
+        Vec3 expected = std::isnan(c.position.x) ? world.spawnPoint : c.position;
+        if (std::isnan(expected.y)) {
+            expected.y = world.earth->model.surface(5000.0, 0.0, false) + 1.0;
+        }
+        EXPECT_EQ(a.game.player.position, expected);
+        EXPECT_EQ(a.game.player.pitch, c.pitch);
+        const SmokeReport report = a.smokeReport(true);
+        EXPECT_EQ(report.rotationPhase, c.phase);
+        EXPECT_NEAR(report.up.x, -std::sin(2.0 * std::numbers::pi * c.phase), 1e-12);
+        const bool probe = a.lightingProbe && world.earth;
+        EXPECT_EQ(world.physics.pieces.size() == 2u, probe);
+        EXPECT_EQ(world.dayCycle.rate == 0.0, probe);
+    }
 }
 
 } // namespace
