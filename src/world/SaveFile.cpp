@@ -140,8 +140,8 @@ bool bondHolds(const Physics& physics, const Bond& bond) {
 const char* saveRefusal(const Game& game) {
     const World& world = game.world;
     const Physics& physics = world.physics;
-    // A save holds one city: the training ground, the Earth and the stars would overwrite it with a
-    // world it cannot hold (terrain, organisms, bodies), so none of them is written or read back.
+    // A save holds the city: the training ground is a test scene, and the Earth and the stars hold
+    // what a save cannot (terrain, organisms, bodies), so none of them is written or read back.
     if (game.training || world.earth || world.stars) {
         return sceneRefused;
     }
