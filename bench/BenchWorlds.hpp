@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +36,29 @@ void makeTower(Physics& physics, const TowerShape& shape = {});
 // Clears the world and builds rows of bonded six-storey towers (2 x 2 bays, 865 pieces each),
 // about targetPieces in all (at least one tower). The world stands under its own weight.
 void makeFrameWorld(Physics& physics, std::size_t targetPieces);
+
+// Wall-clock times of single steps, for the mean and the worst step of a run.
+class StepClock {
+  public:
+    template <class Step> double time(Step&& step) {
+        const auto start = std::chrono::steady_clock::now();
+        step();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        total_ += seconds;
+        worst_ = std::max(worst_, seconds);
+        ++steps_;
+        return seconds;
+    }
+    double meanMs() const { return steps_ == 0 ? 0.0 : 1000.0 * total_ / static_cast<double>(steps_); }
+    double worstMs() const { return 1000.0 * worst_; }
+    std::uint64_t steps() const { return steps_; }
+
+  private:
+    double total_ = 0.0;
+    double worst_ = 0.0;
+    std::uint64_t steps_ = 0;
+};
 
 // Clears the world and scatters about `pieces` loose 1 m cubes, 2 m apart, on one anchored ground
 // slab: each cube rests on the slab on its own, as rubble does after a collapse.

@@ -14,12 +14,6 @@ using grid::needsScan;
 using grid::overlaps;
 using grid::widened;
 
-// Pieces are listed in every cell their bounds reach, widened by this much so that touching pieces
-// always share a cell.
-constexpr double entryMargin = 0.015;
-// A piece spanning more cells than this on an axis is far beyond the store's size limit
-// (half extents of at most 1000 m); such a piece is not listed and only the scans find it.
-constexpr std::int64_t maxCellsPerAxis = 128;
 // Rays are walked in segments of one cell's length.
 constexpr double segmentLength = Physics::cellSize;
 
@@ -51,10 +45,9 @@ void cellKeysOf(const MatterPiece& piece, std::vector<std::uint64_t>& keys) {
     keys.clear();
     if (!piece.alive)
         return;
-    const CellRange range = cellRange(piece.body.bounds(), entryMargin);
-    for (int k = 0; k < 3; ++k)
-        if (range.hi[k] - range.lo[k] >= maxCellsPerAxis)
-            return;
+    CellRange range;
+    if (!grid::listingRange(piece.body.bounds(), range))
+        return;
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
             for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)

@@ -22,11 +22,6 @@ inline std::int64_t cellIndex(double coordinate) {
     return static_cast<std::int64_t>(std::clamp(cell, -cellCoordinateLimit, cellCoordinateLimit));
 }
 
-struct CellRange {
-    std::int64_t lo[3];
-    std::int64_t hi[3];
-};
-
 inline CellRange cellRange(const Box& box, double margin) {
     CellRange range{};
     for (int k = 0; k < 3; ++k) {
@@ -34,6 +29,29 @@ inline CellRange cellRange(const Box& box, double margin) {
         range.hi[k] = cellIndex(box.max[k] + margin);
     }
     return range;
+}
+
+// Pieces are listed in every cell their bounds reach, widened by this much so that touching pieces
+// always share a cell.
+inline constexpr double entryMargin = 0.015;
+// A piece spanning more cells than this on an axis is far beyond the store's size limit (half
+// extents of at most 1000 m); such a piece is not listed in cells.
+inline constexpr std::int64_t maxCellsPerAxis = 128;
+
+// The cells a piece with these bounds is listed in; false when it is too large to be listed.
+inline bool listingRange(const Box& bounds, CellRange& range) {
+    range = cellRange(bounds, entryMargin);
+    for (int k = 0; k < 3; ++k)
+        if (range.hi[k] - range.lo[k] >= maxCellsPerAxis)
+            return false;
+    return true;
+}
+
+inline bool rangesMeet(const CellRange& a, const CellRange& b) {
+    for (int k = 0; k < 3; ++k)
+        if (a.hi[k] < b.lo[k] || b.hi[k] < a.lo[k])
+            return false;
+    return true;
 }
 
 inline bool singleCell(const CellRange& range) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -71,6 +72,11 @@ bool usableImpulse(const Vec3& impulse, const Vec3& point) {
     return size >= 1e-12 && std::isfinite(size) && std::isfinite(length(point));
 }
 
+// The broad phase's fine grid follows an assembly that position corrections moved this far since
+// its members last entered it (see the broad phase below).
+constexpr double fineDrift = 0.25;
+void reenterMembers(Physics& physics, std::int32_t index);
+
 // Moves an assembly's centre by a position correction and carries its members along. The solver's
 // broad phase keeps count of how far each assembly was moved this way.
 void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
@@ -82,8 +88,9 @@ void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
     const double distance = length(shift);
     double& moved = scratch.shifted[static_cast<std::size_t>(index)];
     moved += distance;
-    scratch.maxShift = std::max(scratch.maxShift, moved);
     scratch.totalShift += distance;
+    if (!scratch.plainWalks && moved - scratch.reenteredAt[static_cast<std::size_t>(index)] > fineDrift)
+        reenterMembers(physics, index);
 }
 
 // An impulse of the contact solver. Members' velocities are not written here: they always equal
@@ -222,7 +229,14 @@ void noteWoken(Physics& physics, std::int32_t index, std::uint32_t after, std::s
     ++scratch.wakeVersion;
     if (order.size() == tail)
         return;
-    std::sort(order.begin() + static_cast<std::ptrdiff_t>(cursor) + 1, order.end());
+    // The rest of the pass is in order already: sort the newcomers and merge them in.
+    const auto rest = order.begin() + static_cast<std::ptrdiff_t>(cursor) + 1;
+    const auto added = order.begin() + static_cast<std::ptrdiff_t>(tail);
+    std::sort(added, order.end());
+    std::vector<std::uint32_t>& merged = scratch.merged;
+    merged.clear();
+    std::merge(rest, added, added, order.end(), std::back_inserter(merged));
+    std::copy(merged.begin(), merged.end(), rest);
 }
 
 struct SolverContext {
@@ -375,23 +389,36 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // Every moving piece is tested against every piece listed in the 32 m cells its bounds touch, and
 // contactTestCount counts those tests. In a building such cells list thousands of pieces, nearly all
 // far away, and no such test finds contact. So the solver counts them from the cell lists and runs
-// only the tests that can find contact, looked up in a grid of 2 m cells built each step over the
-// 32 m cells the moving pieces reach. During the solver only position corrections move pieces, so
-// a piece is never further from the bounds it entered with than the corrections of its assembly
-// add up to, and the searches reach that far and a slack beyond. The results, contactTestCount
-// included, are those of the plain walk, which still runs when plainWalks is set.
+// only the tests that can find contact, looked up in a fine grid built each step over the 32 m
+// cells the moving pieces reach. During the solver only position corrections move pieces, so a
+// piece is never further from the bounds it entered with than the corrections of its assembly since
+// then add up to. An assembly moved by more than fineDrift enters its members again where they now
+// are, so every search reaches fineDrift and a slack beyond, and tests each piece against its own
+// entry widened by its own drift. The results, contactTestCount included, are those of the plain
+// walk, which still runs when plainWalks is set.
 
-constexpr double fineCellSize = 2.0;
-constexpr double maxFineCellsPerPiece = 64.0;
-constexpr double maxFineCellsPerQuery = 512.0;
-constexpr double fineMargin = 0.002; // rounding between a box test and the bounds of its boxes
-constexpr double searchSlack = 0.2;  // searches reach this much beyond the corrections made so far
+// The fine grid has levels of growing cells, each four times the last: a piece goes into the first
+// level where it spans at most maxFineCellsPerPiece cells, so that slabs, walls and ground tiles are
+// found through a few coarse cells instead of being tried by every search.
+constexpr std::array<double, StepScratch::fineLevels> fineCellSizes{2.0, 8.0, 32.0, 128.0};
+// Cell sizes are powers of two, so these multiply exactly as the sizes divide.
+constexpr std::array<double, StepScratch::fineLevels> fineCellsPerMetre{0.5, 0.125, 0.03125, 0.0078125};
+constexpr double maxFineCellsPerPiece = 8.0;
+constexpr double maxFineCellsPerQuery = 512.0; // in cells of the finest level
+constexpr double fineMargin = 0.002;           // rounding between a box test and the bounds of its boxes
+constexpr double searchSlack = 0.2;            // searches reach this much beyond the corrections made so far
 
-std::int64_t fineIndex(double coordinate) {
-    const double cell = std::floor(coordinate / fineCellSize);
-    if (std::isnan(cell))
-        return 0;
-    return static_cast<std::int64_t>(std::clamp(cell, -1e15, 1e15));
+// The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number). The floor is taken by
+// truncation, which is exact below that bound and much cheaper than the library's.
+std::int64_t fineIndex(double coordinate, std::size_t level) {
+    constexpr double limit = 1e15;
+    const double scaled = coordinate * fineCellsPerMetre[level];
+    if (!(scaled > -limit))
+        return std::isnan(scaled) ? 0 : static_cast<std::int64_t>(-limit);
+    if (!(scaled < limit))
+        return static_cast<std::int64_t>(limit);
+    const auto cell = static_cast<std::int64_t>(scaled);
+    return static_cast<double>(cell) > scaled ? cell - 1 : cell;
 }
 
 struct FineRange {
@@ -400,22 +427,27 @@ struct FineRange {
     double cells;
 };
 
-FineRange fineRange(const Box& box) {
+FineRange fineRange(const Box& box, std::size_t level) {
     FineRange range{};
     range.cells = 1.0;
     for (int k = 0; k < 3; ++k) {
-        range.lo[k] = fineIndex(box.min[k]);
-        range.hi[k] = fineIndex(box.max[k]);
+        range.lo[k] = fineIndex(box.min[k], level);
+        range.hi[k] = fineIndex(box.max[k], level);
         range.cells *= static_cast<double>(range.hi[k] - range.lo[k]) + 1.0;
     }
     return range;
 }
 
-template <class Visit> void forEachFineCell(const FineRange& range, Visit&& visit) {
-    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
-            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                visit(Physics::gridKey(x, y, z));
+// A fine cell's key: its coordinates times three odd constants, summed modulo 2^64, so that a walk
+// along z steps the key by one addition. Cells that share a key share a chain; the bounds test of
+// each piece found sorts them out.
+constexpr std::uint64_t fineKeyX = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t fineKeyY = 0xC2B2AE3D27D4EB4Full;
+constexpr std::uint64_t fineKeyZ = 0x165667B19E3779F9ull;
+
+std::uint64_t fineKey(std::int64_t x, std::int64_t y, std::int64_t z) {
+    return static_cast<std::uint64_t>(x) * fineKeyX + static_cast<std::uint64_t>(y) * fineKeyY +
+           static_cast<std::uint64_t>(z) * fineKeyZ;
 }
 
 std::uint64_t slotHash(std::uint64_t key) {
@@ -425,10 +457,56 @@ std::uint64_t slotHash(std::uint64_t key) {
     return key;
 }
 
+// Most cells a search walks are empty. A bit per hashed cell key says which cells may hold pieces,
+// and a bit per hashed block of 4 x 4 x 4 cells which blocks may, so that a search skips empty
+// blocks whole and looks at an empty cell in a small table.
+constexpr std::size_t occupancyWords = 1024;
+constexpr int occupancyShift = 48; // the top 16 bits of the slot hash pick the bit
+constexpr int blockShift = 2;      // cells per block edge: 1 << blockShift
+
+bool testBit(const std::vector<std::uint64_t>& bits, std::uint64_t hash) {
+    const std::uint64_t bit = hash >> occupancyShift;
+    return (bits[bit >> 6] >> (bit & 63)) & 1u;
+}
+
+void setBit(std::vector<std::uint64_t>& bits, std::uint64_t hash) {
+    const std::uint64_t bit = hash >> occupancyShift;
+    bits[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+}
+
+// Calls visit(key, hash) for every cell of the range that may hold pieces.
+template <class Visit> void forEachOccupiedCell(const FineGrid& grid, const FineRange& range, Visit&& visit) {
+    std::int64_t block[2][3];
+    for (int k = 0; k < 3; ++k) {
+        block[0][k] = range.lo[k] >> blockShift;
+        block[1][k] = range.hi[k] >> blockShift;
+    }
+    constexpr std::int64_t edge = std::int64_t{1} << blockShift;
+    for (std::int64_t bx = block[0][0]; bx <= block[1][0]; ++bx)
+        for (std::int64_t by = block[0][1]; by <= block[1][1]; ++by)
+            for (std::int64_t bz = block[0][2]; bz <= block[1][2]; ++bz) {
+                if (!testBit(grid.blockOccupied, slotHash(fineKey(bx, by, bz))))
+                    continue;
+                const std::int64_t z0 = std::max(range.lo[2], bz * edge);
+                const std::int64_t z1 = std::min(range.hi[2], bz * edge + edge - 1);
+                for (std::int64_t x = std::max(range.lo[0], bx * edge);
+                     x <= std::min(range.hi[0], bx * edge + edge - 1); ++x)
+                    for (std::int64_t y = std::max(range.lo[1], by * edge);
+                         y <= std::min(range.hi[1], by * edge + edge - 1); ++y) {
+                        std::uint64_t key = fineKey(x, y, z0);
+                        for (std::int64_t z = z0; z <= z1; ++z, key += fineKeyZ) {
+                            const std::uint64_t hash = slotHash(key);
+                            if (testBit(grid.occupied, hash))
+                                visit(key, hash);
+                        }
+                    }
+            }
+}
+
 // The slot that holds key, or the empty slot where it would go.
-std::size_t fineSlot(const FineGrid& grid, std::uint64_t key) {
+std::size_t fineSlot(const FineGrid& grid, std::uint64_t key, std::uint64_t hash) {
     const std::size_t mask = grid.slotHead.size() - 1;
-    std::size_t slot = slotHash(key) & mask;
+    std::size_t slot = hash & mask;
     while (grid.slotHead[slot] != 0 && grid.slotKey[slot] != key)
         slot = (slot + 1) & mask;
     return slot;
@@ -438,13 +516,15 @@ void fineClear(FineGrid& grid) {
     if (grid.slotHead.empty()) {
         grid.slotHead.assign(4096, 0);
         grid.slotKey.assign(4096, 0);
-    } else {
+        grid.occupied.assign(occupancyWords, 0);
+        grid.blockOccupied.assign(occupancyWords, 0);
+    } else if (grid.usedSlots > 0) {
         std::fill(grid.slotHead.begin(), grid.slotHead.end(), 0u);
+        std::fill(grid.occupied.begin(), grid.occupied.end(), 0u);
+        std::fill(grid.blockOccupied.begin(), grid.blockOccupied.end(), 0u);
     }
     grid.usedSlots = 0;
-    grid.entryId.clear();
-    grid.entryNext.clear();
-    grid.big.clear();
+    grid.entries.clear();
 }
 
 void fineGrow(FineGrid& grid) {
@@ -455,23 +535,65 @@ void fineGrow(FineGrid& grid) {
     for (std::size_t slot = 0; slot < keys.size(); ++slot) {
         if (heads[slot] == 0)
             continue;
-        const std::size_t to = fineSlot(grid, keys[slot]);
+        const std::size_t to = fineSlot(grid, keys[slot], slotHash(keys[slot]));
         grid.slotKey[to] = keys[slot];
         grid.slotHead[to] = heads[slot];
     }
 }
 
-void fineAdd(FineGrid& grid, std::uint64_t key, std::uint32_t id) {
+void fineAdd(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, FineGrid::Entry entry) {
     if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
         fineGrow(grid);
-    const std::size_t slot = fineSlot(grid, key);
+    const std::uint64_t key = fineKey(x, y, z);
+    const std::uint64_t hash = slotHash(key);
+    const std::size_t slot = fineSlot(grid, key, hash);
     if (grid.slotHead[slot] == 0) {
         grid.slotKey[slot] = key;
         ++grid.usedSlots;
+        setBit(grid.occupied, hash);
+        setBit(grid.blockOccupied, slotHash(fineKey(x >> blockShift, y >> blockShift, z >> blockShift)));
     }
-    grid.entryId.push_back(id);
-    grid.entryNext.push_back(grid.slotHead[slot]);
-    grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entryId.size());
+    entry.next = grid.slotHead[slot];
+    grid.entries.push_back(entry);
+    grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
+}
+
+// Enters a piece in the fine grid with its present bounds. Entries it had before stay where they
+// were: each still covers the piece, widened by the corrections its assembly made since.
+void fineEnter(Physics& physics, std::uint32_t id) {
+    StepScratch& scratch = physics.stepScratch;
+    const MatterPiece& piece = physics.pieces[id - 1];
+    FineGrid::Entry entry;
+    entry.bounds = widened(piece.body.bounds(), fineMargin);
+    entry.assembly = piece.assembly;
+    entry.shift = piece.assembly >= 0 ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] : 0.0;
+    const Physics::GridEntry& listed = physics.gridEntries[id - 1];
+    // A key of 0 is as likely as any other: such a piece takes the long way.
+    entry.cell = listed.cells.size() == 1 ? listed.cells.front() : 0;
+    if (listed.cells.size() > 1) {
+        Polyhedron pose;
+        pose.center = listed.center;
+        pose.halfExtents = listed.halfExtents;
+        pose.orientation = listed.orientation;
+        grid::CellRange range;
+        if (grid::listingRange(pose.bounds(), range)) {
+            scratch.listings.push_back(range);
+            entry.listing = static_cast<std::uint32_t>(scratch.listings.size());
+        }
+    }
+    entry.id = id;
+    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
+        const FineRange range = fineRange(entry.bounds, level);
+        if (range.cells <= maxFineCellsPerPiece) {
+            FineGrid& grid = scratch.fine[level];
+            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                        fineAdd(grid, x, y, z, entry);
+            return;
+        }
+    }
+    scratch.fineBig.push_back(entry);
 }
 
 void fineInsertPiece(Physics& physics, std::uint32_t id) {
@@ -479,15 +601,15 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
     if (scratch.pieceStamp[id - 1] == scratch.stamp)
         return;
     scratch.pieceStamp[id - 1] = scratch.stamp;
-    const Box bounds = widened(physics.pieces[id - 1].body.bounds(), fineMargin);
-    scratch.fineBounds[id - 1] = bounds;
-    scratch.fineAssembly[id - 1] = physics.pieces[id - 1].assembly;
-    const FineRange range = fineRange(bounds);
-    if (range.cells > maxFineCellsPerPiece) {
-        scratch.fine.big.push_back(id);
-        return;
-    }
-    forEachFineCell(range, [&](std::uint64_t key) { fineAdd(scratch.fine, key, id); });
+    fineEnter(physics, id);
+}
+
+void reenterMembers(Physics& physics, std::int32_t index) {
+    StepScratch& scratch = physics.stepScratch;
+    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(index)].members)
+        if (scratch.pieceStamp[id - 1] == scratch.stamp)
+            fineEnter(physics, id);
+    scratch.reenteredAt[static_cast<std::size_t>(index)] = scratch.shifted[static_cast<std::size_t>(index)];
 }
 
 // Enters the pieces of one 32 m cell in the fine grid, once per step.
@@ -504,15 +626,15 @@ void fineInsertCell(Physics& physics, std::uint64_t key, const std::vector<std::
 std::uint64_t rangeHash(const grid::CellRange& range) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (int k = 0; k < 3; ++k) {
-        h = (h ^ static_cast<std::uint64_t>(range.lo[k])) * 0x100000001b3ull;
-        h = (h ^ static_cast<std::uint64_t>(range.hi[k])) * 0x100000001b3ull;
+        h = slotHash(h ^ static_cast<std::uint64_t>(range.lo[k]));
+        h = slotHash(h ^ static_cast<std::uint64_t>(range.hi[k]));
     }
     return h;
 }
 
 bool sameRange(const RangeInfo& info, const grid::CellRange& range) {
     for (int k = 0; k < 3; ++k)
-        if (info.lo[k] != range.lo[k] || info.hi[k] != range.hi[k])
+        if (info.cells.lo[k] != range.lo[k] || info.cells.hi[k] != range.hi[k])
             return false;
     return true;
 }
@@ -523,20 +645,19 @@ std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
     StepScratch& scratch = physics.stepScratch;
     const std::uint64_t hash = rangeHash(range);
     const auto found = scratch.rangeIndex.find(hash);
-    if (found != scratch.rangeIndex.end() && sameRange(scratch.ranges[found->second], range))
-        return found->second;
-    for (std::size_t index = 0; index < scratch.rangeCount; ++index) // a hash shared by two ranges
-        if (sameRange(scratch.ranges[index], range))
-            return static_cast<std::uint32_t>(index);
+    // Ranges that share a hash are chained through sameHash.
+    std::uint32_t chained = found == scratch.rangeIndex.end() ? 0 : found->second + 1;
+    for (std::uint32_t at = chained; at != 0; at = scratch.ranges[at - 1].sameHash)
+        if (sameRange(scratch.ranges[at - 1], range))
+            return at - 1;
 
     const auto index = static_cast<std::uint32_t>(scratch.rangeCount++);
     if (scratch.ranges.size() < scratch.rangeCount)
         scratch.ranges.emplace_back();
     RangeInfo& info = scratch.ranges[index];
-    for (int k = 0; k < 3; ++k) {
-        info.lo[k] = range.lo[k];
-        info.hi[k] = range.hi[k];
-    }
+    info.cells = range;
+    info.sameHash = chained;
+    scratch.rangeIndex[hash] = index;
     info.keys.clear();
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
@@ -563,8 +684,6 @@ std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
         info.ids.swap(merged);
     }
     info.awakeVersion = ~0ull;
-    if (found == scratch.rangeIndex.end())
-        scratch.rangeIndex.emplace(hash, index);
     return index;
 }
 
@@ -574,6 +693,17 @@ bool listedIn(const Physics& physics, const RangeInfo& info, std::uint32_t id) {
         if (std::binary_search(info.keys.begin(), info.keys.end(), key))
             return true;
     return false;
+}
+
+// The same for a piece of the fine grid. Cells that meet have the same key, so a range of cells
+// that meets the query's lists the piece; one that does not is left to the keys.
+bool isListed(const Physics& physics, const FineGrid::Entry& entry, const RangeInfo& info) {
+    if (entry.cell != 0)
+        return info.keys.size() == 1 ? entry.cell == info.keys.front()
+                                     : std::binary_search(info.keys.begin(), info.keys.end(), entry.cell);
+    if (entry.listing != 0 && grid::rangesMeet(physics.stepScratch.listings[entry.listing - 1], info.cells))
+        return true;
+    return listedIn(physics, info, entry.id);
 }
 
 void refreshAwake(const Physics& physics, RangeInfo& info) {
@@ -608,45 +738,60 @@ const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t
     return members;
 }
 
-// The ids that may touch a piece whose bounds at the start of its visit, widened by 0.02, are box,
-// ascending; or every id of the range when the search is too big for the fine grid (then returns
-// true). A piece entered the fine grid with bounds that it has left by at most the corrections of its
-// assembly since; the piece visited has moved by at most moved since box was taken; and reach more
-// covers what both may still move before the next search.
+// The ids that the range lists and that may touch a piece whose bounds at the start of its visit,
+// widened by 0.02, are box, ascending; or every id of the range when the search is too big for the
+// fine grid (then returns true). Every entry of a piece covers it widened by the corrections of its
+// assembly since the entry; the piece visited has moved by at most moved since box was taken; and
+// reach more covers what both may still move before the next search.
 bool gatherNear(Physics& physics, const Box& box, double moved, double more, const RangeInfo& info) {
     StepScratch& scratch = physics.stepScratch;
     std::vector<std::uint32_t>& out = scratch.gathered;
-    const FineRange range = fineRange(widened(box, scratch.maxShift + moved + more + fineMargin));
-    if (range.cells > maxFineCellsPerQuery) {
+    const Box reach = widened(box, fineDrift + moved + more + fineMargin);
+    if (fineRange(reach, 0).cells > maxFineCellsPerQuery) {
         out.assign(info.ids.begin(), info.ids.end());
         return true;
     }
     out.clear();
-    const FineGrid& fine = scratch.fine;
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
     }
     const double base = moved + more + fineMargin;
-    auto consider = [&](std::uint32_t id) {
-        std::uint32_t& seen = scratch.seen[id - 1];
+    auto consider = [&](const FineGrid::Entry& entry) {
+        const double drift = entry.assembly >= 0
+                                 ? scratch.shifted[static_cast<std::size_t>(entry.assembly)] - entry.shift
+                                 : 0.0;
+        const double e = base + drift;
+        const Box& b = entry.bounds;
+        if (!(b.min.x <= box.max.x + e && box.min.x - e <= b.max.x && b.min.y <= box.max.y + e &&
+              box.min.y - e <= b.max.y && b.min.z <= box.max.z + e && box.min.z - e <= b.max.z))
+            return;
+        std::uint32_t& seen = scratch.seen[entry.id - 1];
         if (seen == scratch.gatherStamp)
             return;
         seen = scratch.gatherStamp;
-        const std::int32_t assembly = scratch.fineAssembly[id - 1];
-        const double e = base + (assembly >= 0 ? scratch.shifted[static_cast<std::size_t>(assembly)] : 0.0);
-        const Box& b = scratch.fineBounds[id - 1];
-        if (b.min.x <= box.max.x + e && box.min.x - e <= b.max.x && b.min.y <= box.max.y + e &&
-            box.min.y - e <= b.max.y && b.min.z <= box.max.z + e && box.min.z - e <= b.max.z)
-            out.push_back(id);
+        if (isListed(physics, entry, info))
+            out.push_back(entry.id);
     };
-    forEachFineCell(range, [&](std::uint64_t key) {
-        const std::size_t slot = fineSlot(fine, key);
-        for (std::uint32_t entry = fine.slotHead[slot]; entry != 0; entry = fine.entryNext[entry - 1])
-            consider(fine.entryId[entry - 1]);
-    });
-    for (const std::uint32_t id : fine.big)
-        consider(id);
+    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
+        const FineGrid& fine = scratch.fine[level];
+        if (fine.entries.empty())
+            continue;
+        const FineRange range = fineRange(reach, level);
+        // A level with fewer entries than the search has cells is cheaper to walk whole.
+        if (range.cells > static_cast<double>(fine.entries.size())) {
+            for (const FineGrid::Entry& entry : fine.entries)
+                consider(entry);
+            continue;
+        }
+        forEachOccupiedCell(fine, range, [&](std::uint64_t key, std::uint64_t hash) {
+            const std::size_t slot = fineSlot(fine, key, hash);
+            for (std::uint32_t at = fine.slotHead[slot]; at != 0; at = fine.entries[at - 1].next)
+                consider(fine.entries[at - 1]);
+        });
+    }
+    for (const FineGrid::Entry& entry : scratch.fineBig)
+        consider(entry);
     std::sort(out.begin(), out.end());
     return false;
 }
@@ -660,19 +805,23 @@ void beginBroadPhase(Physics& physics) {
                 scratch.awakeMark[id - 1] = 1;
     ++scratch.wakeVersion;
     scratch.shifted.assign(physics.assemblies.size(), 0.0);
-    scratch.maxShift = 0.0;
+    scratch.reenteredAt.assign(physics.assemblies.size(), 0.0);
     scratch.totalShift = 0.0;
     if (scratch.plainWalks)
         return;
-    fineClear(scratch.fine);
+    for (FineGrid& grid : scratch.fine)
+        fineClear(grid);
+    scratch.fineBig.clear();
+    scratch.listings.clear();
     if (++scratch.stamp == 0) {
         std::fill(scratch.pieceStamp.begin(), scratch.pieceStamp.end(), 0u);
+        std::fill(scratch.lastRangeStamp.begin(), scratch.lastRangeStamp.end(), 0u);
         scratch.stamp = 1;
     }
     scratch.pieceStamp.resize(physics.pieces.size(), 0);
-    scratch.fineBounds.resize(physics.pieces.size());
-    scratch.fineAssembly.resize(physics.pieces.size());
     scratch.seen.resize(physics.pieces.size(), 0);
+    scratch.lastRange.resize(physics.pieces.size(), 0);
+    scratch.lastRangeStamp.resize(physics.pieces.size(), 0);
     scratch.insertedCells.clear();
     scratch.rangeCount = 0;
     scratch.rangeIndex.clear();
@@ -718,7 +867,14 @@ void visitListed(Physics& physics, const SolverContext& ctx, std::uint32_t i, st
 void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::int32_t a, const Box& box,
                std::size_t cursor) {
     StepScratch& scratch = physics.stepScratch;
-    const std::uint32_t range = rangeFor(physics, grid::cellRange(box, 0.0));
+    // A piece's range rarely changes from one pass to the next.
+    const grid::CellRange cells = grid::cellRange(box, 0.0);
+    std::uint32_t range = scratch.lastRange[i - 1];
+    if (scratch.lastRangeStamp[i - 1] != scratch.stamp || !sameRange(scratch.ranges[range], cells)) {
+        range = rangeFor(physics, cells);
+        scratch.lastRange[i - 1] = range;
+        scratch.lastRangeStamp[i - 1] = scratch.stamp;
+    }
     RangeInfo& info = scratch.ranges[range];
     if (info.awakeVersion != scratch.wakeVersion)
         refreshAwake(physics, info);
@@ -740,8 +896,6 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
     std::size_t next = 0;
     while (next < scratch.gathered.size()) {
         const std::uint32_t j = scratch.gathered[next++];
-        if (!everyId && !listedIn(physics, info, j))
-            continue;
         tryPair(physics, ctx, i, j, a, cursor, false);
         // Pieces of lower id than i in an assembly this contact woke are no longer tested.
         for (const std::int32_t b : scratch.woken)

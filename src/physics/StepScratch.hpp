@@ -1,11 +1,19 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
 
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
+
+namespace zarn::grid {
+struct CellRange {
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+};
+} // namespace zarn::grid
 
 namespace zarn {
 
@@ -52,26 +60,38 @@ struct WeightEntry {
     double weight = 0.0;
 };
 
-// A hash grid of 2 m cells over the pieces near moving matter, rebuilt every step, in which the
+// One level of the hash grid over the pieces near moving matter, rebuilt every step, in which the
 // contact solver finds the pieces a moving piece may touch without walking whole 32 m cells.
 struct FineGrid {
+    // One listing of a piece in one cell, with what a search tests it by: its bounds and its
+    // assembly's corrections when it entered, and the 32 m cells it is listed in: the key of its
+    // one cell, or (0 and) the index + 1 of its range of cells in StepScratch::listings.
+    struct Entry {
+        Box bounds;
+        double shift = 0.0;
+        std::uint64_t cell = 0;
+        std::int32_t assembly = -1;
+        std::uint32_t id = 0;
+        std::uint32_t listing = 0;
+        std::uint32_t next = 0; // next entry of the cell + 1; 0 ends the chain
+    };
     std::vector<std::uint64_t> slotKey;
     std::vector<std::uint32_t> slotHead; // first entry + 1; 0 marks an empty slot
     std::size_t usedSlots = 0;
-    std::vector<std::uint32_t> entryId;
-    std::vector<std::uint32_t> entryNext; // next entry + 1; 0 ends the chain
-    std::vector<std::uint32_t> big;       // pieces too large for the cells, tried by every query
+    std::vector<Entry> entries;
+    std::vector<std::uint64_t> occupied;      // a bit per hashed cell key: set when the cell may hold entries
+    std::vector<std::uint64_t> blockOccupied; // the same per block of 4 x 4 x 4 cells
 };
 
 // What the solver knows about the ids listed in the 32 m cells of one query range during a step
 // (the coarse grid does not change while the solver runs).
 struct RangeInfo {
-    std::int64_t lo[3] = {0, 0, 0};
-    std::int64_t hi[3] = {0, 0, 0};
+    grid::CellRange cells{};
     std::vector<std::uint64_t> keys;    // keys of the range's cells, sorted
     std::vector<std::uint32_t> ids;     // ids listed in the range, ascending, each once
     std::vector<std::uint32_t> awake;   // those of awake assemblies, ascending
     std::uint64_t awakeVersion = ~0ull; // wake count the list was made at
+    std::uint32_t sameHash = 0;         // index + 1 of an earlier range with the same hash, 0 none
 };
 
 // Working storage of stepping and impacts, kept between calls so that a step allocates nothing
@@ -92,27 +112,32 @@ struct StepScratch {
     // every refresh and grid update over the whole world instead of what changed (see ChangeNotes).
     // Both ways must give the same world bit for bit.
     bool plainWalks = false;
-    FineGrid fine;
-    std::vector<std::uint32_t> pieceStamp;  // per piece index: step in which it entered the fine grid
-    std::vector<Box> fineBounds;            // per piece index: its bounds when it entered
-    std::vector<std::int32_t> fineAssembly; // per piece index: its assembly then (-1 none)
-    std::vector<std::uint32_t> seen;        // per piece index: last search that found it
+    // The fine grid: levels of 2, 8, 32 and 128 m cells (see Step.cpp), and the pieces too large for
+    // any of them, tried by every search.
+    static constexpr std::size_t fineLevels = 4;
+    std::array<FineGrid, fineLevels> fine;
+    std::vector<FineGrid::Entry> fineBig;
+    std::vector<grid::CellRange> listings; // the 32 m cells of pieces listed in several
+    std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
+    std::vector<std::uint32_t> seen;       // per piece index: last search that found it
     std::uint32_t gatherStamp = 0;
     std::vector<std::uint32_t> merged;
     std::uint32_t stamp = 0;
     std::vector<std::uint64_t> insertedCells; // 32 m cells already in the fine grid, sorted
     std::vector<RangeInfo> ranges;            // the first rangeCount are this step's
     std::size_t rangeCount = 0;
-    std::unordered_map<std::uint64_t, std::uint32_t> rangeIndex; // hash of a range -> its index
+    std::unordered_map<std::uint64_t, std::uint32_t> rangeIndex; // hash of a range -> its last index
+    std::vector<std::uint32_t> lastRange;                        // per piece index: its range this step
+    std::vector<std::uint32_t> lastRangeStamp;                   // per piece index: step lastRange is of
     // Members of one assembly listed in one range, ascending; keyed (range index << 32) | assembly.
     std::vector<std::vector<std::uint32_t>> membersInRange;
     std::size_t membersInRangeCount = 0;
     std::unordered_map<std::uint64_t, std::uint32_t> membersInRangeIndex;
     std::vector<std::uint32_t> gathered;
     std::uint64_t wakeVersion = 0;
-    double maxShift = 0.0;               // largest distance any assembly was pushed apart this step
     double totalShift = 0.0;             // all distances assemblies were pushed apart this step
     std::vector<double> shifted;         // per assembly, distance moved by position corrections this step
+    std::vector<double> reenteredAt;     // per assembly, its shifted when its members last entered
     std::vector<std::uint8_t> awakeMark; // per piece index: member of an awake assembly
 
     // Impacts (an impact may run inside a step or a blast, so it keeps its own lists).
