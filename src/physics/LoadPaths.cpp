@@ -749,7 +749,7 @@ void freezeOutsideWindow(Physics& physics) {
 
 // What every refresh leaves for the next: nothing noted, and the counts, gravity and loose pieces
 // it refreshed with.
-void closeNotes(Physics& physics, bool stillBreaking) {
+void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
     ChangeNotes& notes = physics.changes;
     for (const std::uint32_t index : notes.pieces)
         notes.pieceMark[index] = 0;
@@ -759,11 +759,18 @@ void closeNotes(Physics& physics, bool stillBreaking) {
     notes.pieceCount = physics.pieces.size();
     notes.bondCount = physics.bonds.size();
     notes.gravity = physics.gravity;
-    notes.loose.clear();
+    // Assemblies grouped from the list of loose pieces hold every one of them; when they hold no
+    // more, the list is the next one as it stands.
+    std::size_t members = 0;
     for (const Assembly& assembly : physics.assemblies)
-        for (const std::uint32_t id : assembly.members)
-            notes.loose.push_back(id - 1);
-    std::sort(notes.loose.begin(), notes.loose.end());
+        members += assembly.members.size();
+    if (!groupedFromLoose || members != notes.loose.size()) {
+        notes.loose.clear();
+        for (const Assembly& assembly : physics.assemblies)
+            for (const std::uint32_t id : assembly.members)
+                notes.loose.push_back(id - 1);
+        std::sort(notes.loose.begin(), notes.loose.end());
+    }
     notes.synced = true;
     // A chain of failures still running is left for a full refresh: whatever is changed before it
     // cannot be told from what physics noted.
@@ -881,7 +888,7 @@ void Physics::refreshTopology() {
     groupAssemblies(*this, true);
     freezeOutsideWindow(*this);
     rebuildGrid();
-    closeNotes(*this, stillBreaking);
+    closeNotes(*this, stillBreaking, false);
 }
 
 void Physics::refreshNotedTopology() {
@@ -907,7 +914,7 @@ void Physics::refreshNotedTopology() {
     groupNotedAssemblies(*this);
     freezeOutsideWindow(*this);
     rebuildNotedGrid();
-    closeNotes(*this, stillBreaking);
+    closeNotes(*this, stillBreaking, true);
 }
 
 void Physics::noteTopologyChange() {

@@ -88,7 +88,7 @@ void shiftAssembly(Physics& physics, std::int32_t index, const Vec3& shift) {
     const double distance = length(shift);
     double& moved = scratch.shifted[static_cast<std::size_t>(index)];
     moved += distance;
-    scratch.totalShift += distance;
+    ++scratch.shifts;
     if (!scratch.plainWalks && moved - scratch.reenteredAt[static_cast<std::size_t>(index)] > fineDrift)
         reenterMembers(physics, index);
 }
@@ -226,7 +226,7 @@ void noteWoken(Physics& physics, std::int32_t index, std::uint32_t after, std::s
             order.push_back(id);
     }
     scratch.woken.push_back(index);
-    ++scratch.wakeVersion;
+    scratch.wokenLog.push_back(index);
     if (order.size() == tail)
         return;
     // The rest of the pass is in order already: sort the newcomers and merge them in.
@@ -394,8 +394,13 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // piece is never further from the bounds it entered with than the corrections of its assembly since
 // then add up to. An assembly moved by more than fineDrift enters its members again where they now
 // are, so every search reaches fineDrift and a slack beyond, and tests each piece against its own
-// entry widened by its own drift. The results, contactTestCount included, are those of the plain
-// walk, which still runs when plainWalks is set.
+// entry widened by its own drift, at least fineDrift.
+//
+// A search then holds for its piece, in this pass and the next ones, as long as the piece's own
+// assembly has moved by less than the slack since and no piece was entered again where the search
+// looked: every other piece is still within fineDrift of its newest entry. Re-entries stamp the
+// cells of a coarse grid, so that a search tells whether one happened near it. The results,
+// contactTestCount included, are those of the plain walk, which still runs when plainWalks is set.
 
 // The fine grid has levels of growing cells, each four times the last: a piece goes into the first
 // level where it spans at most maxFineCellsPerPiece cells, so that slabs, walls and ground tiles are
@@ -406,7 +411,7 @@ constexpr std::array<double, StepScratch::fineLevels> fineCellsPerMetre{0.5, 0.1
 constexpr double maxFineCellsPerPiece = 8.0;
 constexpr double maxFineCellsPerQuery = 512.0; // in cells of the finest level
 constexpr double fineMargin = 0.002;           // rounding between a box test and the bounds of its boxes
-constexpr double searchSlack = 0.2;            // searches reach this much beyond the corrections made so far
+constexpr double searchSlack = 0.1;            // searches hold while their piece moves less than this
 
 // The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number). The floor is taken by
 // truncation, which is exact below that bound and much cheaper than the library's.
@@ -565,6 +570,7 @@ void fineEnter(Physics& physics, std::uint32_t id) {
     const MatterPiece& piece = physics.pieces[id - 1];
     FineGrid::Entry entry;
     entry.bounds = widened(piece.body.bounds(), fineMargin);
+    scratch.enteredBounds = entry.bounds;
     entry.assembly = piece.assembly;
     entry.shift = piece.assembly >= 0 ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] : 0.0;
     const Physics::GridEntry& listed = physics.gridEntries[id - 1];
@@ -604,11 +610,42 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
     fineEnter(physics, id);
 }
 
+// The coarse grid of re-entries: 4 m cells, hashed into a table of the last re-entry that reached each.
+constexpr double moveCellsPerMetre = 0.25;
+constexpr double maxMoveCells = 64.0;
+
+template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
+    std::int64_t lo[3];
+    std::int64_t hi[3];
+    double cells = 1.0;
+    for (int k = 0; k < 3; ++k) {
+        lo[k] =
+            static_cast<std::int64_t>(std::floor(std::clamp(box.min[k] * moveCellsPerMetre, -1e15, 1e15)));
+        hi[k] =
+            static_cast<std::int64_t>(std::floor(std::clamp(box.max[k] * moveCellsPerMetre, -1e15, 1e15)));
+        cells *= static_cast<double>(hi[k] - lo[k]) + 1.0;
+    }
+    if (!(cells <= maxMoveCells))
+        return false;
+    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
+        for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
+            for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
+                visit(slotHash(fineKey(x, y, z)) >> occupancyShift);
+    return true;
+}
+
 void reenterMembers(Physics& physics, std::int32_t index) {
     StepScratch& scratch = physics.stepScratch;
-    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(index)].members)
-        if (scratch.pieceStamp[id - 1] == scratch.stamp)
-            fineEnter(physics, id);
+    const std::uint32_t move = ++scratch.moves;
+    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(index)].members) {
+        if (scratch.pieceStamp[id - 1] != scratch.stamp)
+            continue;
+        fineEnter(physics, id);
+        // Searches near the new entry no longer hold; one too large to stamp ends them all.
+        const Box& entered = scratch.enteredBounds;
+        if (!forEachMoveCell(entered, [&](std::uint64_t cell) { scratch.moveStamps[cell] = move; }))
+            scratch.movedEverywhere = move;
+    }
     scratch.reenteredAt[static_cast<std::size_t>(index)] = scratch.shifted[static_cast<std::size_t>(index)];
 }
 
@@ -706,15 +743,6 @@ bool isListed(const Physics& physics, const FineGrid::Entry& entry, const RangeI
     return listedIn(physics, info, entry.id);
 }
 
-void refreshAwake(const Physics& physics, RangeInfo& info) {
-    const StepScratch& scratch = physics.stepScratch;
-    info.awake.clear();
-    for (const std::uint32_t id : info.ids)
-        if (scratch.awakeMark[id - 1])
-            info.awake.push_back(id);
-    info.awakeVersion = scratch.wakeVersion;
-}
-
 // The members of an assembly that the range lists, ascending; made once per step, range and assembly.
 const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t range,
                                                  std::int32_t assembly) {
@@ -730,38 +758,79 @@ const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t
     std::vector<std::uint32_t>& members = scratch.membersInRange[index];
     members.clear();
     const RangeInfo& info = scratch.ranges[range];
-    for (const std::uint32_t id : physics.assemblies[static_cast<std::size_t>(assembly)].members)
-        if (listedIn(physics, info, id))
-            members.push_back(id);
-    std::sort(members.begin(), members.end());
+    const std::vector<std::uint32_t>& all = physics.assemblies[static_cast<std::size_t>(assembly)].members;
+    // The shorter way: the listed ids that belong to the assembly, or the members that are listed.
+    if (info.ids.size() <= all.size()) {
+        for (const std::uint32_t id : info.ids)
+            if (physics.pieces[id - 1].assembly == assembly)
+                members.push_back(id);
+    } else {
+        for (const std::uint32_t id : all)
+            if (listedIn(physics, info, id))
+                members.push_back(id);
+        std::sort(members.begin(), members.end());
+    }
     scratch.membersInRangeIndex.emplace(key, index);
     return members;
 }
 
-// The ids that the range lists and that may touch a piece whose bounds at the start of its visit,
-// widened by 0.02, are box, ascending; or every id of the range when the search is too big for the
-// fine grid (then returns true). Every entry of a piece covers it widened by the corrections of its
-// assembly since the entry; the piece visited has moved by at most moved since box was taken; and
-// reach more covers what both may still move before the next search.
-bool gatherNear(Physics& physics, const Box& box, double moved, double more, const RangeInfo& info) {
+// The awake ids a range lists, brought up to date: made once per step and range, then merged with
+// the listed members of each assembly woken since (assemblies only wake while the solver runs).
+void refreshAwake(Physics& physics, std::uint32_t range) {
     StepScratch& scratch = physics.stepScratch;
-    std::vector<std::uint32_t>& out = scratch.gathered;
-    const Box reach = widened(box, fineDrift + moved + more + fineMargin);
-    if (fineRange(reach, 0).cells > maxFineCellsPerQuery) {
-        out.assign(info.ids.begin(), info.ids.end());
-        return true;
+    RangeInfo& info = scratch.ranges[range];
+    if (info.awakeVersion == ~0ull) {
+        info.awake.clear();
+        for (const std::uint32_t id : info.ids)
+            if (scratch.awakeMark[id - 1])
+                info.awake.push_back(id);
+        info.awakeVersion = scratch.wokenLog.size();
+        return;
     }
-    out.clear();
+    while (info.awakeVersion < scratch.wokenLog.size()) {
+        const std::int32_t woken = scratch.wokenLog[info.awakeVersion++];
+        const std::vector<std::uint32_t>& listed = membersInRange(physics, range, woken);
+        if (listed.empty())
+            continue;
+        std::vector<std::uint32_t>& merged = scratch.merged;
+        merged.clear();
+        std::set_union(info.awake.begin(), info.awake.end(), listed.begin(), listed.end(),
+                       std::back_inserter(merged));
+        info.awake.swap(merged);
+    }
+}
+
+// A new search for piece i of assembly a, whose bounds widened by 0.02 are box: the ids that the
+// range lists and that may touch the piece while its assembly moves by less than the slack, ascending;
+// or every id of the range when the search is too big for the fine grid.
+void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& box, std::uint32_t range) {
+    StepScratch& scratch = physics.stepScratch;
+    const RangeInfo& info = scratch.ranges[range];
+    NearSearch& search = scratch.searches[i - 1];
+    search.stamp = scratch.stamp;
+    search.range = range;
+    search.moves = scratch.moves;
+    search.shifts = scratch.shifts;
+    search.ownShift = scratch.shifted[static_cast<std::size_t>(a)];
+    search.reach = widened(box, fineDrift + searchSlack + fineMargin);
+    std::vector<std::uint32_t>& out = scratch.searchIds;
+    search.begin = out.size();
+    search.every = fineRange(search.reach, 0).cells > maxFineCellsPerQuery;
+    if (search.every) {
+        out.insert(out.end(), info.ids.begin(), info.ids.end());
+        search.end = out.size();
+        return;
+    }
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
     }
-    const double base = moved + more + fineMargin;
+    const double base = searchSlack + fineMargin;
     auto consider = [&](const FineGrid::Entry& entry) {
         const double drift = entry.assembly >= 0
                                  ? scratch.shifted[static_cast<std::size_t>(entry.assembly)] - entry.shift
                                  : 0.0;
-        const double e = base + drift;
+        const double e = base + std::max(fineDrift, drift);
         const Box& b = entry.bounds;
         if (!(b.min.x <= box.max.x + e && box.min.x - e <= b.max.x && b.min.y <= box.max.y + e &&
               box.min.y - e <= b.max.y && b.min.z <= box.max.z + e && box.min.z - e <= b.max.z))
@@ -777,14 +846,14 @@ bool gatherNear(Physics& physics, const Box& box, double moved, double more, con
         const FineGrid& fine = scratch.fine[level];
         if (fine.entries.empty())
             continue;
-        const FineRange range = fineRange(reach, level);
+        const FineRange cells = fineRange(search.reach, level);
         // A level with fewer entries than the search has cells is cheaper to walk whole.
-        if (range.cells > static_cast<double>(fine.entries.size())) {
+        if (cells.cells > static_cast<double>(fine.entries.size())) {
             for (const FineGrid::Entry& entry : fine.entries)
                 consider(entry);
             continue;
         }
-        forEachOccupiedCell(fine, range, [&](std::uint64_t key, std::uint64_t hash) {
+        forEachOccupiedCell(fine, cells, [&](std::uint64_t key, std::uint64_t hash) {
             const std::size_t slot = fineSlot(fine, key, hash);
             for (std::uint32_t at = fine.slotHead[slot]; at != 0; at = fine.entries[at - 1].next)
                 consider(fine.entries[at - 1]);
@@ -792,8 +861,33 @@ bool gatherNear(Physics& physics, const Box& box, double moved, double more, con
     }
     for (const FineGrid::Entry& entry : scratch.fineBig)
         consider(entry);
-    std::sort(out.begin(), out.end());
-    return false;
+    search.end = out.size();
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
+}
+
+// Whether the last search for piece i of assembly a still holds for a visit with this range.
+bool searchHolds(Physics& physics, std::uint32_t i, std::int32_t a, std::uint32_t range) {
+    StepScratch& scratch = physics.stepScratch;
+    NearSearch& search = scratch.searches[i - 1];
+    if (search.stamp != scratch.stamp || search.range != range)
+        return false;
+    if (search.every || search.shifts == scratch.shifts)
+        return true; // nothing was moved since it last held
+    if (scratch.shifted[static_cast<std::size_t>(a)] - search.ownShift > searchSlack)
+        return false;
+    if (search.moves != scratch.moves) {
+        if (scratch.movedEverywhere > search.moves)
+            return false;
+        bool calm = true;
+        const std::uint32_t since = search.moves;
+        if (!forEachMoveCell(search.reach,
+                             [&](std::uint64_t cell) { calm = calm && scratch.moveStamps[cell] <= since; }) ||
+            !calm)
+            return false;
+        search.moves = scratch.moves; // nothing near it was entered again in between
+    }
+    search.shifts = scratch.shifts;
+    return true;
 }
 
 void beginBroadPhase(Physics& physics) {
@@ -803,23 +897,31 @@ void beginBroadPhase(Physics& physics) {
         if (!assembly.asleep)
             for (const std::uint32_t id : assembly.members)
                 scratch.awakeMark[id - 1] = 1;
-    ++scratch.wakeVersion;
+    scratch.wokenLog.clear();
     scratch.shifted.assign(physics.assemblies.size(), 0.0);
     scratch.reenteredAt.assign(physics.assemblies.size(), 0.0);
-    scratch.totalShift = 0.0;
     if (scratch.plainWalks)
         return;
     for (FineGrid& grid : scratch.fine)
         fineClear(grid);
     scratch.fineBig.clear();
     scratch.listings.clear();
+    scratch.searchIds.clear();
+    if (scratch.moveStamps.empty() || scratch.moves > 0)
+        scratch.moveStamps.assign(std::size_t{1} << (64 - occupancyShift), 0u);
+    scratch.moves = 0;
+    scratch.movedEverywhere = 0;
+    scratch.shifts = 0;
     if (++scratch.stamp == 0) {
         std::fill(scratch.pieceStamp.begin(), scratch.pieceStamp.end(), 0u);
         std::fill(scratch.lastRangeStamp.begin(), scratch.lastRangeStamp.end(), 0u);
+        for (NearSearch& search : scratch.searches)
+            search.stamp = 0;
         scratch.stamp = 1;
     }
     scratch.pieceStamp.resize(physics.pieces.size(), 0);
     scratch.seen.resize(physics.pieces.size(), 0);
+    scratch.searches.resize(physics.pieces.size());
     scratch.lastRange.resize(physics.pieces.size(), 0);
     scratch.lastRangeStamp.resize(physics.pieces.size(), 0);
     scratch.insertedCells.clear();
@@ -875,9 +977,8 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
         scratch.lastRange[i - 1] = range;
         scratch.lastRangeStamp[i - 1] = scratch.stamp;
     }
-    RangeInfo& info = scratch.ranges[range];
-    if (info.awakeVersion != scratch.wakeVersion)
-        refreshAwake(physics, info);
+    refreshAwake(physics, range);
+    const RangeInfo& info = scratch.ranges[range];
     const std::vector<std::uint32_t>& own = membersInRange(physics, range, a);
 
     // Tested: every listed id except i's own assembly and the awake pieces of lower id.
@@ -888,35 +989,64 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
                                 static_cast<std::int64_t>(own.size()) - (below(info.awake) - below(own));
     physics.contactTestCount += static_cast<std::uint64_t>(tested);
 
-    // During the visit only i's assembly and those of the pieces it touches are moved; once they
-    // have moved by more than half the slack since the last search, search again.
-    const double startShift = scratch.shifted[static_cast<std::size_t>(a)];
-    double searchedAt = scratch.totalShift;
-    bool everyId = gatherNear(physics, box, 0.0, searchSlack, info);
-    std::size_t next = 0;
-    while (next < scratch.gathered.size()) {
-        const std::uint32_t j = scratch.gathered[next++];
+    // The contacts of the visit move i's assembly and those of the pieces it touches: once the
+    // search no longer holds, search again from where i now is and go on after the last id tried.
+    const NearSearch& search = scratch.searches[i - 1];
+    if (!searchHolds(physics, i, a, range))
+        searchNear(physics, i, a, box, range);
+    std::size_t next = search.begin;
+    while (next < search.end) {
+        const std::uint32_t j = scratch.searchIds[next++];
         tryPair(physics, ctx, i, j, a, cursor, false);
         // Pieces of lower id than i in an assembly this contact woke are no longer tested.
-        for (const std::int32_t b : scratch.woken)
-            for (const std::uint32_t m : physics.assemblies[static_cast<std::size_t>(b)].members)
-                if (m > j && m < i && listedIn(physics, info, m))
-                    --physics.contactTestCount;
+        for (const std::int32_t b : scratch.woken) {
+            if (j >= i)
+                break;
+            const std::vector<std::uint32_t>& listed = membersInRange(physics, range, b);
+            physics.contactTestCount -=
+                static_cast<std::uint64_t>(std::lower_bound(listed.begin(), listed.end(), i) -
+                                           std::upper_bound(listed.begin(), listed.end(), j));
+        }
         scratch.woken.clear();
-        if (!everyId && scratch.totalShift - searchedAt > 0.5 * searchSlack) {
-            searchedAt = scratch.totalShift;
-            const double moved = scratch.shifted[static_cast<std::size_t>(a)] - startShift;
-            everyId = gatherNear(physics, box, moved, searchSlack, info);
-            next = static_cast<std::size_t>(
-                std::upper_bound(scratch.gathered.begin(), scratch.gathered.end(), j) -
-                scratch.gathered.begin());
+        if (search.shifts != scratch.shifts && !searchHolds(physics, i, a, range)) {
+            searchNear(physics, i, a, widened(physics.pieces[i - 1].body.bounds(), 0.02), range);
+            const auto ids = scratch.searchIds.begin();
+            next =
+                static_cast<std::size_t>(std::upper_bound(ids + static_cast<std::ptrdiff_t>(search.begin),
+                                                          ids + static_cast<std::ptrdiff_t>(search.end), j) -
+                                         ids);
         }
     }
 }
 
-void solvePass(Physics& physics, const SolverContext& ctx) {
+// The visiting order of a later pass: that of the pass before and the members of the assemblies
+// it woke (nothing falls asleep or dies while the solver runs).
+void addWokenPieces(Physics& physics, std::size_t wokenBefore) {
     StepScratch& scratch = physics.stepScratch;
-    collectAwakePieces(physics, scratch.order);
+    std::vector<std::uint32_t>& added = scratch.candidates;
+    added.clear();
+    for (std::size_t k = wokenBefore; k < scratch.wokenLog.size(); ++k)
+        for (const std::uint32_t id :
+             physics.assemblies[static_cast<std::size_t>(scratch.wokenLog[k])].members)
+            if (physics.pieces[id - 1].alive)
+                added.push_back(id);
+    if (added.empty())
+        return;
+    std::sort(added.begin(), added.end());
+    std::vector<std::uint32_t>& merged = scratch.merged;
+    merged.clear();
+    std::set_union(scratch.order.begin(), scratch.order.end(), added.begin(), added.end(),
+                   std::back_inserter(merged));
+    scratch.order.swap(merged);
+}
+
+// wokenBefore: the assemblies woken before the last pass began.
+void solvePass(Physics& physics, const SolverContext& ctx, std::size_t wokenBefore) {
+    StepScratch& scratch = physics.stepScratch;
+    if (ctx.pass == 0 || scratch.plainWalks)
+        collectAwakePieces(physics, scratch.order);
+    else
+        addWokenPieces(physics, wokenBefore);
     for (std::size_t cursor = 0; cursor < scratch.order.size(); ++cursor) {
         const std::uint32_t i = scratch.order[cursor];
         const MatterPiece& pi = physics.pieces[i - 1];
@@ -1219,8 +1349,12 @@ void Physics::step(double dt) {
     scratch.bondPairs.clear();
     scratch.pendingImpacts.clear();
     beginBroadPhase(*this);
-    for (ctx.pass = 0; ctx.pass < solverPasses; ++ctx.pass)
-        solvePass(*this, ctx);
+    std::size_t lastPassWoken = 0;
+    for (ctx.pass = 0; ctx.pass < solverPasses; ++ctx.pass) {
+        const std::size_t passWoken = scratch.wokenLog.size();
+        solvePass(*this, ctx, lastPassWoken);
+        lastPassWoken = passWoken;
+    }
 
     settleAssemblies(*this, ctx);
     if (slideSoundsDue)

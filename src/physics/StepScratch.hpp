@@ -90,8 +90,22 @@ struct RangeInfo {
     std::vector<std::uint64_t> keys;    // keys of the range's cells, sorted
     std::vector<std::uint32_t> ids;     // ids listed in the range, ascending, each once
     std::vector<std::uint32_t> awake;   // those of awake assemblies, ascending
-    std::uint64_t awakeVersion = ~0ull; // wake count the list was made at
+    std::uint64_t awakeVersion = ~0ull; // wakes of the step the list has taken in; ~0 not made yet
     std::uint32_t sameHash = 0;         // index + 1 of an earlier range with the same hash, 0 none
+};
+
+// The last search of the fine grid for one moving piece during a step: the ids it found are
+// StepScratch::searchIds[begin .. end).
+struct NearSearch {
+    std::uint32_t stamp = 0;  // step it was made in
+    std::uint32_t range = 0;  // range whose listed ids it holds
+    std::uint32_t moves = 0;  // re-entries before it, or before the last look that found none near it
+    std::uint64_t shifts = 0; // corrections before it, or before the last look that found it holding
+    bool every = false;       // it holds every id of the range
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    double ownShift = 0.0; // corrections of the piece's assembly when it was made
+    Box reach;             // where it looked
 };
 
 // Working storage of stepping and impacts, kept between calls so that a step allocates nothing
@@ -133,12 +147,17 @@ struct StepScratch {
     std::vector<std::vector<std::uint32_t>> membersInRange;
     std::size_t membersInRangeCount = 0;
     std::unordered_map<std::uint64_t, std::uint32_t> membersInRangeIndex;
-    std::vector<std::uint32_t> gathered;
-    std::uint64_t wakeVersion = 0;
-    double totalShift = 0.0;             // all distances assemblies were pushed apart this step
-    std::vector<double> shifted;         // per assembly, distance moved by position corrections this step
-    std::vector<double> reenteredAt;     // per assembly, its shifted when its members last entered
-    std::vector<std::uint8_t> awakeMark; // per piece index: member of an awake assembly
+    std::vector<NearSearch> searches;      // per piece index
+    std::vector<std::uint32_t> searchIds;  // the ids of this step's searches
+    std::uint32_t moves = 0;               // re-entries this step
+    std::uint64_t shifts = 0;              // corrections this step
+    std::uint32_t movedEverywhere = 0;     // last re-entry too large to stamp
+    std::vector<std::uint32_t> moveStamps; // per hashed 4 m cell: the last re-entry that reached it
+    Box enteredBounds;                     // bounds of the last entry made
+    std::vector<std::int32_t> wokenLog;    // assemblies woken during this step's solver, in order
+    std::vector<double> shifted;           // per assembly, distance moved by position corrections this step
+    std::vector<double> reenteredAt;       // per assembly, its shifted when its members last entered
+    std::vector<std::uint8_t> awakeMark;   // per piece index: member of an awake assembly
 
     // Impacts (an impact may run inside a step or a blast, so it keeps its own lists).
     std::vector<std::uint32_t> region;
