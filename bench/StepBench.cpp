@@ -132,13 +132,18 @@ void collapseSteps(benchmark::State& state, const Physics& base, const Vec3& cen
     int steps = 0;
     std::uint64_t moving = 0;
     std::uint64_t contactTests = 0;
+    // The first run through the collapse also grows the world's working storage; "worst ms" is of
+    // the later runs, "first worst ms" of the first.
     StepClock clock;
+    StepClock first;
+    bool warm = false;
     for (auto _ : state) {
         if (steps == 240) {
             work = start;
             steps = 0;
+            warm = true;
         }
-        state.SetIterationTime(clock.time([&] { work.step(frame); }));
+        state.SetIterationTime((warm ? clock : first).time([&] { work.step(frame); }));
         ++steps;
         moving += work.movingPieceCount();
         contactTests += work.contactTestCount;
@@ -148,6 +153,7 @@ void collapseSteps(benchmark::State& state, const Physics& base, const Vec3& cen
     state.counters["moving"] = static_cast<double>(moving) / iterations;
     state.counters["tests"] = static_cast<double>(contactTests) / iterations;
     state.counters["worst ms"] = clock.worstMs();
+    state.counters["first worst ms"] = first.worstMs();
 }
 
 void BM_BulletImpactTower(benchmark::State& state) {

@@ -403,21 +403,25 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // contactTestCount included, are those of the plain walk, which still runs when plainWalks is set.
 
 // The fine grid has levels of growing cells, each four times the last: a piece goes into the first
-// level where it spans at most maxFineCellsPerPiece cells, so that slabs, walls and ground tiles are
-// found through a few coarse cells instead of being tried by every search.
+// level where it spans few cells, so that slabs, walls and ground tiles are found through a few
+// coarse cells instead of being tried by every search. The cells are set off from round coordinates
+// by a share of a cell, so that tiles and slabs laid out on round numbers do not reach into the
+// next cells by their margin.
 constexpr std::array<double, StepScratch::fineLevels> fineCellSizes{2.0, 8.0, 32.0, 128.0};
 // Cell sizes are powers of two, so these multiply exactly as the sizes divide.
 constexpr std::array<double, StepScratch::fineLevels> fineCellsPerMetre{0.5, 0.125, 0.03125, 0.0078125};
-constexpr double maxFineCellsPerPiece = 8.0;
-constexpr double maxFineCellsPerQuery = 512.0; // in cells of the finest level
-constexpr double fineMargin = 0.002;           // rounding between a box test and the bounds of its boxes
-constexpr double searchSlack = 0.1;            // searches hold while their piece moves less than this
+constexpr double maxFineCellsPerPiece = 8.0;    // on the finest level
+constexpr double maxCoarseCellsPerPiece = 12.0; // on the others
+constexpr double fineCellOffset = 0.3;          // in cells
+constexpr double maxFineCellsPerQuery = 512.0;  // in cells of the finest level
+constexpr double fineMargin = 0.002;            // rounding between a box test and the bounds of its boxes
+constexpr double searchSlack = 0.1;             // searches hold while their piece moves less than this
 
 // The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number). The floor is taken by
 // truncation, which is exact below that bound and much cheaper than the library's.
 std::int64_t fineIndex(double coordinate, std::size_t level) {
     constexpr double limit = 1e15;
-    const double scaled = coordinate * fineCellsPerMetre[level];
+    const double scaled = coordinate * fineCellsPerMetre[level] + fineCellOffset;
     if (!(scaled > -limit))
         return std::isnan(scaled) ? 0 : static_cast<std::int64_t>(-limit);
     if (!(scaled < limit))
@@ -546,7 +550,7 @@ void fineGrow(FineGrid& grid) {
     }
 }
 
-void fineAdd(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, FineGrid::Entry entry) {
+void fineAdd(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, std::uint32_t id) {
     if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
         fineGrow(grid);
     const std::uint64_t key = fineKey(x, y, z);
@@ -558,24 +562,60 @@ void fineAdd(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, Fin
         setBit(grid.occupied, hash);
         setBit(grid.blockOccupied, slotHash(fineKey(x >> blockShift, y >> blockShift, z >> blockShift)));
     }
-    entry.next = grid.slotHead[slot];
-    grid.entries.push_back(entry);
+    grid.entries.push_back({id, grid.slotHead[slot]});
     grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
 }
 
+// Rounds a bound outward to a float, so that a float box holds the double box: moved out by four
+// float steps first, more than the conversion's rounding can take back.
+float floatBelow(double value) {
+    return static_cast<float>(value - (std::abs(value) * 2.5e-7 + 1e-30));
+}
+
+float floatAbove(double value) {
+    return static_cast<float>(value + (std::abs(value) * 2.5e-7 + 1e-30));
+}
+
 // Enters a piece in the fine grid with its present bounds. Entries it had before stay where they
-// were: each still covers the piece, widened by the corrections its assembly made since.
+// were: a search that finds the piece through any of them tests it as it last entered.
 void fineEnter(Physics& physics, std::uint32_t id) {
     StepScratch& scratch = physics.stepScratch;
     const MatterPiece& piece = physics.pieces[id - 1];
-    FineGrid::Entry entry;
-    entry.bounds = widened(piece.body.bounds(), fineMargin);
-    scratch.enteredBounds = entry.bounds;
-    entry.assembly = piece.assembly;
-    entry.shift = piece.assembly >= 0 ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] : 0.0;
+    const Box bounds = widened(piece.body.bounds(), fineMargin);
+    scratch.enteredBounds = bounds;
+    FinePiece& entered = scratch.finePieces[id - 1];
+    for (int k = 0; k < 3; ++k) {
+        entered.lo[k] = floatBelow(bounds.min[k]);
+        entered.hi[k] = floatAbove(bounds.max[k]);
+    }
+    entered.assembly = piece.assembly;
+    // Rounded down, so that the drift measured from it is never too small.
+    entered.shift =
+        piece.assembly >= 0 ? floatBelow(scratch.shifted[static_cast<std::size_t>(piece.assembly)]) : 0.0f;
+    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
+        const FineRange range = fineRange(bounds, level);
+        if (range.cells <= (level == 0 ? maxFineCellsPerPiece : maxCoarseCellsPerPiece)) {
+            FineGrid& grid = scratch.fine[level];
+            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                        fineAdd(grid, x, y, z, id);
+            return;
+        }
+    }
+    scratch.fineBig.push_back(id);
+}
+
+// Enters a piece of a 32 m cell in the fine grid once per step, with the cells it is listed in.
+void fineInsertPiece(Physics& physics, std::uint32_t id) {
+    StepScratch& scratch = physics.stepScratch;
+    if (scratch.pieceStamp[id - 1] == scratch.stamp)
+        return;
+    scratch.pieceStamp[id - 1] = scratch.stamp;
     const Physics::GridEntry& listed = physics.gridEntries[id - 1];
     // A key of 0 is as likely as any other: such a piece takes the long way.
-    entry.cell = listed.cells.size() == 1 ? listed.cells.front() : 0;
+    scratch.listedCell[id - 1] = listed.cells.size() == 1 ? listed.cells.front() : 0;
+    scratch.listedRange[id - 1] = 0;
     if (listed.cells.size() > 1) {
         Polyhedron pose;
         pose.center = listed.center;
@@ -584,29 +624,9 @@ void fineEnter(Physics& physics, std::uint32_t id) {
         grid::CellRange range;
         if (grid::listingRange(pose.bounds(), range)) {
             scratch.listings.push_back(range);
-            entry.listing = static_cast<std::uint32_t>(scratch.listings.size());
+            scratch.listedRange[id - 1] = static_cast<std::uint32_t>(scratch.listings.size());
         }
     }
-    entry.id = id;
-    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
-        const FineRange range = fineRange(entry.bounds, level);
-        if (range.cells <= maxFineCellsPerPiece) {
-            FineGrid& grid = scratch.fine[level];
-            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
-                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                        fineAdd(grid, x, y, z, entry);
-            return;
-        }
-    }
-    scratch.fineBig.push_back(entry);
-}
-
-void fineInsertPiece(Physics& physics, std::uint32_t id) {
-    StepScratch& scratch = physics.stepScratch;
-    if (scratch.pieceStamp[id - 1] == scratch.stamp)
-        return;
-    scratch.pieceStamp[id - 1] = scratch.stamp;
     fineEnter(physics, id);
 }
 
@@ -734,13 +754,16 @@ bool listedIn(const Physics& physics, const RangeInfo& info, std::uint32_t id) {
 
 // The same for a piece of the fine grid. Cells that meet have the same key, so a range of cells
 // that meets the query's lists the piece; one that does not is left to the keys.
-bool isListed(const Physics& physics, const FineGrid::Entry& entry, const RangeInfo& info) {
-    if (entry.cell != 0)
-        return info.keys.size() == 1 ? entry.cell == info.keys.front()
-                                     : std::binary_search(info.keys.begin(), info.keys.end(), entry.cell);
-    if (entry.listing != 0 && grid::rangesMeet(physics.stepScratch.listings[entry.listing - 1], info.cells))
+bool isListed(const Physics& physics, std::uint32_t id, const RangeInfo& info) {
+    const StepScratch& scratch = physics.stepScratch;
+    const std::uint64_t cell = scratch.listedCell[id - 1];
+    if (cell != 0)
+        return info.keys.size() == 1 ? cell == info.keys.front()
+                                     : std::binary_search(info.keys.begin(), info.keys.end(), cell);
+    const std::uint32_t listing = scratch.listedRange[id - 1];
+    if (listing != 0 && grid::rangesMeet(scratch.listings[listing - 1], info.cells))
         return true;
-    return listedIn(physics, info, entry.id);
+    return listedIn(physics, info, id);
 }
 
 // The members of an assembly that the range lists, ascending; made once per step, range and assembly.
@@ -826,21 +849,25 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         scratch.gatherStamp = 1;
     }
     const double base = searchSlack + fineMargin;
-    auto consider = [&](const FineGrid::Entry& entry) {
-        const double drift = entry.assembly >= 0
-                                 ? scratch.shifted[static_cast<std::size_t>(entry.assembly)] - entry.shift
-                                 : 0.0;
-        const double e = base + std::max(fineDrift, drift);
-        const Box& b = entry.bounds;
-        if (!(b.min.x <= box.max.x + e && box.min.x - e <= b.max.x && b.min.y <= box.max.y + e &&
-              box.min.y - e <= b.max.y && b.min.z <= box.max.z + e && box.min.z - e <= b.max.z))
-            return;
-        std::uint32_t& seen = scratch.seen[entry.id - 1];
+    auto consider = [&](std::uint32_t id) {
+        std::uint32_t& seen = scratch.seen[id - 1];
         if (seen == scratch.gatherStamp)
             return;
         seen = scratch.gatherStamp;
-        if (isListed(physics, entry, info))
-            out.push_back(entry.id);
+        const FinePiece& piece = scratch.finePieces[id - 1];
+        const double drift = piece.assembly >= 0
+                                 ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] - piece.shift
+                                 : 0.0;
+        const double e = base + std::max(fineDrift, drift);
+        if (!(piece.lo[0] <= box.max.x + e && box.min.x - e <= piece.hi[0] && piece.lo[1] <= box.max.y + e &&
+              box.min.y - e <= piece.hi[1] && piece.lo[2] <= box.max.z + e && box.min.z - e <= piece.hi[2]))
+            return;
+        // The walk never tests i's own assembly, nor a moving piece of lower id, which tests i
+        // itself; moving pieces do not stop moving while the solver runs.
+        if (piece.assembly == a || (id < i && scratch.awakeMark[id - 1]))
+            return;
+        if (isListed(physics, id, info))
+            out.push_back(id);
     };
     for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
         const FineGrid& fine = scratch.fine[level];
@@ -850,17 +877,17 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         // A level with fewer entries than the search has cells is cheaper to walk whole.
         if (cells.cells > static_cast<double>(fine.entries.size())) {
             for (const FineGrid::Entry& entry : fine.entries)
-                consider(entry);
+                consider(entry.id);
             continue;
         }
         forEachOccupiedCell(fine, cells, [&](std::uint64_t key, std::uint64_t hash) {
             const std::size_t slot = fineSlot(fine, key, hash);
             for (std::uint32_t at = fine.slotHead[slot]; at != 0; at = fine.entries[at - 1].next)
-                consider(fine.entries[at - 1]);
+                consider(fine.entries[at - 1].id);
         });
     }
-    for (const FineGrid::Entry& entry : scratch.fineBig)
-        consider(entry);
+    for (const std::uint32_t id : scratch.fineBig)
+        consider(id);
     search.end = out.size();
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
 }
@@ -922,6 +949,9 @@ void beginBroadPhase(Physics& physics) {
     scratch.pieceStamp.resize(physics.pieces.size(), 0);
     scratch.seen.resize(physics.pieces.size(), 0);
     scratch.searches.resize(physics.pieces.size());
+    scratch.listedCell.resize(physics.pieces.size());
+    scratch.finePieces.resize(physics.pieces.size());
+    scratch.listedRange.resize(physics.pieces.size());
     scratch.lastRange.resize(physics.pieces.size(), 0);
     scratch.lastRangeStamp.resize(physics.pieces.size(), 0);
     scratch.insertedCells.clear();

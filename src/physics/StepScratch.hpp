@@ -63,16 +63,9 @@ struct WeightEntry {
 // One level of the hash grid over the pieces near moving matter, rebuilt every step, in which the
 // contact solver finds the pieces a moving piece may touch without walking whole 32 m cells.
 struct FineGrid {
-    // One listing of a piece in one cell, with what a search tests it by: its bounds and its
-    // assembly's corrections when it entered, and the 32 m cells it is listed in: the key of its
-    // one cell, or (0 and) the index + 1 of its range of cells in StepScratch::listings.
+    // One listing of a piece in one cell.
     struct Entry {
-        Box bounds;
-        double shift = 0.0;
-        std::uint64_t cell = 0;
-        std::int32_t assembly = -1;
         std::uint32_t id = 0;
-        std::uint32_t listing = 0;
         std::uint32_t next = 0; // next entry of the cell + 1; 0 ends the chain
     };
     std::vector<std::uint64_t> slotKey;
@@ -92,6 +85,15 @@ struct RangeInfo {
     std::vector<std::uint32_t> awake;   // those of awake assemblies, ascending
     std::uint64_t awakeVersion = ~0ull; // wakes of the step the list has taken in; ~0 not made yet
     std::uint32_t sameHash = 0;         // index + 1 of an earlier range with the same hash, 0 none
+};
+
+// What a search of the fine grid tests a piece by: its bounds (rounded outward to floats) and its
+// assembly's corrections (rounded down) when it last entered the grid.
+struct FinePiece {
+    float lo[3];
+    float hi[3];
+    float shift;
+    std::int32_t assembly;
 };
 
 // The last search of the fine grid for one moving piece during a step: the ids it found are
@@ -130,8 +132,13 @@ struct StepScratch {
     // any of them, tried by every search.
     static constexpr std::size_t fineLevels = 4;
     std::array<FineGrid, fineLevels> fine;
-    std::vector<FineGrid::Entry> fineBig;
-    std::vector<grid::CellRange> listings; // the 32 m cells of pieces listed in several
+    std::vector<std::uint32_t> fineBig;
+    std::vector<FinePiece> finePieces; // per piece index, as it last entered
+    // The 32 m cells a piece of the fine grid is listed in: the key of its one cell, or (0 and) the
+    // index + 1 of its range of cells in listings.
+    std::vector<std::uint64_t> listedCell;  // per piece index
+    std::vector<std::uint32_t> listedRange; // per piece index
+    std::vector<grid::CellRange> listings;
     std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
     std::vector<std::uint32_t> seen;       // per piece index: last search that found it
     std::uint32_t gatherStamp = 0;

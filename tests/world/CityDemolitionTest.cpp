@@ -14,7 +14,7 @@ namespace {
 // goes through the platform's math library (exp, cbrt, sin and cos differ in the last bit between
 // the native and the Windows library), so each platform has its own.
 #ifdef _WIN32
-constexpr std::uint64_t collapsedCityHash = 0x0ull;
+constexpr std::uint64_t collapsedCityHash = 0x7e2f2450f8fb1801ull;
 #else
 constexpr std::uint64_t collapsedCityHash = 0x5a380106cbd27e8eull;
 #endif
