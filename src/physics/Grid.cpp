@@ -54,15 +54,6 @@ void cellKeysOf(const MatterPiece& piece, std::vector<std::uint64_t>& keys) {
                 keys.push_back(Physics::gridKey(x, y, z));
 }
 
-bool unchanged(const Physics::GridEntry& entry, const MatterPiece& piece) {
-    if (entry.alive != piece.alive)
-        return false;
-    if (!piece.alive)
-        return true;
-    return entry.center == piece.body.center && entry.halfExtents == piece.body.halfExtents &&
-           entry.orientation == piece.body.orientation;
-}
-
 // Appends the ids listed in the cells of a query box (not sorted across cells).
 void gatherCells(const Physics& physics, const Box& box, std::vector<std::uint32_t>& out) {
     grid::forEachCell(physics, grid::cellRange(box, 0.0), [&](const std::vector<std::uint32_t>& list) {
@@ -127,7 +118,7 @@ namespace {
 bool enterPiece(Physics& physics, std::size_t index) {
     Physics::GridEntry& entry = physics.gridEntries[index];
     const MatterPiece& piece = physics.pieces[index];
-    if (unchanged(entry, piece))
+    if (grid::entryCurrent(entry, piece))
         return false;
     std::vector<std::uint64_t>& keys = physics.topologyScratch.cellKeys;
     const auto id = static_cast<std::uint32_t>(index + 1);
@@ -164,6 +155,21 @@ void Physics::rebuildGrid() {
     // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
     // what is found is noted for the next topology refresh as well.
     for (std::size_t index = 0; index < pieces.size(); ++index)
+        if (enterPiece(*this, index))
+            notePiece(static_cast<std::uint32_t>(index));
+    forgetMoved(changes);
+}
+
+void Physics::rebuildGridFor(const std::vector<std::uint32_t>& changed) {
+    for (std::size_t index = pieces.size(); index < gridEntries.size(); ++index)
+        for (const std::uint64_t key : gridEntries[index].cells)
+            unlist(*this, key, static_cast<std::uint32_t>(index + 1));
+    const std::size_t known = std::min(gridEntries.size(), pieces.size());
+    gridEntries.resize(pieces.size());
+    for (const std::uint32_t index : changed)
+        if (index < known && enterPiece(*this, index))
+            notePiece(index);
+    for (std::size_t index = known; index < pieces.size(); ++index)
         if (enterPiece(*this, index))
             notePiece(static_cast<std::uint32_t>(index));
     forgetMoved(changes);

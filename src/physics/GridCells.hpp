@@ -58,6 +58,16 @@ inline bool singleCell(const CellRange& range) {
     return range.lo[0] == range.hi[0] && range.lo[1] == range.hi[1] && range.lo[2] == range.hi[2];
 }
 
+// Whether a piece is where its grid entry recorded it, alive or dead as then.
+inline bool entryCurrent(const Physics::GridEntry& entry, const MatterPiece& piece) {
+    if (entry.alive != piece.alive)
+        return false;
+    if (!piece.alive)
+        return true;
+    return entry.center == piece.body.center && entry.halfExtents == piece.body.halfExtents &&
+           entry.orientation == piece.body.orientation;
+}
+
 // Inclusive overlap of two boxes.
 inline bool overlaps(const Box& a, const Box& b) {
     return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&

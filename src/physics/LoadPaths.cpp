@@ -54,6 +54,33 @@ void touchingCandidates(const Physics& physics, std::uint32_t id, std::uint32_t 
     }
 }
 
+TopologyScratch::BondTerms termsOf(const Bond& bond, const Vec3& down) {
+    TopologyScratch::BondTerms terms;
+    terms.area = bond.area;
+    const double c = dot(bond.normal, down);
+    terms.absCosine = std::abs(c);
+    terms.shear = std::sqrt(std::max(0.0, 1.0 - c * c));
+    terms.section = bond.area * std::max(1.0, std::sqrt(bond.area));
+    terms.stress = bond.stress;
+    return terms;
+}
+
+// The lever of a piece's centre about a bond's centre, across the gravity.
+double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
+    const Vec3 r = center - bond.center;
+    return length(r - down * dot(down, r));
+}
+
+// The link from a piece with this centre across bond k to the piece at index `to`.
+TopologyScratch::Link makeLink(const Bond& bond, std::uint64_t k, std::uint32_t to, const Vec3& center,
+                               const Vec3& down) {
+    return {to, static_cast<std::uint32_t>(k), leverOf(bond, center, down)};
+}
+
+bool sameDouble(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
 // Per-piece flags of the compact notes.
 constexpr std::uint8_t aliveFlag = 1;
 constexpr std::uint8_t anchoredFlag = 2;
@@ -67,6 +94,8 @@ void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece&
                                   (piece.supported ? supportedFlag : 0));
     scratch.mass[index] = piece.body.mass;
     scratch.centers[index] = piece.body.center;
+    scratch.stressSeen[index] = piece.stress;
+    scratch.assemblySeen[index] = piece.assembly;
 }
 
 void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
@@ -74,6 +103,8 @@ void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
     scratch.mass.resize(count);
     scratch.centers.resize(count);
     scratch.pieceStress.resize(count);
+    scratch.stressSeen.resize(count);
+    scratch.assemblySeen.resize(count);
 }
 
 // Builds the notes and links from Physics::adjacency as it stands, for a load pass that does not
@@ -84,13 +115,18 @@ void linksFromAdjacency(Physics& physics) {
     sizePieceNotes(scratch, count);
     scratch.linkStart.assign(count + 1, 0);
     scratch.links.clear();
-    for (std::size_t index = 0; index < count; ++index) {
+    const Vec3 down = normalized(physics.gravity);
+    for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
+    scratch.bondTerms.resize(physics.bonds.size());
+    for (std::size_t index = 0; index < count; ++index) {
         if (index < physics.adjacency.size())
             for (const std::uint64_t k : physics.adjacency[index]) {
                 const Bond& bond = physics.bonds[k];
-                scratch.links.push_back({otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
-                                         static_cast<std::uint32_t>(k), bond.area});
+                scratch.bondTerms[k] = termsOf(bond, down);
+                scratch.links.push_back(makeLink(bond, k,
+                                                 otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
+                                                 scratch.centers[index], down));
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
@@ -108,7 +144,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     const std::vector<std::int64_t>& depth = scratch.depth;
     std::vector<double>& load = scratch.load;
     std::vector<std::uint32_t>& below = scratch.below;
-    const Vec3 down = normalized(physics.gravity);
+    const std::vector<TopologyScratch::BondTerms>& terms = scratch.bondTerms;
     for (std::size_t q = order.size(); q-- > 0;) {
         const std::uint32_t index = order[q];
         below.clear();
@@ -116,31 +152,30 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
         for (std::uint64_t l = start[index]; l < end[index]; ++l)
             if (depth[links[l].neighbour] < depth[index]) {
                 below.push_back(static_cast<std::uint32_t>(l));
-                supportArea += links[l].area;
+                supportArea += terms[links[l].bond].area;
             }
         if (below.empty())
             continue;
         const double spread = supportArea > minSupportArea ? supportArea : minSupportArea;
-        const Vec3 center = scratch.centers[index];
         // The piece reports the largest stress among the bonds that carry it.
         double pieceStress = 0.0;
         for (const std::uint32_t l : below) {
-            Bond& bond = bonds[links[l].bond];
+            const TopologyScratch::Link& link = links[l];
+            const TopologyScratch::BondTerms& bond = terms[link.bond];
             const double share = load[index] * bond.area / spread;
-            load[links[l].neighbour] += share;
-            const double c = dot(bond.normal, down);
-            const double compressive = std::abs(c) * share / bond.area;
-            const double shear = std::sqrt(std::max(0.0, 1.0 - c * c)) * share / bond.area;
-            const Vec3 r = center - bond.center;
-            const double lever = length(r - down * dot(down, r)) * share;
-            const double bending =
-                lever / (bond.area * std::max(1.0, std::sqrt(bond.area))) * bendingFactor + shear;
-            bond.stress = std::max(bending, compressive);
-            physics.changes.bondLoaded[links[l].bond] = 1;
-            physics.changes.bondLoadStress[links[l].bond] = bond.stress;
-            pieceStress = l == below.front() ? bond.stress : std::max(pieceStress, bond.stress);
+            load[link.neighbour] += share;
+            const double compressive = bond.absCosine * share / bond.area;
+            const double shear = bond.shear * share / bond.area;
+            const double lever = link.lever * share;
+            const double bending = lever / bond.section * bendingFactor + shear;
+            const double stress = std::max(bending, compressive);
+            // The bonds take their stresses when the pass ends, in bond order.
+            physics.changes.bondLoaded[link.bond] = 1;
+            physics.changes.bondLoadStress[link.bond] = stress;
+            scratch.loadedBonds.push_back(link.bond);
+            pieceStress = l == below.front() ? stress : std::max(pieceStress, stress);
             if (compressive > compressiveStrength || bending > bendingStrength) {
-                bond.intact = false;
+                bonds[link.bond].intact = false;
                 ++physics.brokenBondCount;
                 physics.topologyDirty = true;
                 scratch.breaks.push_back(links[l].bond);
@@ -232,20 +267,34 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
                  bool clearAssembly) {
     TopologyScratch& scratch = physics.topologyScratch;
     MatterPiece& piece = physics.pieces[index];
+    // Written only where a value changes, so that a refresh of a world at rest leaves its pieces'
+    // memory alone.
     if (wasSupported && !nowSupported) {
         // Dead, or cut off from the ground: it starts to move.
         piece.supported = false;
         piece.asleep = false;
         piece.stateTime = physics.time;
-    } else if (nowSupported) {
+    } else if (nowSupported && !wasSupported) {
         piece.supported = true;
     }
     scratch.flags[index] = static_cast<std::uint8_t>((scratch.flags[index] & ~supportedFlag) |
                                                      (nowSupported ? supportedFlag : 0));
-    if (carried)
+    if (carried && !sameDouble(scratch.stressSeen[index], scratch.pieceStress[index]))
         piece.stress = scratch.pieceStress[index];
-    if (clearAssembly)
+    if (clearAssembly && scratch.assemblySeen[index] != -1)
         piece.assembly = -1;
+}
+
+// The bonds the pass loaded take their stresses, each written only where it differs (to the bit)
+// from what the bond held when its links were made.
+void storeBondStresses(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    for (const std::uint32_t k : scratch.loadedBonds) {
+        const double stress = physics.changes.bondLoadStress[k];
+        if (!sameDouble(stress, scratch.bondTerms[k].stress))
+            physics.bonds[k].stress = stress;
+    }
+    scratch.loadedBonds.clear();
 }
 
 // One load pass over the links: depths from the anchors, supports, and the weight handed down
@@ -280,9 +329,11 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
             depth[index] = 0;
 
     const double weight = length(physics.gravity);
+    scratch.loadedBonds.clear();
     for (std::size_t seed = 0; seed < count; ++seed)
         if ((flags[seed] & (aliveFlag | anchoredFlag)) == aliveFlag && scratch.stamp[seed] == 0)
             loadComponent(physics, seed, ++scratch.lastComponent, weight);
+    storeBondStresses(physics);
 
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint8_t flag = flags[index];
@@ -397,7 +448,7 @@ void groupAssemblies(Physics& physics, bool fresh) {
 // The full adjacency pass: every piece's list of intact bonds, the compact links and notes of the
 // load pass, the dead and broken history counts, and the life of every piece as the notes of
 // changes start from.
-void adjacencyPass(Physics& physics) {
+void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
     std::vector<MatterPiece>& pieces = physics.pieces;
     std::vector<Bond>& bonds = physics.bonds;
     std::vector<std::vector<std::uint64_t>>& adjacency = physics.adjacency;
@@ -412,10 +463,17 @@ void adjacencyPass(Physics& physics) {
 
     std::uint64_t dead = 0;
     sizePieceNotes(scratch, count);
+    // The pieces that moved or died since the grid last saw them are found on the same walk.
+    const std::size_t gridded = gridStale ? std::min(count, physics.gridEntries.size()) : 0;
+    if (gridStale)
+        gridStale->clear();
     for (std::size_t index = 0; index < count; ++index) {
-        recordPiece(scratch, index, pieces[index]);
-        dead += pieces[index].alive ? 0 : 1;
-        aliveSeen[index] = pieces[index].alive ? 1 : 0;
+        const MatterPiece& piece = pieces[index];
+        recordPiece(scratch, index, piece);
+        dead += piece.alive ? 0 : 1;
+        aliveSeen[index] = piece.alive ? 1 : 0;
+        if (index < gridded && !grid::entryCurrent(physics.gridEntries[index], piece))
+            gridStale->push_back(static_cast<std::uint32_t>(index));
     }
 
     // Links are counted per piece first (at index + 1, so that the running sum gives each piece's
@@ -424,6 +482,8 @@ void adjacencyPass(Physics& physics) {
     start.assign(count + 1, 0);
     std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
     intact.clear();
+    scratch.bondTerms.resize(bonds.size());
+    const Vec3 down = normalized(physics.gravity);
     std::uint64_t broken = 0;
     for (std::size_t k = 0; k < bonds.size(); ++k) {
         Bond& bond = bonds[k];
@@ -438,15 +498,19 @@ void adjacencyPass(Physics& physics) {
         }
         ++start[bond.a];
         ++start[bond.b];
-        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
+        // What the load pass needs of the bond is taken from it now, while it is at hand.
+        scratch.bondTerms[k] = termsOf(bond, down);
+        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1,
+                          leverOf(bond, scratch.centers[bond.a - 1], down),
+                          leverOf(bond, scratch.centers[bond.b - 1], down)});
     }
     for (std::size_t index = 0; index < count; ++index)
         start[index + 1] += start[index];
     scratch.links.resize(start[count]);
     scratch.linkCursor.assign(start.begin(), start.end() - 1);
-    for (const TopologyScratch::IntactBond& bond : intact) {
-        scratch.links[scratch.linkCursor[bond.a]++] = {bond.b, bond.bond, bond.area};
-        scratch.links[scratch.linkCursor[bond.b]++] = {bond.a, bond.bond, bond.area};
+    for (const TopologyScratch::IntactBond& end : intact) {
+        scratch.links[scratch.linkCursor[end.a]++] = {end.b, end.bond, end.leverA};
+        scratch.links[scratch.linkCursor[end.b]++] = {end.a, end.bond, end.leverB};
     }
     scratch.linkEnd.assign(start.begin() + 1, start.end());
     // Each piece's list in bond order, as the links hold it.
@@ -504,7 +568,7 @@ void syncNotedAdjacency(Physics& physics) {
             physics.notePiece(bond.b - 1);
         }
         if (bondHolds(physics, bond))
-            fresh.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1, bond.area});
+            fresh.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1});
         else
             ++scratch.brokenBonds;
     }
@@ -557,6 +621,7 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     members.clear();
     grounded.clear();
     ChangeNotes& notes = physics.changes;
+    const Vec3 down = normalized(physics.gravity);
     auto join = [&](std::uint32_t index) {
         stamp[index] = component;
         scratch.depth[index] = -1;
@@ -572,7 +637,8 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
         for (const std::uint64_t k : physics.adjacency[index]) {
             const Bond& bond = physics.bonds[k];
             const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
-            links.push_back({neighbour, static_cast<std::uint32_t>(k), bond.area});
+            scratch.bondTerms[k] = termsOf(bond, down);
+            links.push_back(makeLink(bond, k, neighbour, scratch.centers[index], down));
             notes.bondLoaded[k] = 0;
             if (physics.pieces[neighbour].anchored) {
                 grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});
@@ -614,11 +680,14 @@ void notedLoadPass(Physics& physics) {
     const std::size_t passBegin = scratch.passPieces.size();
 
     const double weight = length(physics.gravity);
+    scratch.bondTerms.resize(physics.bonds.size());
+    scratch.loadedBonds.clear();
     for (const std::uint32_t index : notes.pieces) {
         const MatterPiece& piece = physics.pieces[index];
         if (piece.alive && !piece.anchored && scratch.stamp[index] <= before)
             gatherNotedComponent(physics, index, ++scratch.lastComponent, weight);
     }
+    storeBondStresses(physics);
 
     for (std::size_t p = passBegin; p < scratch.passPieces.size(); ++p) {
         const std::uint32_t index = scratch.passPieces[p];
@@ -630,6 +699,7 @@ void notedLoadPass(Physics& physics) {
         if (scratch.stamp[index] > before)
             continue;
         const MatterPiece& piece = physics.pieces[index];
+        recordPiece(scratch, index, piece);
         settlePiece(physics, index, piece.alive && piece.anchored, piece.supported, false, true);
     }
     // Both ends of a bond that broke are walked again in the next pass.
@@ -842,7 +912,7 @@ void Physics::connectTouching() {
 }
 
 void Physics::rebuildAdjacency() {
-    adjacencyPass(*this);
+    adjacencyPass(*this, nullptr);
     changes.synced = false; // the passes called one by one leave the notes behind
 }
 
@@ -873,9 +943,12 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 void Physics::refreshTopology() {
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
+    // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again
+    // are found by the first pass.
+    std::vector<std::uint32_t>& gridStale = topologyScratch.gridStale;
     for (int pass = 0; pass < maxLoadPasses; ++pass) {
         topologyDirty = false;
-        adjacencyPass(*this);
+        adjacencyPass(*this, pass == 0 ? &gridStale : nullptr);
         loadPathPass(*this, true); // the links are fresh from the adjacency pass
         if (!topologyDirty)
             break;
@@ -883,11 +956,11 @@ void Physics::refreshTopology() {
     const bool stillBreaking = topologyDirty;
     // After a pass that broke nothing the adjacency it started from is still exact.
     if (stillBreaking)
-        adjacencyPass(*this);
+        adjacencyPass(*this, nullptr);
     // The last load pass left every piece's assembly at -1 and its state in the notes.
     groupAssemblies(*this, true);
     freezeOutsideWindow(*this);
-    rebuildGrid();
+    rebuildGridFor(gridStale);
     closeNotes(*this, stillBreaking, false);
 }
 

@@ -159,6 +159,9 @@ class Physics {
     void refreshNotedTopology();
     // The grid update physics starts itself: only the pieces noted as moved, and the new ones.
     void rebuildNotedGrid();
+    // The grid update of a refresh that compared every piece with the grid as it began: only the
+    // pieces (by index, ascending) found changed then, and the new ones. Gives what rebuildGrid gives.
+    void rebuildGridFor(const std::vector<std::uint32_t>& changed);
 
     // Working storage reused between calls and the notes of what changed; not part of the world's
     // state (never saved or compared).

@@ -11,12 +11,24 @@ namespace zarn {
 // once the world has reached its size. Apart from the two history counts below and the numbering
 // of components and floods it holds no state that outlives one call.
 struct TopologyScratch {
-    // One end of an intact bond seen from a piece: the other piece's index and the bond's index.
+    // One end of an intact bond seen from a piece: the other piece's index, the bond's index and the
+    // lever of the piece's centre about the bond's centre across the gravity.
     struct Link {
         std::uint32_t neighbour;
         std::uint32_t bond;
-        double area;
+        double lever;
     };
+    // What the load pass works out from a bond, taken from it where its links are made: the area,
+    // |normal . down|, the shear share sqrt(1 - (normal . down)^2), the bending section
+    // area * max(1, sqrt(area)), and the stress the bond held then.
+    struct BondTerms {
+        double area;
+        double absCosine;
+        double shear;
+        double section;
+        double stress;
+    };
+    std::vector<BondTerms> bondTerms; // per bond index
     // A compact copy of the adjacency lists that the load paths walk: the links of the piece at
     // index i are links[linkStart[i] .. linkStart[i + 1]), in the order of Physics::adjacency.
     std::vector<std::uint64_t> linkStart;
@@ -26,7 +38,8 @@ struct TopologyScratch {
         std::uint32_t bond;
         std::uint32_t a; // piece indices
         std::uint32_t b;
-        double area;
+        double leverA = 0.0; // the levers of the two links (full adjacency pass only)
+        double leverB = 0.0;
     };
     std::vector<IntactBond> intactBonds;
     // Per piece, as the last adjacency pass saw them: flags (alive, anchored, supported, carried),
@@ -36,6 +49,9 @@ struct TopologyScratch {
     std::vector<double> mass;
     std::vector<Vec3> centers;
     std::vector<double> pieceStress;
+    // The piece's stress and assembly as recorded, so that the pass writes only what changed.
+    std::vector<double> stressSeen;
+    std::vector<std::int32_t> assemblySeen;
 
     // The links of the piece at index i end at linkEnd[i]. After a full adjacency pass that is
     // linkStart[i + 1]; a refresh of a few components lists only the links of their pieces.
@@ -59,8 +75,9 @@ struct TopologyScratch {
     std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
     std::vector<std::uint32_t> below;
-    // Bonds the current load pass broke.
+    // Bonds the current load pass broke, and those it loaded.
     std::vector<std::uint32_t> breaks;
+    std::vector<std::uint32_t> loadedBonds;
     // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
     std::vector<std::uint32_t> passPieces;
     std::vector<std::uint32_t> visitStamp;
@@ -71,8 +88,10 @@ struct TopologyScratch {
     // Bonding of new pieces: bounds of every piece and the candidates of one piece.
     std::vector<Box> bounds;
     std::vector<std::uint32_t> candidates;
-    // Grid: the cell keys of the piece being re-entered.
+    // Grid: the cell keys of the piece being re-entered, and the pieces a full refresh found away
+    // from their grid entries.
     std::vector<std::uint64_t> cellKeys;
+    std::vector<std::uint32_t> gridStale;
 
     // Dead pieces and non-intact bonds as the last adjacency pass counted them. Every change that
     // kills a piece or breaks a bond sets Physics::topologyDirty, so while it is clear these are
