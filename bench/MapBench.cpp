@@ -1,5 +1,8 @@
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "world/World.hpp"
@@ -60,6 +63,32 @@ void BM_MapLoadPaths(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MapLoadPaths)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A map pack of coincident unit cubes on an anchored slab (2,000 cubes, 62 KB; 8,000 cubes,
+// 312 KB): the loader refuses it once bonding passes its budget.
+void BM_LoadCoincidentCubes(benchmark::State& state) {
+    const auto cubes = state.range(0);
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("zarn-bench-cubes-" + std::to_string(cubes) + ".zarnmap");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << "ZARNMAP 2\npile\n-8\n0.4 0.5 0.6\n0 0 0\n0\n"
+            << cubes + 1 << "\n-1 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+        for (std::int64_t i = 0; i < cubes; ++i)
+            out << "-2 0 0 0.5 0 0.5 0.5 0.5 0.5 0.5 0.5 1 0 0 0 0\n";
+    }
+    World world;
+    std::string message;
+    for (auto _ : state) {
+        if (world.loadMap(path.string(), message)) {
+            state.SkipWithError("the pile of cubes loaded");
+            break;
+        }
+    }
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LoadCoincidentCubes)->Arg(2000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zarn

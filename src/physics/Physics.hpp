@@ -32,6 +32,13 @@ struct BodySweep {
     bool hit = false;
 };
 
+// Bounds on the work of bonding matter read from a file: how many bonds it may make and how many
+// pieces the search for touching neighbours may look at, in all.
+struct BondingBudget {
+    std::uint64_t bonds = ~std::uint64_t{0};
+    std::uint64_t searchSteps = ~std::uint64_t{0};
+};
+
 // The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.
 class Physics {
   public:
@@ -113,6 +120,9 @@ class Physics {
     bool addBondUnchecked(std::uint32_t a, std::uint32_t b);
     void connectNew(std::uint32_t first);
     void connectTouching();
+    // connectTouching within a budget: false, with the bonding left unfinished and the topology not
+    // refreshed, as soon as the budget is spent.
+    bool connectTouching(const BondingBudget& budget);
     void rebuildAdjacency();
     void refreshLoadPaths();
     void rebuildAssemblies();

@@ -402,169 +402,9 @@ void resolveContact(Physics& physics, const SolverContext& ctx, std::uint32_t i,
 // cells of a coarse grid, so that a search tells whether one happened near it. The results,
 // contactTestCount included, are those of the plain walk, which still runs when plainWalks is set.
 
-// The fine grid has levels of growing cells, each four times the last: a piece goes into the first
-// level where it spans few cells, so that slabs, walls and ground tiles are found through a few
-// coarse cells instead of being tried by every search. The cells are set off from round coordinates
-// by a share of a cell, so that tiles and slabs laid out on round numbers do not reach into the
-// next cells by their margin.
-constexpr std::array<double, StepScratch::fineLevels> fineCellSizes{2.0, 8.0, 32.0, 128.0};
-// Cell sizes are powers of two, so these multiply exactly as the sizes divide.
-constexpr std::array<double, StepScratch::fineLevels> fineCellsPerMetre{0.5, 0.125, 0.03125, 0.0078125};
-constexpr double maxFineCellsPerPiece = 8.0;    // on the finest level
-constexpr double maxCoarseCellsPerPiece = 12.0; // on the others
-constexpr double fineCellOffset = 0.3;          // in cells
-constexpr double maxFineCellsPerQuery = 512.0;  // in cells of the finest level
-constexpr double fineMargin = 0.002;            // rounding between a box test and the bounds of its boxes
-constexpr double searchSlack = 0.1;             // searches hold while their piece moves less than this
-
-// The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number). The floor is taken by
-// truncation, which is exact below that bound and much cheaper than the library's.
-std::int64_t fineIndex(double coordinate, std::size_t level) {
-    constexpr double limit = 1e15;
-    const double scaled = coordinate * fineCellsPerMetre[level] + fineCellOffset;
-    if (!(scaled > -limit))
-        return std::isnan(scaled) ? 0 : static_cast<std::int64_t>(-limit);
-    if (!(scaled < limit))
-        return static_cast<std::int64_t>(limit);
-    const auto cell = static_cast<std::int64_t>(scaled);
-    return static_cast<double>(cell) > scaled ? cell - 1 : cell;
-}
-
-struct FineRange {
-    std::int64_t lo[3];
-    std::int64_t hi[3];
-    double cells;
-};
-
-FineRange fineRange(const Box& box, std::size_t level) {
-    FineRange range{};
-    range.cells = 1.0;
-    for (int k = 0; k < 3; ++k) {
-        range.lo[k] = fineIndex(box.min[k], level);
-        range.hi[k] = fineIndex(box.max[k], level);
-        range.cells *= static_cast<double>(range.hi[k] - range.lo[k]) + 1.0;
-    }
-    return range;
-}
-
-// A fine cell's key: its coordinates times three odd constants, summed modulo 2^64, so that a walk
-// along z steps the key by one addition. Cells that share a key share a chain; the bounds test of
-// each piece found sorts them out.
-constexpr std::uint64_t fineKeyX = 0x9E3779B97F4A7C15ull;
-constexpr std::uint64_t fineKeyY = 0xC2B2AE3D27D4EB4Full;
-constexpr std::uint64_t fineKeyZ = 0x165667B19E3779F9ull;
-
-std::uint64_t fineKey(std::int64_t x, std::int64_t y, std::int64_t z) {
-    return static_cast<std::uint64_t>(x) * fineKeyX + static_cast<std::uint64_t>(y) * fineKeyY +
-           static_cast<std::uint64_t>(z) * fineKeyZ;
-}
-
-std::uint64_t slotHash(std::uint64_t key) {
-    key ^= key >> 33;
-    key *= 0xff51afd7ed558ccdull;
-    key ^= key >> 33;
-    return key;
-}
-
-// Most cells a search walks are empty. A bit per hashed cell key says which cells may hold pieces,
-// and a bit per hashed block of 4 x 4 x 4 cells which blocks may, so that a search skips empty
-// blocks whole and looks at an empty cell in a small table.
-constexpr std::size_t occupancyWords = 1024;
-constexpr int occupancyShift = 48; // the top 16 bits of the slot hash pick the bit
-constexpr int blockShift = 2;      // cells per block edge: 1 << blockShift
-
-bool testBit(const std::vector<std::uint64_t>& bits, std::uint64_t hash) {
-    const std::uint64_t bit = hash >> occupancyShift;
-    return (bits[bit >> 6] >> (bit & 63)) & 1u;
-}
-
-void setBit(std::vector<std::uint64_t>& bits, std::uint64_t hash) {
-    const std::uint64_t bit = hash >> occupancyShift;
-    bits[bit >> 6] |= std::uint64_t{1} << (bit & 63);
-}
-
-// Calls visit(key, hash) for every cell of the range that may hold pieces.
-template <class Visit> void forEachOccupiedCell(const FineGrid& grid, const FineRange& range, Visit&& visit) {
-    std::int64_t block[2][3];
-    for (int k = 0; k < 3; ++k) {
-        block[0][k] = range.lo[k] >> blockShift;
-        block[1][k] = range.hi[k] >> blockShift;
-    }
-    constexpr std::int64_t edge = std::int64_t{1} << blockShift;
-    for (std::int64_t bx = block[0][0]; bx <= block[1][0]; ++bx)
-        for (std::int64_t by = block[0][1]; by <= block[1][1]; ++by)
-            for (std::int64_t bz = block[0][2]; bz <= block[1][2]; ++bz) {
-                if (!testBit(grid.blockOccupied, slotHash(fineKey(bx, by, bz))))
-                    continue;
-                const std::int64_t z0 = std::max(range.lo[2], bz * edge);
-                const std::int64_t z1 = std::min(range.hi[2], bz * edge + edge - 1);
-                for (std::int64_t x = std::max(range.lo[0], bx * edge);
-                     x <= std::min(range.hi[0], bx * edge + edge - 1); ++x)
-                    for (std::int64_t y = std::max(range.lo[1], by * edge);
-                         y <= std::min(range.hi[1], by * edge + edge - 1); ++y) {
-                        std::uint64_t key = fineKey(x, y, z0);
-                        for (std::int64_t z = z0; z <= z1; ++z, key += fineKeyZ) {
-                            const std::uint64_t hash = slotHash(key);
-                            if (testBit(grid.occupied, hash))
-                                visit(key, hash);
-                        }
-                    }
-            }
-}
-
-// The slot that holds key, or the empty slot where it would go.
-std::size_t fineSlot(const FineGrid& grid, std::uint64_t key, std::uint64_t hash) {
-    const std::size_t mask = grid.slotHead.size() - 1;
-    std::size_t slot = hash & mask;
-    while (grid.slotHead[slot] != 0 && grid.slotKey[slot] != key)
-        slot = (slot + 1) & mask;
-    return slot;
-}
-
-void fineClear(FineGrid& grid) {
-    if (grid.slotHead.empty()) {
-        grid.slotHead.assign(4096, 0);
-        grid.slotKey.assign(4096, 0);
-        grid.occupied.assign(occupancyWords, 0);
-        grid.blockOccupied.assign(occupancyWords, 0);
-    } else if (grid.usedSlots > 0) {
-        std::fill(grid.slotHead.begin(), grid.slotHead.end(), 0u);
-        std::fill(grid.occupied.begin(), grid.occupied.end(), 0u);
-        std::fill(grid.blockOccupied.begin(), grid.blockOccupied.end(), 0u);
-    }
-    grid.usedSlots = 0;
-    grid.entries.clear();
-}
-
-void fineGrow(FineGrid& grid) {
-    const std::vector<std::uint64_t> keys = std::move(grid.slotKey);
-    const std::vector<std::uint32_t> heads = std::move(grid.slotHead);
-    grid.slotKey.assign(keys.size() * 2, 0);
-    grid.slotHead.assign(keys.size() * 2, 0);
-    for (std::size_t slot = 0; slot < keys.size(); ++slot) {
-        if (heads[slot] == 0)
-            continue;
-        const std::size_t to = fineSlot(grid, keys[slot], slotHash(keys[slot]));
-        grid.slotKey[to] = keys[slot];
-        grid.slotHead[to] = heads[slot];
-    }
-}
-
-void fineAdd(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, std::uint32_t id) {
-    if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
-        fineGrow(grid);
-    const std::uint64_t key = fineKey(x, y, z);
-    const std::uint64_t hash = slotHash(key);
-    const std::size_t slot = fineSlot(grid, key, hash);
-    if (grid.slotHead[slot] == 0) {
-        grid.slotKey[slot] = key;
-        ++grid.usedSlots;
-        setBit(grid.occupied, hash);
-        setBit(grid.blockOccupied, slotHash(fineKey(x >> blockShift, y >> blockShift, z >> blockShift)));
-    }
-    grid.entries.push_back({id, grid.slotHead[slot]});
-    grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
-}
+constexpr double maxFineCellsPerQuery = 512.0; // in cells of the finest level
+constexpr double fineMargin = 0.002;           // rounding between a box test and the bounds of its boxes
+constexpr double searchSlack = 0.1;            // searches hold while their piece moves less than this
 
 // Rounds a bound outward to a float, so that a float box holds the double box: moved out by four
 // float steps first, more than the conversion's rounding can take back.
@@ -592,18 +432,7 @@ void fineEnter(Physics& physics, std::uint32_t id) {
     // Rounded down, so that the drift measured from it is never too small.
     entered.shift =
         piece.assembly >= 0 ? floatBelow(scratch.shifted[static_cast<std::size_t>(piece.assembly)]) : 0.0f;
-    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
-        const FineRange range = fineRange(bounds, level);
-        if (range.cells <= (level == 0 ? maxFineCellsPerPiece : maxCoarseCellsPerPiece)) {
-            FineGrid& grid = scratch.fine[level];
-            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
-                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                        fineAdd(grid, x, y, z, id);
-            return;
-        }
-    }
-    scratch.fineBig.push_back(id);
+    scratch.fine.enter(bounds, id);
 }
 
 // Enters a piece of a 32 m cell in the fine grid once per step, with the cells it is listed in.
@@ -650,7 +479,7 @@ template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
         for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
             for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
-                visit(slotHash(fineKey(x, y, z)) >> occupancyShift);
+                visit(fine::slotHash(fine::key(x, y, z)) >> fine::occupancyShift);
     return true;
 }
 
@@ -683,8 +512,8 @@ void fineInsertCell(Physics& physics, std::uint64_t key, const std::vector<std::
 std::uint64_t rangeHash(const grid::CellRange& range) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (int k = 0; k < 3; ++k) {
-        h = slotHash(h ^ static_cast<std::uint64_t>(range.lo[k]));
-        h = slotHash(h ^ static_cast<std::uint64_t>(range.hi[k]));
+        h = fine::slotHash(h ^ static_cast<std::uint64_t>(range.lo[k]));
+        h = fine::slotHash(h ^ static_cast<std::uint64_t>(range.hi[k]));
     }
     return h;
 }
@@ -838,7 +667,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
     search.reach = widened(box, fineDrift + searchSlack + fineMargin);
     std::vector<std::uint32_t>& out = scratch.searchIds;
     search.begin = out.size();
-    search.every = fineRange(search.reach, 0).cells > maxFineCellsPerQuery;
+    search.every = fine::rangeOf(search.reach, 0).cells > maxFineCellsPerQuery;
     if (search.every) {
         out.insert(out.end(), info.ids.begin(), info.ids.end());
         search.end = out.size();
@@ -869,25 +698,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         if (isListed(physics, id, info))
             out.push_back(id);
     };
-    for (std::size_t level = 0; level < StepScratch::fineLevels; ++level) {
-        const FineGrid& fine = scratch.fine[level];
-        if (fine.entries.empty())
-            continue;
-        const FineRange cells = fineRange(search.reach, level);
-        // A level with fewer entries than the search has cells is cheaper to walk whole.
-        if (cells.cells > static_cast<double>(fine.entries.size())) {
-            for (const FineGrid::Entry& entry : fine.entries)
-                consider(entry.id);
-            continue;
-        }
-        forEachOccupiedCell(fine, cells, [&](std::uint64_t key, std::uint64_t hash) {
-            const std::size_t slot = fineSlot(fine, key, hash);
-            for (std::uint32_t at = fine.slotHead[slot]; at != 0; at = fine.entries[at - 1].next)
-                consider(fine.entries[at - 1].id);
-        });
-    }
-    for (const std::uint32_t id : scratch.fineBig)
-        consider(id);
+    scratch.fine.search(search.reach, consider);
     search.end = out.size();
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
 }
@@ -929,13 +740,11 @@ void beginBroadPhase(Physics& physics) {
     scratch.reenteredAt.assign(physics.assemblies.size(), 0.0);
     if (scratch.plainWalks)
         return;
-    for (FineGrid& grid : scratch.fine)
-        fineClear(grid);
-    scratch.fineBig.clear();
+    scratch.fine.clear();
     scratch.listings.clear();
     scratch.searchIds.clear();
     if (scratch.moveStamps.empty() || scratch.moves > 0)
-        scratch.moveStamps.assign(std::size_t{1} << (64 - occupancyShift), 0u);
+        scratch.moveStamps.assign(std::size_t{1} << (64 - fine::occupancyShift), 0u);
     scratch.moves = 0;
     scratch.movedEverywhere = 0;
     scratch.shifts = 0;

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "physics/FineGrid.hpp"
 #include "physics/Math.hpp"
 #include "physics/Records.hpp"
 
@@ -60,22 +61,6 @@ struct WeightEntry {
     double weight = 0.0;
 };
 
-// One level of the hash grid over the pieces near moving matter, rebuilt every step, in which the
-// contact solver finds the pieces a moving piece may touch without walking whole 32 m cells.
-struct FineGrid {
-    // One listing of a piece in one cell.
-    struct Entry {
-        std::uint32_t id = 0;
-        std::uint32_t next = 0; // next entry of the cell + 1; 0 ends the chain
-    };
-    std::vector<std::uint64_t> slotKey;
-    std::vector<std::uint32_t> slotHead; // first entry + 1; 0 marks an empty slot
-    std::size_t usedSlots = 0;
-    std::vector<Entry> entries;
-    std::vector<std::uint64_t> occupied;      // a bit per hashed cell key: set when the cell may hold entries
-    std::vector<std::uint64_t> blockOccupied; // the same per block of 4 x 4 x 4 cells
-};
-
 // What the solver knows about the ids listed in the 32 m cells of one query range during a step
 // (the coarse grid does not change while the solver runs).
 struct RangeInfo {
@@ -128,11 +113,8 @@ struct StepScratch {
     // every refresh and grid update over the whole world instead of what changed (see ChangeNotes).
     // Both ways must give the same world bit for bit.
     bool plainWalks = false;
-    // The fine grid: levels of 2, 8, 32 and 128 m cells (see Step.cpp), and the pieces too large for
-    // any of them, tried by every search.
-    static constexpr std::size_t fineLevels = 4;
-    std::array<FineGrid, fineLevels> fine;
-    std::vector<std::uint32_t> fineBig;
+    // The fine grid over the pieces near moving matter, rebuilt every step.
+    FineLevels fine;
     std::vector<FinePiece> finePieces; // per piece index, as it last entered
     // The 32 m cells a piece of the fine grid is listed in: the key of its one cell, or (0 and) the
     // index + 1 of its range of cells in listings.

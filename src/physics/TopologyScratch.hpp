@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "physics/FineGrid.hpp"
 #include "physics/Math.hpp"
 
 namespace zarn {
@@ -85,8 +86,12 @@ struct TopologyScratch {
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
     std::vector<std::uint8_t> visited;
     std::vector<std::vector<std::uint32_t>> spareMembers;
-    // Bonding of new pieces: bounds of every piece and the candidates of one piece.
+    // Bonding of new pieces: bounds of every piece, the fine grid over the alive ones for dense
+    // cells (found pieces are marked in visitStamp) and the candidates of one piece.
     std::vector<Box> bounds;
+    FineLevels bondingGrid;
+    bool bondingGridBuilt = false;
+    std::vector<const std::vector<std::uint32_t>*> cellLists;
     std::vector<std::uint32_t> candidates;
     // Grid: the cell keys of the piece being re-entered, and the pieces a full refresh found away
     // from their grid entries.

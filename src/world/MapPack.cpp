@@ -1,15 +1,14 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
-#include <istream>
-#include <locale>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "world/TextReader.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
@@ -35,18 +34,59 @@ std::filesystem::path pathFromUtf8(const std::string& text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
-bool readVec3(std::istream& in, Vec3& v) {
-    return static_cast<bool>(in >> v.x >> v.y >> v.z);
+// The whole file at once. Binary, so that Windows hands over the line ends as they are in the file.
+// A path that is not UTF-8 cannot name a file on Windows (the conversion throws there): it is an
+// unreadable file.
+bool readWholeFile(const std::string& path, std::string& text) {
+    std::ifstream file;
+    try {
+        file.open(pathFromUtf8(path), std::ios::binary);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!file.is_open()) {
+        return false;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    file.seekg(0, std::ios::beg);
+    if (size < 0 || !file) {
+        return false;
+    }
+    text.resize(static_cast<std::size_t>(size));
+    file.read(text.data(), size);
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    return true;
+}
+
+// The shortest piece record: sixteen one-character fields and their separators.
+constexpr std::uint64_t minPieceRecord = 32;
+
+// Bonding a map may make at most this many bonds and look at this many neighbours per piece, on
+// average over its pieces: about six and forty times what the district and its large variant need
+// (2.8 bonds and up to 211 neighbours looked at per piece), so no real map comes near. A pile of
+// coincident or overlapping pieces would need bonds and looks that grow with the square of their
+// number; such a map is refused as soon as its bonding runs past the budget, in time and memory
+// that grow only with the file.
+constexpr std::uint64_t bondsPerPiece = 16;
+constexpr std::uint64_t searchStepsPerPiece = 1024;
+
+BondingBudget bondingBudget(std::uint64_t pieces) {
+    return {bondsPerPiece * pieces, searchStepsPerPiece * pieces};
+}
+
+bool readVec3(TextReader& in, Vec3& v) {
+    return in.number(v.x) && in.number(v.y) && in.number(v.z);
 }
 
 // A count is an unsigned decimal number. Stream extraction would take "-1" and wrap it round to
 // a huge count (or, for a long enough minus number, to a small one), so a sign is refused here.
-bool readCount(std::istream& in, std::uint64_t& count) {
-    in >> std::ws;
+bool readCount(TextReader& in, std::uint64_t& count) {
+    in.skipSpace();
     if (in.peek() == '-') {
         return false;
     }
-    return static_cast<bool>(in >> count);
+    return in.count(count);
 }
 
 bool colorFits(const Vec3& color) {
@@ -54,26 +94,19 @@ bool colorFits(const Vec3& color) {
     return std::isfinite(l) && l <= maxColorLength;
 }
 
-// The last number may have ended the file; otherwise only white space may follow it.
-bool atEnd(std::istream& in) {
-    if (in.eof()) {
-        return true;
-    }
-    in >> std::ws;
-    return in.peek() == std::char_traits<char>::eof();
-}
-
 // Header: magic, version, rest of the first line, and the display name on the second line.
-bool readHeader(std::istream& in, int& version, std::string& name) {
+bool readHeader(TextReader& in, int& version, std::string& name) {
     std::string magic;
-    if (!(in >> magic) || magic != "ZARNMAP") {
+    if (!in.word(magic) || magic != "ZARNMAP") {
         return false;
     }
-    if (!(in >> version) || (version != 1 && version != 2)) {
+    std::int32_t number = 0;
+    if (!in.integer(number) || (number != 1 && number != 2)) {
         return false;
     }
-    in.ignore(1000, '\n');
-    if (!std::getline(in, name)) {
+    version = number;
+    in.skipLine(1000);
+    if (!in.line(name)) {
         return false;
     }
     // A file written with Windows line ends keeps its carriage return on the name line.
@@ -83,10 +116,11 @@ bool readHeader(std::istream& in, int& version, std::string& name) {
     return true;
 }
 
-bool readBuilding(std::istream& in, std::int32_t index, Building& b) {
+bool readBuilding(TextReader& in, std::int32_t index, Building& b) {
     double x = 0.0;
     double z = 0.0;
-    if (!(in >> std::quoted(b.name) >> x >> z >> b.sizeX >> b.sizeZ >> b.height >> b.extra)) {
+    if (!(in.quoted(b.name) && in.number(x) && in.number(z) && in.number(b.sizeX) && in.number(b.sizeZ) &&
+          in.number(b.height) && in.number(b.extra))) {
         return false;
     }
     b.index = index;
@@ -95,14 +129,15 @@ bool readBuilding(std::istream& in, std::int32_t index, Building& b) {
     return buildingFits(b);
 }
 
-bool readPiece(std::istream& in, int version, std::uint64_t buildingCount, MatterPiece& piece) {
+bool readPiece(TextReader& in, int version, std::uint64_t buildingCount, MatterPiece& piece) {
     Polyhedron& body = piece.body;
     Quaternion& q = body.orientation;
-    if (!(in >> piece.building >> piece.anchored) || !readVec3(in, body.center) ||
-        !readVec3(in, body.halfExtents) || !readVec3(in, piece.color) || !(in >> q.w >> q.x >> q.y >> q.z)) {
+    if (!(in.integer(piece.building) && in.flag(piece.anchored)) || !readVec3(in, body.center) ||
+        !readVec3(in, body.halfExtents) || !readVec3(in, piece.color) ||
+        !(in.number(q.w) && in.number(q.x) && in.number(q.y) && in.number(q.z))) {
         return false;
     }
-    if (version >= 2 && !(in >> piece.indoor)) {
+    if (version >= 2 && !in.flag(piece.indoor)) {
         return false;
     }
     // Compared as signed numbers: -1 to -10 mark matter of no building.
@@ -121,7 +156,7 @@ struct MapContents {
 };
 
 // Reads and checks the whole file; returns the message of the first failed check, or null.
-const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& map) {
+const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map) {
     int version = 0;
     if (!readHeader(in, version, map.name)) {
         return formatInvalid;
@@ -129,7 +164,7 @@ const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& ma
 
     Physics& physics = map.physics;
     physics.motionLimit = motionLimit;
-    if (!(in >> physics.groundLevel) || !(physics.groundLevel >= -100.0 && physics.groundLevel <= 0.0)) {
+    if (!in.number(physics.groundLevel) || !(physics.groundLevel >= -100.0 && physics.groundLevel <= 0.0)) {
         return boundsInvalid;
     }
     if (!readVec3(in, map.skyColor) || !colorFits(map.skyColor)) {
@@ -151,12 +186,14 @@ const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& ma
         map.buildings.push_back(std::move(b));
     }
 
-    // The count is only a promise: nothing is reserved for it, so a short file claiming billions of
-    // pieces fails at its first missing piece instead of asking for the memory.
+    // The count is only a promise: storage is reserved for no more pieces than the rest of the file
+    // can hold, so a short file claiming billions of pieces fails at its first missing piece instead
+    // of asking for the memory.
     std::uint64_t pieceCount = 0;
     if (!readCount(in, pieceCount) || pieceCount < 1 || pieceCount > Physics::maxPieces) {
         return pieceBudgetInvalid;
     }
+    physics.pieces.reserve(std::min<std::uint64_t>(pieceCount, in.remaining() / minPieceRecord + 1));
     for (std::uint64_t i = 0; i < pieceCount; ++i) {
         MatterPiece piece;
         if (!readPiece(in, version, buildingCount, piece) || physics.add(piece) == 0) {
@@ -164,7 +201,7 @@ const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& ma
         }
     }
 
-    if (!atEnd(in) || !physics.validate()) {
+    if (!in.atEnd() || !physics.validate()) {
         return geometryInvalid;
     }
     return nullptr;
@@ -173,26 +210,21 @@ const char* readMap(std::istream& in, std::uint64_t motionLimit, MapContents& ma
 } // namespace
 
 bool World::loadMap(const std::string& path, std::string& message) {
-    // Binary, so that Windows hands over the line ends as they are in the file. A path that is not
-    // UTF-8 cannot name a file on Windows (the conversion throws there): it is an unreadable file.
-    std::ifstream file;
-    try {
-        file.open(pathFromUtf8(path), std::ios::binary);
-    } catch (const std::exception&) {
-        file.setstate(std::ios::failbit);
-    }
-    if (!file.is_open()) {
+    std::string text;
+    if (!readWholeFile(path, text)) {
         message = formatInvalid;
         return false;
     }
-    file.imbue(std::locale::classic());
-
+    TextReader in(text);
     MapContents map;
-    if (const char* failure = readMap(file, physics.motionLimit, map)) {
+    if (const char* failure = readMap(in, physics.motionLimit, map)) {
         message = failure;
         return false;
     }
-    map.physics.connectTouching();
+    if (!map.physics.connectTouching(bondingBudget(map.physics.pieces.size()))) {
+        message = geometryInvalid;
+        return false;
+    }
     // Matter far out may bond where a save cannot keep the bond: refused now rather than at the save.
     for (const Bond& bond : map.physics.bonds) {
         if (!bondFits(bond)) {

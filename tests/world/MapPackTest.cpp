@@ -377,6 +377,39 @@ TEST(MapPackTest, AThousandBuildingsPassAndOneMoreFails) {
     EXPECT_EQ(worldHash(world), before);
 }
 
+// Piles of coincident unit cubes on an anchored slab would bond every pair: 2,000 cubes make about
+// two million bonds and 8,000 cubes thirty-two million. Turned a little against each other they bond
+// nothing, but every pair is still looked at. Either way the load stops once its bonding has spent
+// the budget that real maps stay far below, and the map is refused.
+TEST(MapPackTest, PilesOfCoincidentCubesAreRefusedAsTheyBond) {
+    const std::filesystem::path folder = scratchFolder();
+    auto pile = [](int cubes, const char* orientation) {
+        std::ostringstream text;
+        text << "ZARNMAP 2\npile\n-8\n0.4 0.5 0.6\n0 0 0\n0\n"
+             << cubes + 1 << "\n-1 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+        for (int i = 0; i < cubes; ++i)
+            text << "-2 0 0 0.5 0 0.5 0.5 0.5 0.5 0.5 0.5 " << orientation << " 0\n";
+        return text.str();
+    };
+    const struct {
+        int cubes;
+        const char* orientation;
+    } piles[] = {{2000, "1 0 0 0"}, {8000, "1 0 0 0"}, {2000, "0.9238795325112867 0 0.3826834323650898 0"}};
+    World world;
+    const std::uint64_t before = worldHash(world);
+    for (const auto& p : piles) {
+        SCOPED_TRACE(p.cubes);
+        std::string message;
+        EXPECT_FALSE(world.loadMap(writeMap(folder / "pile.zarnmap", pile(p.cubes, p.orientation)), message));
+        EXPECT_EQ(message, "地图几何无效");
+        EXPECT_EQ(worldHash(world), before);
+    }
+    // A few cubes on top of each other bond and load.
+    std::string message;
+    EXPECT_TRUE(world.loadMap(writeMap(folder / "few.zarnmap", pile(8, "1 0 0 0")), message)) << message;
+    EXPECT_EQ(world.physics.bonds.size(), 8u + 28u); // each cube to the slab, and every pair of cubes
+}
+
 // ---- the Lujiazui district ----
 
 struct TableRow {
@@ -430,6 +463,13 @@ class LujiazuiTest : public ::testing::Test {
 std::unique_ptr<World> LujiazuiTest::district;
 bool LujiazuiTest::loaded = false;
 std::string LujiazuiTest::loadMessage;
+
+// The whole loaded district, pieces, bonds, stresses and buildings, is pinned: a faster reader or
+// bonding must give it to the bit.
+TEST_F(LujiazuiTest, LoadsToThePinnedWorld) {
+    EXPECT_EQ(worldHash(*district), 0x256292d6311d35d0ull);
+    EXPECT_EQ(district->physics.bonds.size(), 59916u);
+}
 
 TEST_F(LujiazuiTest, StandsUnderItsOwnWeight) {
     const Physics& physics = district->physics;

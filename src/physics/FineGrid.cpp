@@ -1,0 +1,81 @@
+#include "physics/FineGrid.hpp"
+
+namespace zarn {
+
+namespace {
+
+void setBit(std::vector<std::uint64_t>& bits, std::uint64_t hash) {
+    const std::uint64_t bit = hash >> fine::occupancyShift;
+    bits[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+}
+
+void clearGrid(FineGrid& grid) {
+    if (grid.slotHead.empty()) {
+        grid.slotHead.assign(4096, 0);
+        grid.slotKey.assign(4096, 0);
+        grid.occupied.assign(fine::occupancyWords, 0);
+        grid.blockOccupied.assign(fine::occupancyWords, 0);
+    } else if (grid.usedSlots > 0) {
+        std::fill(grid.slotHead.begin(), grid.slotHead.end(), 0u);
+        std::fill(grid.occupied.begin(), grid.occupied.end(), 0u);
+        std::fill(grid.blockOccupied.begin(), grid.blockOccupied.end(), 0u);
+    }
+    grid.usedSlots = 0;
+    grid.entries.clear();
+}
+
+void grow(FineGrid& grid) {
+    const std::vector<std::uint64_t> keys = std::move(grid.slotKey);
+    const std::vector<std::uint32_t> heads = std::move(grid.slotHead);
+    grid.slotKey.assign(keys.size() * 2, 0);
+    grid.slotHead.assign(keys.size() * 2, 0);
+    for (std::size_t slot = 0; slot < keys.size(); ++slot) {
+        if (heads[slot] == 0)
+            continue;
+        const std::size_t to = fine::slotOf(grid, keys[slot], fine::slotHash(keys[slot]));
+        grid.slotKey[to] = keys[slot];
+        grid.slotHead[to] = heads[slot];
+    }
+}
+
+void add(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, std::uint32_t id) {
+    if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
+        grow(grid);
+    const std::uint64_t key = fine::key(x, y, z);
+    const std::uint64_t hash = fine::slotHash(key);
+    const std::size_t slot = fine::slotOf(grid, key, hash);
+    if (grid.slotHead[slot] == 0) {
+        grid.slotKey[slot] = key;
+        ++grid.usedSlots;
+        setBit(grid.occupied, hash);
+        setBit(grid.blockOccupied, fine::slotHash(fine::key(x >> fine::blockShift, y >> fine::blockShift,
+                                                            z >> fine::blockShift)));
+    }
+    grid.entries.push_back({id, grid.slotHead[slot]});
+    grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
+}
+
+} // namespace
+
+void FineLevels::clear() {
+    for (FineGrid& grid : levels)
+        clearGrid(grid);
+    big.clear();
+}
+
+void FineLevels::enter(const Box& bounds, std::uint32_t id) {
+    for (std::size_t level = 0; level < fine::levelCount; ++level) {
+        const fine::Range range = fine::rangeOf(bounds, level);
+        if (range.cells <= (level == 0 ? fine::maxCellsPerBox : fine::maxCoarseCellsPerBox)) {
+            FineGrid& grid = levels[level];
+            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                        add(grid, x, y, z, id);
+            return;
+        }
+    }
+    big.push_back(id);
+}
+
+} // namespace zarn

@@ -1,0 +1,204 @@
+#include "world/TextReader.hpp"
+
+#include <charconv>
+#include <limits>
+#include <locale>
+#include <sstream>
+#include <system_error>
+
+namespace zarn {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool TextReader::fail() {
+    failed_ = true;
+    return false;
+}
+
+void TextReader::skipSpace() {
+    while (at_ < text_.size() && isSpace(text_[at_]))
+        ++at_;
+}
+
+int TextReader::peek() const {
+    return failed_ || at_ >= text_.size() ? -1 : static_cast<unsigned char>(text_[at_]);
+}
+
+bool TextReader::begin() {
+    if (failed_)
+        return false;
+    skipSpace();
+    return at_ < text_.size() || fail();
+}
+
+bool TextReader::atEnd() {
+    skipSpace();
+    return at_ >= text_.size();
+}
+
+bool TextReader::number(double& value) {
+    if (!begin())
+        return false;
+    // The characters the stream takes for a floating-point number.
+    const std::size_t start = at_;
+    const std::size_t end = text_.size();
+    if (text_[at_] == '+' || text_[at_] == '-')
+        ++at_;
+    bool mantissa = false;
+    bool point = false;
+    bool exponent = false;
+    std::size_t exponentDigits = 0;
+    while (at_ < end) {
+        const char c = text_[at_];
+        if (isDigit(c)) {
+            mantissa = true;
+            exponentDigits += exponent ? 1 : 0;
+        } else if (c == '.' && !point && !exponent) {
+            point = true;
+        } else if ((c == 'e' || c == 'E') && !exponent && mantissa) {
+            exponent = true;
+            if (at_ + 1 < end && (text_[at_ + 1] == '+' || text_[at_ + 1] == '-'))
+                ++at_;
+        } else {
+            break;
+        }
+        ++at_;
+    }
+    // What the stream then converts must be a number to its last character.
+    if (!mantissa || (exponent && exponentDigits == 0))
+        return fail();
+    const char* first = text_.data() + start + (text_[start] == '+' ? 1 : 0);
+    const char* last = text_.data() + at_;
+    const std::from_chars_result result = std::from_chars(first, last, value);
+    if (result.ec == std::errc() && result.ptr == last)
+        return true;
+    if (result.ec != std::errc::result_out_of_range)
+        return fail();
+    // Beyond the range of double: the stream refuses what overflows and keeps what underflows, so
+    // such a rare number goes through a stream of its own.
+    std::istringstream stream{std::string(text_.data() + start, at_ - start)};
+    stream.imbue(std::locale::classic());
+    return static_cast<bool>(stream >> value) || fail();
+}
+
+template <class Value> bool TextReader::integerOf(Value& value, bool unsignedWrap) {
+    if (!begin())
+        return false;
+    const std::size_t end = text_.size();
+    bool negative = false;
+    if (text_[at_] == '+' || text_[at_] == '-') {
+        negative = text_[at_] == '-';
+        ++at_;
+    }
+    // The magnitude in the widest type, with a note of overflow as the stream keeps it.
+    constexpr std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t magnitude = 0;
+    bool digits = false;
+    bool overflow = false;
+    while (at_ < end && isDigit(text_[at_])) {
+        const auto digit = static_cast<std::uint64_t>(text_[at_] - '0');
+        if (magnitude > (limit - digit) / 10)
+            overflow = true;
+        else
+            magnitude = magnitude * 10 + digit;
+        digits = true;
+        ++at_;
+    }
+    if (!digits || overflow)
+        return fail();
+    if (unsignedWrap) {
+        value = static_cast<Value>(negative ? std::uint64_t{0} - magnitude : magnitude);
+        return true;
+    }
+    // Signed: within the range of the type, the most negative value included.
+    using Limits = std::numeric_limits<Value>;
+    const auto most = static_cast<std::uint64_t>(Limits::max()) + (negative ? 1u : 0u);
+    if (magnitude > most)
+        return fail();
+    value =
+        negative ? static_cast<Value>(-static_cast<std::int64_t>(magnitude)) : static_cast<Value>(magnitude);
+    return true;
+}
+
+bool TextReader::integer(std::int32_t& value) {
+    return integerOf(value, false);
+}
+
+bool TextReader::count(std::uint64_t& value) {
+    return integerOf(value, true);
+}
+
+bool TextReader::flag(bool& value) {
+    std::int32_t number = 0;
+    if (!integerOf(number, false))
+        return false;
+    if (number != 0 && number != 1)
+        return fail();
+    value = number == 1;
+    return true;
+}
+
+bool TextReader::word(std::string& value) {
+    if (!begin())
+        return false;
+    const std::size_t start = at_;
+    while (at_ < text_.size() && !isSpace(text_[at_]))
+        ++at_;
+    value.assign(text_.data() + start, at_ - start);
+    return true;
+}
+
+bool TextReader::quoted(std::string& value) {
+    if (!begin())
+        return false;
+    if (text_[at_] != '"')
+        return word(value);
+    ++at_;
+    value.clear();
+    while (true) {
+        if (at_ >= text_.size())
+            return fail();
+        char c = text_[at_++];
+        if (c == '\\') {
+            if (at_ >= text_.size())
+                return fail();
+            c = text_[at_++];
+        } else if (c == '"') {
+            return true;
+        }
+        value += c;
+    }
+}
+
+void TextReader::skipLine(std::size_t limit) {
+    if (failed_)
+        return;
+    for (std::size_t taken = 0; taken < limit && at_ < text_.size() && text_[at_] != '\n'; ++taken)
+        ++at_;
+    if (at_ < text_.size() && text_[at_] == '\n')
+        ++at_;
+}
+
+bool TextReader::line(std::string& value) {
+    if (failed_ || at_ >= text_.size())
+        return fail();
+    const std::size_t start = at_;
+    while (at_ < text_.size() && text_[at_] != '\n')
+        ++at_;
+    value.assign(text_.data() + start, at_ - start);
+    if (at_ < text_.size())
+        ++at_; // the line end is taken, not kept
+    return true;
+}
+
+} // namespace zarn

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zarn {
+
+// Reads text held whole in memory the way formatted extraction from a std::istream imbued with the
+// classic locale reads it: every read skips white space first (blank, tab, line ends, vertical tab,
+// form feed) and then takes as many characters as the stream would take, and fails exactly where the
+// stream would fail. After a failed read every later read fails, as on a stream. Numbers are
+// converted with std::from_chars instead of through the locale.
+class TextReader {
+  public:
+    explicit TextReader(std::string_view text) : text_(text) {}
+
+    // >> double: sign, digits with at most one point, an exponent after a digit; refused when that is
+    // no number or beyond the range of double.
+    bool number(double& value);
+    // >> int and >> unsigned long long: sign and decimal digits, refused beyond the type's range.
+    // The unsigned form, like the stream, takes a minus sign and wraps the value round.
+    bool integer(std::int32_t& value);
+    bool count(std::uint64_t& value);
+    // >> bool without boolalpha: an integer that is 0 or 1.
+    bool flag(bool& value);
+    // >> std::string: the characters up to the next white space.
+    bool word(std::string& value);
+    // >> std::quoted: a word, or the characters between double quotes with backslash escapes.
+    bool quoted(std::string& value);
+    // ignore(limit, '\n') and std::getline: the rest of a line.
+    void skipLine(std::size_t limit);
+    bool line(std::string& value);
+    // >> std::ws, and the next character (-1 at the end).
+    void skipSpace();
+    int peek() const;
+    // Whether only white space is left, and how many characters are.
+    bool atEnd();
+    std::size_t remaining() const { return text_.size() - at_; }
+
+  private:
+    bool begin(); // the sentry: fails at the end of the text or after a failure
+    bool fail();
+    template <class Value> bool integerOf(Value& value, bool unsignedWrap);
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+    bool failed_ = false;
+};
+
+} // namespace zarn

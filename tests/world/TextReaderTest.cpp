@@ -1,0 +1,166 @@
+#include <cstdint>
+#include <iomanip>
+#include <locale>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "world/TextReader.hpp"
+
+// The map reader takes its numbers, words and quoted names from the text with TextReader instead of
+// stream extraction; every read must succeed, fail and stop exactly where the stream's does.
+namespace zarn {
+namespace {
+
+// What one read followed by a plain word gives: success, the value's bits, and the word after it.
+struct Outcome {
+    bool read = false;
+    std::string value;
+    bool rest = false;
+    std::string after;
+};
+
+template <class Value> std::string bitsOf(const Value& value) {
+    if constexpr (std::is_same_v<Value, std::string>)
+        return value;
+    else
+        return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <class Value, class Extract> Outcome byStream(const std::string& text, Extract extract) {
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    Value value{};
+    Outcome out;
+    out.read = static_cast<bool>(extract(in, value));
+    out.value = out.read ? bitsOf(value) : std::string();
+    out.rest = static_cast<bool>(in >> out.after);
+    return out;
+}
+
+template <class Value, class Read> Outcome byReader(const std::string& text, Read read) {
+    TextReader in(text);
+    Value value{};
+    Outcome out;
+    out.read = read(in, value);
+    out.value = out.read ? bitsOf(value) : std::string();
+    out.rest = in.word(out.after);
+    return out;
+}
+
+void expectSame(const Outcome& stream, const Outcome& reader, const std::string& text) {
+    EXPECT_EQ(reader.read, stream.read) << '"' << text << '"';
+    EXPECT_EQ(reader.value, stream.value) << '"' << text << '"';
+    EXPECT_EQ(reader.rest, stream.rest) << '"' << text << '"';
+    EXPECT_EQ(reader.after, stream.after) << '"' << text << '"';
+}
+
+const char* const texts[] = {
+    "0",
+    "-0",
+    "+1.5",
+    " \t\n\v\f\r42 x",
+    "1.5e3",
+    "1E-3x",
+    "1e",
+    "1e+",
+    "1e+5x",
+    "1ee5",
+    ".5",
+    "5.",
+    ".",
+    "-",
+    "+",
+    "-.e3",
+    "+.5e-2",
+    "1.2.3",
+    "0x1p3",
+    "inf",
+    "nan",
+    "1e400",
+    "-1e400",
+    "1e-400",
+    "4.9e-324",
+    "2.4e-324",
+    "2.2250738585072011e-308",
+    "1.7976931348623157e308",
+    "1.7976931348623159e308",
+    "0.1000000000000000055511151231257827",
+    "00012",
+    "-0007.250",
+    "1,5",
+    "\xd9\xa1",
+    "",
+    "   ",
+    "123456789012345678901234567890",
+    "2147483647",
+    "-2147483648",
+    "2147483648",
+    "-2147483649",
+    "18446744073709551615",
+    "18446744073709551616",
+    "-1",
+    "2",
+    "01",
+    "+1",
+    "-0 0",
+    "word more",
+    "\"a b\" c",
+    "\"unterminated",
+    "\"esc \\\" q\\\\\" z",
+    "\"trail\\",
+    "\"\"",
+    "\"\" x",
+    "ab\"cd\" e",
+};
+
+TEST(TextReader, EveryReadEndsWhereTheStreamsEnds) {
+    for (const char* text : texts) {
+        expectSame(
+            byStream<double>(text, [](std::istream& in, double& v) -> std::istream& { return in >> v; }),
+            byReader<double>(text, [](TextReader& in, double& v) { return in.number(v); }), text);
+        expectSame(
+            byStream<std::int32_t>(
+                text, [](std::istream& in, std::int32_t& v) -> std::istream& { return in >> v; }),
+            byReader<std::int32_t>(text, [](TextReader& in, std::int32_t& v) { return in.integer(v); }),
+            text);
+        expectSame(
+            byStream<std::uint64_t>(
+                text, [](std::istream& in, std::uint64_t& v) -> std::istream& { return in >> v; }),
+            byReader<std::uint64_t>(text, [](TextReader& in, std::uint64_t& v) { return in.count(v); }),
+            text);
+        expectSame(byStream<bool>(text, [](std::istream& in, bool& v) -> std::istream& { return in >> v; }),
+                   byReader<bool>(text, [](TextReader& in, bool& v) { return in.flag(v); }), text);
+        expectSame(
+            byStream<std::string>(
+                text, [](std::istream& in, std::string& v) -> std::istream& { return in >> std::quoted(v); }),
+            byReader<std::string>(text, [](TextReader& in, std::string& v) { return in.quoted(v); }), text);
+    }
+}
+
+TEST(TextReader, LinesAndAFailureThatSticks) {
+    const std::string text = "ZARNMAP 2 rest of the line\r\nname line\r\n7 x";
+    std::istringstream stream(text);
+    TextReader reader(text);
+    std::string word;
+    std::int32_t version = 0;
+    std::string name;
+    stream >> word >> version;
+    stream.ignore(1000, '\n');
+    std::getline(stream, name);
+    EXPECT_TRUE(reader.word(word) && reader.integer(version));
+    reader.skipLine(1000);
+    std::string line;
+    EXPECT_TRUE(reader.line(line));
+    EXPECT_EQ(line, name);
+    double seven = 0.0;
+    EXPECT_TRUE(reader.number(seven));
+    EXPECT_EQ(seven, 7.0);
+    EXPECT_FALSE(reader.number(seven)); // "x"
+    EXPECT_FALSE(reader.word(line));    // the stream stays failed too
+    EXPECT_FALSE(reader.line(line));
+}
+
+} // namespace
+} // namespace zarn
