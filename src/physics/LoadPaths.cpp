@@ -168,12 +168,13 @@ constexpr std::uint8_t aliveFlag = 1;
 constexpr std::uint8_t anchoredFlag = 2;
 constexpr std::uint8_t supportedFlag = 4;
 constexpr std::uint8_t carriedFlag = 8; // a stress was computed for the piece in this pass
+constexpr std::uint8_t buildingFlag = 16; // matter of a building
 
 // Copies what the load pass needs of a piece into the compact per-piece notes.
 void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
     scratch.flags[index] =
         static_cast<std::uint8_t>((piece.alive ? aliveFlag : 0) | (piece.anchored ? anchoredFlag : 0) |
-                                  (piece.supported ? supportedFlag : 0));
+                                  (piece.supported ? supportedFlag : 0) | (piece.building >= 0 ? buildingFlag : 0));
     scratch.mass[index] = piece.body.mass;
     scratch.centers[index] = piece.body.center;
     scratch.stressSeen[index] = piece.stress;
@@ -359,8 +360,11 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
     } else if (nowSupported && !wasSupported) {
         piece.supported = true;
     }
-    scratch.flags[index] = static_cast<std::uint8_t>((scratch.flags[index] & ~supportedFlag) |
-                                                     (nowSupported ? supportedFlag : 0));
+    const std::uint8_t flag = static_cast<std::uint8_t>((scratch.flags[index] & ~supportedFlag) |
+                                                        (nowSupported ? supportedFlag : 0));
+    scratch.flags[index] = flag;
+    physics.buildingMassCounts.count(index, (flag & (aliveFlag | buildingFlag)) == (aliveFlag | buildingFlag),
+                                     !nowSupported, scratch.mass[index]);
     if (carried && !sameDouble(scratch.stressSeen[index], scratch.pieceStress[index]))
         piece.stress = scratch.pieceStress[index];
     if (clearAssembly && scratch.assemblySeen[index] != -1)
@@ -1016,6 +1020,8 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 }
 
 void Physics::refreshTopology() {
+    // Every piece is settled below, so the building mass is counted afresh.
+    buildingMassCounts.clear();
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
     // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again

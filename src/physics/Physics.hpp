@@ -39,6 +39,25 @@ struct BondingBudget {
     std::uint64_t searchSteps = ~std::uint64_t{0};
 };
 
+// The mass of the alive building matter (pieces of building 0 or more) and of the part of it that
+// no longer stands (not supported), kept by every topology refresh. Each piece counts in whole units
+// of 2^-32 kg, so that the sums are exact whatever order the pieces change in, and never drift.
+struct BuildingMass {
+    static constexpr double unitsPerKg = 4294967296.0;
+    // Sums of units, low word first.
+    std::uint64_t total[2] = {0, 0};
+    std::uint64_t loose[2] = {0, 0};
+    // Per piece index: the units it counts with (0 none) and whether they are in the loose sum.
+    std::vector<std::uint64_t> units;
+    std::vector<std::uint8_t> isLoose;
+
+    static std::uint64_t unitsOf(double mass);
+    static double kilograms(const std::uint64_t (&sum)[2]);
+    void clear();
+    // Counts the piece at this index as it now is.
+    void count(std::size_t index, bool counted, bool loosePiece, double mass);
+};
+
 // The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.
 class Physics {
   public:
@@ -101,6 +120,10 @@ class Physics {
     std::uint64_t aliveCount() const;
     std::uint64_t awakeCount() const;
     double totalMass() const;
+    // Kilograms of alive building matter, and of the part of it that no longer stands; exact sums as
+    // of the last topology refresh (see BuildingMass).
+    double buildingMass() const { return BuildingMass::kilograms(buildingMassCounts.total); }
+    double looseBuildingMass() const { return BuildingMass::kilograms(buildingMassCounts.loose); }
     void setGravity(const Vec3& g);
     static std::uint64_t gridKey(std::int64_t x, std::int64_t y, std::int64_t z);
     void rebuildGrid();
@@ -179,6 +202,7 @@ class Physics {
     StepScratch stepScratch;
     ChangeNotes changes;
     CompactionScratch compaction;
+    BuildingMass buildingMassCounts;
 };
 
 // Key of an unordered piece pair in brokenPairs.

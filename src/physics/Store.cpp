@@ -94,6 +94,7 @@ void Physics::clear() {
     topologyScratch.deadPieces = 0;
     topologyScratch.brokenBonds = 0;
     changes = ChangeNotes{};
+    buildingMassCounts.clear();
 }
 
 bool Physics::validate() const {
@@ -132,6 +133,58 @@ std::uint64_t Physics::awakeCount() const {
     for (const Assembly& assembly : assemblies)
         count += assembly.asleep ? 0 : 1;
     return count;
+}
+
+std::uint64_t BuildingMass::unitsOf(double mass) {
+    // Whole units, rounded to nearest; no mass is below nothing, none above 2^62 units (10^9 kg).
+    constexpr double most = 4611686018427387904.0;
+    const double units = mass * unitsPerKg + 0.5;
+    if (!(units >= 1.0))
+        return 0;
+    return units < most ? static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(most);
+}
+
+double BuildingMass::kilograms(const std::uint64_t (&sum)[2]) {
+    return (static_cast<double>(sum[1]) * 18446744073709551616.0 + static_cast<double>(sum[0])) / unitsPerKg;
+}
+
+void BuildingMass::clear() {
+    total[0] = total[1] = loose[0] = loose[1] = 0;
+    units.clear();
+    isLoose.clear();
+}
+
+namespace {
+
+void addUnits(std::uint64_t (&sum)[2], std::uint64_t units) {
+    sum[0] += units;
+    sum[1] += sum[0] < units ? 1 : 0;
+}
+
+void subtractUnits(std::uint64_t (&sum)[2], std::uint64_t units) {
+    sum[1] -= sum[0] < units ? 1 : 0;
+    sum[0] -= units;
+}
+
+} // namespace
+
+void BuildingMass::count(std::size_t index, bool counted, bool loosePiece, double mass) {
+    if (index >= units.size()) {
+        units.resize(index + 1, 0);
+        isLoose.resize(index + 1, 0);
+    }
+    const std::uint64_t now = counted ? unitsOf(mass) : 0;
+    const bool nowLoose = now != 0 && loosePiece;
+    if (units[index] == now && (isLoose[index] != 0) == nowLoose)
+        return;
+    subtractUnits(total, units[index]);
+    if (isLoose[index])
+        subtractUnits(loose, units[index]);
+    addUnits(total, now);
+    if (nowLoose)
+        addUnits(loose, now);
+    units[index] = now;
+    isLoose[index] = nowLoose ? 1 : 0;
 }
 
 double Physics::totalMass() const {

@@ -8,18 +8,19 @@ double World::loss() const {
 }
 
 double World::destructionRate() const {
-    double total = 0.0;
-    double destroyed = 0.0;
-    for (const MatterPiece& piece : physics.pieces) {
-        if (!piece.alive || piece.building < 0) {
-            continue;
+    // The physics keeps both masses up to date with every refresh; while one is due, the pieces
+    // are counted here the same way.
+    BuildingMass counts;
+    const BuildingMass* mass = &physics.buildingMassCounts;
+    if (physics.topologyDirty) {
+        for (std::size_t index = 0; index < physics.pieces.size(); ++index) {
+            const MatterPiece& piece = physics.pieces[index];
+            counts.count(index, piece.alive && piece.building >= 0, !piece.supported, piece.body.mass);
         }
-        total += piece.body.mass;
-        if (!piece.supported) {
-            destroyed += piece.body.mass;
-        }
+        mass = &counts;
     }
-    return total > 0.0 ? 100.0 * destroyed / total : 0.0;
+    const double total = BuildingMass::kilograms(mass->total);
+    return total > 0.0 ? 100.0 * BuildingMass::kilograms(mass->loose) / total : 0.0;
 }
 
 } // namespace zarn

@@ -94,8 +94,24 @@ Physics cityBlock(int towers, int storeys) {
     physics.add(box({20.0, 1.0, 10.0}, {0.3, 1.0, 0.3}, true));
     physics.add(box({23.0, 1.0, 10.0}, {0.3, 1.0, 0.3}, true));
     physics.add(box({21.5, 2.25, 10.0}, {1.8, 0.25, 0.4}));
+    // Matter of two buildings and of none, for the building mass the refreshes keep.
+    for (MatterPiece& piece : physics.pieces)
+        piece.building = piece.anchored ? -1 : static_cast<std::int32_t>(piece.id % 3) - 1;
     physics.connectTouching();
     return physics;
+}
+
+// The building mass a refresh keeps is that of counting every piece afresh.
+void expectBuildingMassCounted(const Physics& physics) {
+    if (physics.topologyDirty)
+        return;
+    BuildingMass afresh;
+    for (std::size_t index = 0; index < physics.pieces.size(); ++index) {
+        const MatterPiece& piece = physics.pieces[index];
+        afresh.count(index, piece.alive && piece.building >= 0, !piece.supported, piece.body.mass);
+    }
+    EXPECT_EQ(physics.buildingMass(), BuildingMass::kilograms(afresh.total));
+    EXPECT_EQ(physics.looseBuildingMass(), BuildingMass::kilograms(afresh.loose));
 }
 
 struct Random {
@@ -225,6 +241,8 @@ void runTwins(Physics world, std::uint64_t seed, int count) {
     for (int n = 0; n < count; ++n) {
         operate(fast, plain, random);
         ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "operation " << n;
+        expectBuildingMassCounted(fast);
+        expectBuildingMassCounted(plain);
     }
     // The run did demolish something.
     EXPECT_GT(fast.fractureCount, 20u);
