@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "render/HudCanvas.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
@@ -63,6 +65,26 @@ void BM_MapLoadPaths(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MapLoadPaths)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The HUD's own work per frame in the standing district: the destruction rate of its one line of
+// text, and the opacity of the 1280 x 720 pixels after drawing (a tenth of them drawn on).
+void BM_HudFrameDistrict(benchmark::State& state) {
+    World world;
+    std::string message;
+    if (!world.loadMap(mapPath(0), message)) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(HudCanvas::width) * HudCanvas::height, 0u);
+    for (std::size_t i = 0; i < pixels.size(); i += 10)
+        pixels[i] = 0x181912u;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(world.destructionRate());
+        markDrawnOpaque(pixels);
+        benchmark::DoNotOptimize(pixels.data());
+    }
+}
+BENCHMARK(BM_HudFrameDistrict)->Unit(benchmark::kMicrosecond);
 
 // A map pack of coincident unit cubes on an anchored slab (2,000 cubes, 62 KB; 8,000 cubes,
 // 312 KB): the loader refuses it once bonding passes its budget.

@@ -228,6 +228,11 @@ void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount,
     notes.bondLoadStress.resize(bonds);
     for (std::uint32_t& index : notes.loose)
         index = scratch.renumbering[index + 1] - 1;
+    // The building mass each survivor counts with moves with it; the dropped pieces were dead and
+    // counted nothing.
+    BuildingMass& mass = physics.buildingMassCounts;
+    movePast(mass.units, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(mass.isLoose, prefix, pieceCount, scratch.renumbering, pieces);
     notes.pieceCount = pieces;
     notes.bondCount = bonds;
 }

@@ -70,6 +70,25 @@ bool finite(const Vec3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+// The unit vector along a ray's direction: the direction itself when it is of unit length (to
+// rounding), else the direction scaled to unit length, so that a ray always walks its length in
+// metres. False for a direction of no length or not finite: such a ray points nowhere.
+bool unitDirection(const Vec3& direction, Vec3& unit) {
+    unit = direction;
+    if (!finite(direction))
+        return false;
+    if (std::abs(lengthSquared(direction) - 1.0) <= 1e-9)
+        return true;
+    // Scaled by the largest component first, so that neither tiny nor huge components over- or
+    // underflow on the way.
+    const double largest = std::max({std::abs(direction.x), std::abs(direction.y), std::abs(direction.z)});
+    if (!(largest > 0.0))
+        return false;
+    const Vec3 scaled = direction / largest;
+    unit = scaled / zarn::length(scaled);
+    return true;
+}
+
 // False only when the ray's first `limit` of length passes clear of a sphere around the piece that
 // surely holds it, so that the exact box test can be skipped. Orientations far from unit length
 // (which the store refuses) are always tested exactly.
@@ -223,13 +242,14 @@ void Physics::query(const Box& box, std::vector<std::uint32_t>& out) const {
         sortUnique(out);
 }
 
-PieceHit Physics::trace(const Vec3& origin, const Vec3& direction, double length) const {
+PieceHit Physics::trace(const Vec3& origin, const Vec3& along, double length) const {
     PieceHit result;
     if (!std::isfinite(length))
         return result;
     result.distance = length;
     // A ray from or towards nowhere meets nothing.
-    if (length <= 0.0 || !finite(origin) || !finite(direction))
+    Vec3 direction;
+    if (length <= 0.0 || !finite(origin) || !unitDirection(along, direction))
         return result;
 
     // The nearest hit wins, and of equally near ones the lowest id, so the order in which the

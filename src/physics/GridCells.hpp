@@ -37,6 +37,9 @@ inline constexpr double entryMargin = 0.015;
 // A piece spanning more cells than this on an axis is far beyond the store's size limit (half
 // extents of at most 1000 m); such a piece is not listed in cells.
 inline constexpr std::int64_t maxCellsPerAxis = 128;
+// Half extents of at most this length keep a piece's bounds, at any orientation, within 126 cells
+// on every axis, so that it is listed wherever it turns.
+inline constexpr double maxListedHalfDiagonal = 2000.0;
 
 // The cells a piece with these bounds is listed in; false when it is too large to be listed.
 inline bool listingRange(const Box& bounds, CellRange& range) {
@@ -45,6 +48,15 @@ inline bool listingRange(const Box& bounds, CellRange& range) {
         if (range.hi[k] - range.lo[k] >= maxCellsPerAxis)
             return false;
     return true;
+}
+
+// Whether the grid can list a piece of this body: the store takes no piece that it cannot list,
+// since no query would ever find it.
+inline bool listable(const Polyhedron& body) {
+    if (!(length(body.halfExtents) <= maxListedHalfDiagonal))
+        return false;
+    CellRange range;
+    return listingRange(body.bounds(), range);
 }
 
 inline bool rangesMeet(const CellRange& a, const CellRange& b) {

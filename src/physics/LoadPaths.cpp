@@ -167,14 +167,14 @@ bool sameDouble(double a, double b) {
 constexpr std::uint8_t aliveFlag = 1;
 constexpr std::uint8_t anchoredFlag = 2;
 constexpr std::uint8_t supportedFlag = 4;
-constexpr std::uint8_t carriedFlag = 8; // a stress was computed for the piece in this pass
+constexpr std::uint8_t carriedFlag = 8;   // a stress was computed for the piece in this pass
 constexpr std::uint8_t buildingFlag = 16; // matter of a building
 
 // Copies what the load pass needs of a piece into the compact per-piece notes.
 void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
-    scratch.flags[index] =
-        static_cast<std::uint8_t>((piece.alive ? aliveFlag : 0) | (piece.anchored ? anchoredFlag : 0) |
-                                  (piece.supported ? supportedFlag : 0) | (piece.building >= 0 ? buildingFlag : 0));
+    scratch.flags[index] = static_cast<std::uint8_t>(
+        (piece.alive ? aliveFlag : 0) | (piece.anchored ? anchoredFlag : 0) |
+        (piece.supported ? supportedFlag : 0) | (piece.building >= 0 ? buildingFlag : 0));
     scratch.mass[index] = piece.body.mass;
     scratch.centers[index] = piece.body.center;
     scratch.stressSeen[index] = piece.stress;

@@ -107,6 +107,8 @@ class Physics {
     std::vector<ExternalImpulse> externalImpulses;
 
     // ---- store (records, grid, queries) ----
+    // Returns the new piece's id, or 0 when the store is full or the piece is too large for the
+    // grid to list (half extents longer than 2,000 m).
     std::uint32_t add(MatterPiece piece);
     // add as a change physics notes, for owners whose other changes are noted too (terrain chunks
     // streamed in and out): the next refresh walks only what the new piece reaches.

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
 
 namespace zarn {
@@ -35,7 +36,7 @@ bool pieceValid(const MatterPiece& piece, std::size_t index) {
 } // namespace
 
 std::uint32_t Physics::add(MatterPiece piece) {
-    if (pieces.size() >= maxPieces)
+    if (pieces.size() >= maxPieces || !grid::listable(piece.body))
         return 0;
     const auto id = static_cast<std::uint32_t>(pieces.size() + 1);
     const Vec3& h = piece.body.halfExtents;

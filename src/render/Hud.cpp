@@ -11,10 +11,10 @@
 namespace zarn {
 
 void markDrawnOpaque(std::span<std::uint32_t> pixels) {
+    // Every pixel is written, with the alpha set where any colour was drawn, so that the compiler
+    // turns the loop into vector operations.
     for (std::uint32_t& pixel : pixels) {
-        if ((pixel & 0x00FFFFFFu) != 0) {
-            pixel |= 0xFF000000u;
-        }
+        pixel |= (pixel & 0x00FFFFFFu) != 0 ? 0xFF000000u : 0u;
     }
 }
 

@@ -252,6 +252,45 @@ TEST(Grid, TraceFindsTheNearestFaceAndRefusesBadLengths) {
     EXPECT_FALSE(physics.trace({1e300, 0, 0}, {1, 0, 0}, 100.0).hit);
 }
 
+// A direction of any length walks the ray's length in metres along it (a huge one used to make the
+// walk visit cells without end); one of no length, or not finite, points nowhere.
+TEST(Grid, TraceTakesDirectionsOfAnyLengthAsTheirUnitDirection) {
+    Physics physics;
+    addBox(physics, {10, 0, 0}, {0.5, 0.5, 0.5});
+    for (int far = 0; far < 8; ++far) // enough pieces that the ray is walked through the grid
+        addBox(physics, {1000, 1000, 1000.0 + 2 * far}, {0.5, 0.5, 0.5});
+    physics.rebuildGrid();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        Vec3 direction;
+        bool hit;
+    };
+    for (const Case c : {Case{{1e200, 0, 0}, true}, Case{{1e-200, 0, 0}, true}, Case{{2, 0, 0}, true},
+                         Case{{3, 4e-300, 0}, true}, Case{{0, 0, 0}, false}, Case{{-1e300, 0, 0}, false},
+                         Case{{nan, 1, 0}, false}, Case{{inf, 0, 0}, false}}) {
+        const PieceHit hit = physics.trace({0, 0, 0}, c.direction, 100.0);
+        EXPECT_EQ(hit.hit, c.hit) << c.direction.x;
+        EXPECT_EQ(hit.distance, c.hit ? 9.5 : 100.0) << c.direction.x;
+    }
+}
+
+// The store takes no piece too large for the grid to list, since no query would find it; the
+// largest it takes is listed at any turn.
+TEST(Grid, TheStoreTakesOnlyPiecesTheGridCanList) {
+    Physics physics;
+    EXPECT_EQ(addBox(physics, {0, 0, 0}, {3000, 1, 1}), 0u);
+    EXPECT_EQ(addBox(physics, {0, 0, 0}, {1, std::numeric_limits<double>::quiet_NaN(), 1}), 0u);
+    MatterPiece largest;
+    largest.body.halfExtents = {1154.0, 1154.0, 1154.0}; // just under 2,000 m corner to centre
+    largest.body.orientation = {std::cos(0.3), std::sin(0.3) / std::sqrt(3.0), std::sin(0.3) / std::sqrt(3.0),
+                                std::sin(0.3) / std::sqrt(3.0)};
+    const std::uint32_t id = physics.add(largest);
+    ASSERT_EQ(id, 1u);
+    physics.rebuildGrid();
+    EXPECT_EQ(physics.query(Box{{1100, -5, -5}, {1101, 5, 5}}), std::vector<std::uint32_t>{id});
+}
+
 TEST(Grid, TraceAgreesWithTestingEveryPiece) {
     const Physics physics = scatteredWorld();
     std::uint64_t state = 7;
