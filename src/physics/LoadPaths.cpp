@@ -1020,8 +1020,9 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 }
 
 void Physics::refreshTopology() {
-    // Every piece is settled below, so the building mass is counted afresh.
-    buildingMassCounts.clear();
+    // Every piece is settled below, which brings its building mass up to date; pieces that are
+    // gone count no more.
+    buildingMassCounts.keepFirst(pieces.size());
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
     // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again

@@ -56,6 +56,8 @@ struct BuildingMass {
     void clear();
     // Counts the piece at this index as it now is.
     void count(std::size_t index, bool counted, bool loosePiece, double mass);
+    // Forgets the pieces from this index on (they are gone).
+    void keepFirst(std::size_t count);
 };
 
 // The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.

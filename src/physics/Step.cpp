@@ -23,6 +23,14 @@ constexpr double slideSoundInterval = 0.1;
 constexpr double shortWakeWindow = 0.25;
 constexpr double density = 1200.0;
 
+// Merges the ascending ids of `more` into the ascending `into`, each once, by way of `merged`.
+void mergeAscending(std::vector<std::uint32_t>& into, const std::vector<std::uint32_t>& more,
+                    std::vector<std::uint32_t>& merged) {
+    merged.clear();
+    std::set_union(into.begin(), into.end(), more.begin(), more.end(), std::back_inserter(merged));
+    into.swap(merged);
+}
+
 // The frame of the current gravity: up against it and two horizontal tangents.
 struct GravityFrame {
     Vec3 up;
@@ -563,11 +571,7 @@ std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
             info.ids.assign(list.begin(), list.end());
             continue;
         }
-        std::vector<std::uint32_t>& merged = scratch.merged;
-        merged.clear();
-        std::set_union(info.ids.begin(), info.ids.end(), list.begin(), list.end(),
-                       std::back_inserter(merged));
-        info.ids.swap(merged);
+        mergeAscending(info.ids, list, scratch.merged);
     }
     info.awakeVersion = ~0ull;
     return index;
@@ -644,11 +648,7 @@ void refreshAwake(Physics& physics, std::uint32_t range) {
         const std::vector<std::uint32_t>& listed = membersInRange(physics, range, woken);
         if (listed.empty())
             continue;
-        std::vector<std::uint32_t>& merged = scratch.merged;
-        merged.clear();
-        std::set_union(info.awake.begin(), info.awake.end(), listed.begin(), listed.end(),
-                       std::back_inserter(merged));
-        info.awake.swap(merged);
+        mergeAscending(info.awake, listed, scratch.merged);
     }
 }
 
@@ -872,11 +872,7 @@ void addWokenPieces(Physics& physics, std::size_t wokenBefore) {
     if (added.empty())
         return;
     std::sort(added.begin(), added.end());
-    std::vector<std::uint32_t>& merged = scratch.merged;
-    merged.clear();
-    std::set_union(scratch.order.begin(), scratch.order.end(), added.begin(), added.end(),
-                   std::back_inserter(merged));
-    scratch.order.swap(merged);
+    mergeAscending(scratch.order, added, scratch.merged);
 }
 
 // wokenBefore: the assemblies woken before the last pass began.

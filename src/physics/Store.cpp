@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "physics/GridCells.hpp"
@@ -186,6 +187,13 @@ void BuildingMass::count(std::size_t index, bool counted, bool loosePiece, doubl
         addUnits(loose, now);
     units[index] = now;
     isLoose[index] = nowLoose ? 1 : 0;
+}
+
+void BuildingMass::keepFirst(std::size_t count) {
+    for (std::size_t index = count; index < units.size(); ++index)
+        this->count(index, false, false, 0.0);
+    units.resize(std::min(units.size(), count));
+    isLoose.resize(units.size());
 }
 
 double Physics::totalMass() const {
