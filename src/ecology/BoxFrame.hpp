@@ -15,6 +15,11 @@ constexpr int faceAxis(int face) {
     return face / 2;
 }
 
+// The volume of a box from its half extents, m³.
+constexpr double boxVolume(const Vec3& half) {
+    return 8.0 * half.x * half.y * half.z;
+}
+
 // The inverse of a unit rotation.
 constexpr Quaternion conjugate(const Quaternion& q) {
     return {q.w, -q.x, -q.y, -q.z};
