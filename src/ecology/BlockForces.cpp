@@ -165,20 +165,20 @@ class BondCounts {
 
 // The absorbing block i of the group under root r takes from every Cube and every foreign block that
 // touches its absorbing face, as much as the face takes at the fill f over dt and the source holds.
-void absorb(std::vector<Organism>& organisms, std::size_t i, std::size_t r, BlockGroups& groups, double f,
-            double dt) {
+// reaches holds every organism's centre and half diagonal (nothing moves while the abilities act).
+void absorb(std::vector<Organism>& organisms, const std::vector<Reach>& reaches, std::size_t i, std::size_t r,
+            BlockGroups& groups, double f, double dt) {
     const Organism& block = organisms[i];
     const int face = absorbingFace(block.axis);
     const Polyhedron probe = absorbingProbe(block, face);
     const double amount = faceArea(block, face) * intakeRate * f * dt;
-    const double reach = length(block.halfExtents);
     for (std::size_t j = 0; j < organisms.size(); ++j) {
+        if (j == i || apart(reaches[i], reaches[j]))
+            continue;
         Organism& food = organisms[j];
-        if (j == i || !food.alive || food.placing || food.gray)
+        if (!food.alive || food.placing || food.gray)
             continue;
         if (food.kind != LifeKind::Cube && (food.kind != LifeKind::Block || groups.root(j) == r))
-            continue;
-        if (beyondTouch(block.center, reach, food.center, length(food.halfExtents)))
             continue;
         Contact contact;
         if (!collide(probe, Ecology::body(food), contact))
@@ -206,6 +206,10 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
 
     BlockGroups groups(organisms, bonds);
     const BondCounts bondCounts(bonds);
+    std::vector<Reach> reaches;
+    reaches.reserve(organisms.size());
+    for (const Organism& o : organisms)
+        reaches.push_back({o.center, length(o.halfExtents)});
     for (std::size_t i = 0; i < organisms.size(); ++i) {
         if (!liveBlock(organisms[i]) || organisms[i].placing)
             continue;
@@ -225,7 +229,7 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
             break;
         }
         case Ability::Absorption:
-            absorb(organisms, i, r, groups, f, dt);
+            absorb(organisms, reaches, i, r, groups, f, dt);
             break;
         case Ability::Connection:
             for (std::size_t k = bondCounts.of(block.id); k > 0; --k)
