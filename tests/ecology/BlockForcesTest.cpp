@@ -57,13 +57,9 @@ TEST(BlockForces, ThrustPushesAlongItsTurnedAxisAndPaysAtTheFillOfItsPool) {
         Physics physics;
         ecology.blockForces(physics, {}, dt);
         const Organism& after = ecology.organisms[0];
-        const Vec3 velocity = after.velocity / dt;
-        EXPECT_NEAR(velocity.x, c.push.x, 1e-9);
-        EXPECT_NEAR(velocity.y, c.push.y, 1e-9);
-        EXPECT_NEAR(velocity.z, c.push.z, 1e-9);
+        EXPECT_NEAR(length(after.velocity / dt - c.push), 0.0, 1e-9);
         const double f = std::min(c.budget, 1.0);
         EXPECT_NEAR(after.massBudget, c.budget * v - (0.025 * f + 0.0008) * v * dt, 1e-12);
-        EXPECT_EQ(after.gray, 0);
     }
 }
 
@@ -101,51 +97,36 @@ TEST(BlockForces, AbsorbingFaceEatsCubesAndForeignPoolsButNotItsOwnGroup) {
 
         const double upkeep = 0.0008 * longStep;
         const Organism& fed = ecology.organisms[1];
-        if (c.kind == LifeKind::Cube) {
-            EXPECT_NEAR(fed.biomass, c.food - c.eaten, 1e-12);
-            EXPECT_EQ(fed.alive != 0, c.food - c.eaten > 1e-9);
-            EXPECT_NEAR(ecology.organisms[0].massBudget, 1.0 + c.eaten - upkeep, 1e-12);
-        } else if (!c.bonded) {
-            EXPECT_NEAR(fed.massBudget, c.food - c.eaten - upkeep, 1e-12);
-            EXPECT_NEAR(ecology.organisms[0].massBudget, 1.0 + c.eaten - upkeep, 1e-12);
-        } else { // one pool, shared by volume
-            EXPECT_NEAR(fed.massBudget, (1.0 + c.food) / 2.0 - upkeep, 1e-12);
-        }
+        const bool cube = c.kind == LifeKind::Cube;
+        EXPECT_NEAR(cube ? fed.biomass : fed.massBudget + upkeep, c.bonded ? 1.25 : c.food - c.eaten, 1e-12);
+        EXPECT_EQ(fed.alive != 0, c.food - c.eaten > 1e-9);
+        EXPECT_NEAR(ecology.organisms[0].massBudget + upkeep, c.bonded ? 1.25 : 1.0 + c.eaten, 1e-12);
     }
 }
 
 TEST(BlockForces, GroupsShareTheirPoolByVolumeAndStarveGreyTogether) {
-    // A small Thrust block bonded to a large Connection block (eight times its volume) holding one bond.
-    {
-        Ecology ecology;
-        place(ecology, quiet({}, 0.5, T, 4.5));
-        place(ecology, quiet({1.5, 0.0, 0.0}, 1.0, C, 0.0));
-        bond(ecology, 0, 1);
-        Physics physics;
-        ecology.blockForces(physics, {}, dt);
-        const double pool = 4.5 - 0.0008 * dt - 0.002 * 8.0 * dt - 0.0008 * 8.0 * dt;
-        EXPECT_NEAR(ecology.organisms[0].massBudget, pool / 9.0, 1e-12);
-        EXPECT_NEAR(ecology.organisms[1].massBudget, pool * 8.0 / 9.0, 1e-12);
-        ASSERT_EQ(ecology.bonds.size(), 1u);
-    }
-    // An empty pool greys the whole group at once, each member counted once; grey blocks take no
-    // part in later calls, while a separate group with budget stays live.
+    // A group of three whose pool is empty greys at once, each member counted once, and takes no part
+    // in later calls. A small Thrust block bonded to a Connection block of eight times its volume
+    // (paying for one bond) shares their pool by volume.
     Ecology ecology;
     place(ecology, quiet({}, 0.5, T, 0.0));
     place(ecology, quiet({1.0, 0.0, 0.0}, 0.5, T, 1e-10));
     place(ecology, quiet({2.0, 0.0, 0.0}, 0.5, A, 0.0));
-    place(ecology, quiet({10.0, 0.0, 0.0}, 0.5, T, 0.5));
+    place(ecology, quiet({10.0, 0.0, 0.0}, 0.5, T, 4.5));
+    place(ecology, quiet({11.5, 0.0, 0.0}, 1.0, C, 0.0));
     bond(ecology, 0, 1);
     bond(ecology, 2, 1);
+    bond(ecology, 3, 4);
     Physics physics;
-    for (int call = 0; call < 2; ++call) {
-        ecology.blockForces(physics, {}, dt);
-        EXPECT_EQ(ecology.grayBlocks, 3u);
-        for (std::size_t k = 0; k < 3; ++k) {
-            EXPECT_EQ(ecology.organisms[k].gray, 1);
-            EXPECT_EQ(ecology.organisms[k].massBudget, 0.0);
-        }
-        EXPECT_EQ(ecology.organisms[3].gray, 0);
+    ecology.blockForces(physics, {}, dt);
+    const double pool = 4.5 - 0.0008 * dt - (0.002 + 0.0008) * 8.0 * dt;
+    EXPECT_NEAR(ecology.organisms[3].massBudget, pool / 9.0, 1e-12);
+    EXPECT_NEAR(ecology.organisms[4].massBudget, pool * 8.0 / 9.0, 1e-12);
+    ecology.blockForces(physics, {}, dt);
+    EXPECT_EQ(ecology.grayBlocks, 3u);
+    for (std::size_t k = 0; k < 5; ++k) {
+        EXPECT_EQ(ecology.organisms[k].gray, k < 3 ? 1 : 0);
+        EXPECT_EQ(ecology.organisms[k].massBudget == 0.0, k < 3);
     }
 }
 
@@ -166,9 +147,8 @@ TEST(BlockForces, EveryAuthoredSpeciesAloneKeepsItsBondsForTenSeconds) {
         for (int step = 0; step < 600; ++step)
             ecology.moveBodies(physics, model, {0.0, 0.0, 500.0}, {0.0, -9.80665, 0.0}, dt);
         for (const BioBond& held : bonds)
-            EXPECT_TRUE(
-                std::any_of(ecology.bonds.begin(), ecology.bonds.end(),
-                            [&](const BioBond& b) { return b.a == held.a && b.b == held.b && b.active; }))
+            EXPECT_TRUE(std::any_of(ecology.bonds.begin(), ecology.bonds.end(),
+                                    [&](const BioBond& b) { return b.a == held.a && b.b == held.b; }))
                 << held.a << "-" << held.b;
         for (std::size_t k = 0; k < species.boxes.size(); ++k)
             EXPECT_TRUE(ecology.organisms[k].alive && !ecology.organisms[k].gray) << k;
@@ -218,50 +198,42 @@ TEST(Replication, CapsSizesAndCopiesAndHalvesTheBudgetExactly) {
             lists.push_back({first, first + 1});
         }
         fill(ecology, c.organisms);
-        const std::vector<Organism> before = ecology.organisms;
+        const std::size_t before = ecology.organisms.size();
         const std::uint64_t nextId = ecology.nextId;
         Physics physics;
         ecology.replicate(physics, {}, groupsOf(ecology, lists));
 
-        EXPECT_EQ(ecology.organisms.size(), std::max(c.organisms, 2 * c.groups) + 2 * c.copies);
+        EXPECT_EQ(ecology.organisms.size(), before + 2 * c.copies);
         EXPECT_EQ(ecology.replications, c.copies);
         EXPECT_EQ(ecology.births, 2 * c.copies);
         EXPECT_EQ(ecology.bonds.size(), c.groups + c.copies);
         EXPECT_EQ(ecology.nextId, nextId + 2 * c.copies);
-        for (std::size_t k = 0; k < 2 * c.groups; ++k) {
-            const bool copied = k < 2 * c.copies;
-            EXPECT_EQ(ecology.organisms[k].massBudget, copied ? c.fill / 2.0 : c.fill) << k;
-        }
-        for (std::size_t k = before.size(); k < ecology.organisms.size(); ++k) {
+        for (std::size_t k = 0; k < 2 * c.groups; ++k) // parents, the first groups copied
+            EXPECT_EQ(ecology.organisms[k].massBudget, k < 2 * c.copies ? c.fill / 2.0 : c.fill) << k;
+        for (std::size_t k = before; k < ecology.organisms.size(); ++k) {
             EXPECT_EQ(ecology.organisms[k].massBudget, c.fill / 2.0);
-            EXPECT_EQ(ecology.organisms[k].id, nextId + (k - before.size()));
+            EXPECT_EQ(ecology.organisms[k].id, nextId + (k - before));
         }
     }
 }
 
 TEST(Replication, CopyFallsWholeIntoTheAreaNamedAsItsKeyAndCountedInTheRegistry) {
-    // A chain T - C - A, listed in either order: the name is its key's.
+    // A chain T - C - A listed in either order: named by its key, found once the copy is placed.
     const std::string name = speciesNameOf("topology-v1:3:0,1,2,:011");
-    for (const bool reversed : {false, true}) {
+    for (const std::vector<Ability>& order : {std::vector{A, C, T}, std::vector{T, C, A}}) {
         Ecology ecology;
         ecology.time = 3.0;
         ecology.areaSet = true;
         ecology.areaCenter = {100.0, 5.0, -40.0};
         ecology.areaRadius = 10.0;
-        std::size_t index[3];
         std::vector<std::uint64_t> members;
-        for (const Ability ability : reversed ? std::vector{T, C, A} : std::vector{A, C, T}) {
-            Organism o = quiet({1.0 * static_cast<int>(ability == T   ? 0
-                                                       : ability == C ? 1
-                                                                      : 2),
-                                0.0, 0.0},
-                               0.5, ability, 2.0);
+        for (const Ability ability : order) {
+            Organism o = quiet({ability == T ? 0.0 : ability == C ? 1.0 : 2.0, 0.0, 0.0}, 0.5, ability, 2.0);
             o.species = ability == C ? "species-old" : "";
-            index[static_cast<int>(ability)] = place(ecology, o);
-            members.push_back(index[static_cast<int>(ability)]);
+            members.push_back(place(ecology, o));
         }
-        bond(ecology, index[0], index[2]);
-        bond(ecology, index[2], index[1]);
+        bond(ecology, members[0], members[1]);
+        bond(ecology, members[1], members[2]);
         Physics physics;
         ecology.replicate(physics, {}, groupsOf(ecology, {members}));
 
@@ -271,36 +243,26 @@ TEST(Replication, CopyFallsWholeIntoTheAreaNamedAsItsKeyAndCountedInTheRegistry)
         EXPECT_EQ(ecology.registry[0].ancestors, std::vector<std::string>{"species-old"});
         for (const Organism& o : ecology.organisms)
             EXPECT_EQ(o.species, name);
-        // The copies come in signature order (Thrust, Absorption, Connection) and keep the shape.
-        const std::size_t parentOf[] = {index[0], index[1], index[2]};
-        for (std::size_t i = 0; i < 3; ++i)
-            for (std::size_t j = 0; j < 3; ++j)
-                EXPECT_NEAR(
-                    length(ecology.organisms[3 + i].center - ecology.organisms[3 + j].center),
-                    length(ecology.organisms[parentOf[i]].center - ecology.organisms[parentOf[j]].center),
-                    1e-12);
+        // The copies come in signature order (T, A, C), keep the shape and its bonds.
+        const std::vector<Organism>& o = ecology.organisms;
+        EXPECT_NEAR(length(o[3].center - o[5].center), 1.0, 1e-12);
+        EXPECT_NEAR(length(o[3].center - o[4].center), 2.0, 1e-12);
         for (std::size_t k = 3; k < 6; ++k) {
-            const Organism& copy = ecology.organisms[k];
-            EXPECT_LE(std::abs(copy.center.x - 100.0), 12.0);
-            EXPECT_GT(copy.center.y, 27.0);
-            EXPECT_EQ(copy.busyUntil, 3.1);
-            EXPECT_EQ(copy.generation, 1u);
-            EXPECT_EQ(copy.placing, 0);
+            EXPECT_LE(std::abs(o[k].center.x - 100.0), 12.0);
+            EXPECT_GT(o[k].center.y, 27.0);
+            EXPECT_EQ(o[k].busyUntil, 3.1);
+            EXPECT_EQ(o[k].generation, 1u);
         }
-        ASSERT_EQ(ecology.bonds.size(), 4u);
-        for (std::size_t k = 2; k < 4; ++k)
-            for (const std::uint32_t end : {ecology.bonds[k].a, ecology.bonds[k].b})
-                EXPECT_GE(end, ecology.organisms[3].id);
+        EXPECT_EQ(ecology.bonds.size(), 4u);
 
         // The same species again: counted once more, with only the ancestor it did not list yet.
         for (const std::uint64_t m : members)
             ecology.organisms[m].massBudget = 2.0;
-        ecology.organisms[index[0]].species = "species-other";
+        ecology.organisms[members[0]].species = "species-other";
         ecology.replicate(physics, {}, groupsOf(ecology, {members}));
         ASSERT_EQ(ecology.registry.size(), 1u);
         EXPECT_EQ(ecology.registry[0].count, 2u);
         EXPECT_EQ(ecology.registry[0].ancestors, (std::vector<std::string>{"species-old", "species-other"}));
-        EXPECT_EQ(ecology.replications, 2u);
     }
 }
 
