@@ -120,23 +120,6 @@ const MatterPiece* alivePiece(const Physics& physics, std::uint32_t id) {
     return &physics.pieces[id - 1];
 }
 
-// The sphere within which a box may touch another: its centre and half diagonal.
-struct Reach {
-    Vec3 center;
-    double halfDiagonal = 0.0;
-};
-
-// The quick rejection of the contact area. One coordinate already beyond reach (with a margin far
-// above rounding) settles it without the root; otherwise the test is made exactly as the contact area
-// makes it.
-bool apart(const Reach& a, const Reach& b) {
-    const Vec3 d = b.center - a.center;
-    const double margin = touchReach(a.halfDiagonal, b.halfDiagonal) * (1.0 + 1e-9);
-    if (std::abs(d.x) > margin || std::abs(d.y) > margin || std::abs(d.z) > margin)
-        return true;
-    return beyondTouch(a.center, a.halfDiagonal, b.center, b.halfDiagonal);
-}
-
 // What the bonding pass reads of the organisms, gathered once: nothing of it changes while the pass
 // runs (only budgets and the bond list do).
 class BondingScan {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 
 #include "physics/Math.hpp"
 
@@ -13,6 +14,11 @@ inline constexpr std::array<Vec3, 6> faces{Vec3{1.0, 0.0, 0.0},  Vec3{-1.0, 0.0,
 
 constexpr int faceAxis(int face) {
     return face / 2;
+}
+
+// The volume of a box from its half extents, m³.
+constexpr double boxVolume(const Vec3& half) {
+    return 8.0 * half.x * half.y * half.z;
 }
 
 // The inverse of a unit rotation.
@@ -34,6 +40,23 @@ inline double touchReach(double halfDiagonalA, double halfDiagonalB) {
 inline bool beyondTouch(const Vec3& centerA, double halfDiagonalA, const Vec3& centerB,
                         double halfDiagonalB) {
     return length(centerB - centerA) > touchReach(halfDiagonalA, halfDiagonalB);
+}
+
+// The sphere within which a box may touch another: its centre and half diagonal.
+struct Reach {
+    Vec3 center;
+    double halfDiagonal = 0.0;
+};
+
+// The quick rejection of the contact area. One coordinate already beyond reach (with a margin far
+// above rounding) settles it without the root; otherwise the test is made exactly as the contact area
+// makes it.
+inline bool apart(const Reach& a, const Reach& b) {
+    const Vec3 d = b.center - a.center;
+    const double margin = touchReach(a.halfDiagonal, b.halfDiagonal) * (1.0 + 1e-9);
+    if (std::abs(d.x) > margin || std::abs(d.y) > margin || std::abs(d.z) > margin)
+        return true;
+    return beyondTouch(a.center, a.halfDiagonal, b.center, b.halfDiagonal);
 }
 
 } // namespace zarn

@@ -184,6 +184,13 @@ class Ecology {
 
     // ---- replication: species keys and names ----
 
+    // Copies at most two of the groups (organism indices by group root, in organism order, as
+    // blockForces gathers them) that hold 1.8 times their volume in budget: each copy falls from
+    // the sky into the replication area, parents and copy share the budget, and the species enters
+    // the registry. A group that finds no free place within 16 tries is left as it is.
+    void replicate(Physics& physics, const Vec3& focus,
+                   const std::vector<std::vector<std::uint64_t>>& groups);
+
     // The canonical key of the assembly's bond graph coloured by ability (see canonicalTopologyKey):
     // equal exactly for isomorphic graphs, whatever the boxes' order, sizes and positions. Keys are
     // remembered per bond structure, so asking again for an unchanged group is a lookup.

@@ -176,10 +176,15 @@ TEST(BodyStep, BlocksTipOnAnEdgeAndClimbOutOfTheGround) {
     }
 
     // Spawning makes no placement test: this pair of bonded blocks starts 0.3 m deep in the ground
-    // and comes out whole.
+    // and comes out whole. (Its thrusters are idle, and holding less than 1.8 times its volume it
+    // does not copy itself.)
     BioAssembly species;
     species.boxes.resize(2);
     species.boxes[1].position = {0.8, 0.0, 0.0};
+    for (BioTemplate& box : species.boxes) {
+        box.power = 0.0;
+        box.massBudget = 0.5;
+    }
     species.bonds = {{0, 1}};
     Physics physics = groundAt(0.0);
     Ecology ecology;
@@ -224,10 +229,11 @@ TEST(BodyStep, GreyBlockBecomesMatterOfTheGroundItLiesOn) {
     ecology.organisms[1].orientation = turned;
     const std::size_t aloft = place(ecology, block({0.0, 9.0, 0.0}, 0.5));
     ecology.organisms[aloft].gray = 1;
-    ecology.bonds = {{1, 2, 0, 1, {1.0, 0.0, 0.0}, 500.0, {}}, // reversed onto block 2
-                     {3, 1, 0, 1, {1.0, 0.0, 0.0}, 500.0, {}}, // block 3 now holds the piece
-                     {1, 4, 0, 1, {}, 500.0, {}},              // no Connection at the far end
-                     {1, 1, 1, 1, {}, 500.0, {}}};             // the grey block's own world bond
+    // Bonds at rest, so that the springs before the change neither pull nor break them.
+    ecology.bonds = {{1, 2, 0, 1, {1.0, 0.0, 0.0}, 500.0, turned},   // reversed onto block 2
+                     {3, 1, 0, 1, {1.0, 0.0, 0.0}, 500.0, {}},       // block 3 now holds the piece
+                     {1, 4, 0, 1, {0.0, 0.0, 1.0}, 500.0, {}},       // no Connection at the far end
+                     {1, 1, 1, 1, {0.0, -20.5001, 0.0}, 500.0, {}}}; // the grey block's own world bond
     run(ecology, physics);
 
     ASSERT_EQ(physics.pieces.size(), 2u);
