@@ -349,16 +349,18 @@ TEST(Population, ATenKilometreWalkAndBackKeepsTheCapsAndRepeats) {
         engine.initialize(physics);
         const double dt = 0.1;
         std::size_t most = 0;
+        std::size_t blocks = 0;
         for (int n = 0; n <= 200; ++n) {
             const double x = 100.0 * (n <= 100 ? n : 200 - n);
             const Vec3 at{x, engine.model.surface(x, 0.0, false) + 1.7, 0.0};
             engine.update(physics, at, {n <= 100 ? 1.0 : -1.0, 0.0, 0.0}, dt);
-            ecology.update(physics, engine.model, at, physics.gravity, dt, 2000.0);
+            ecology.update(physics, engine.model, at, physics.gravity, dt, 20000.0);
             ecology.syncColliders(physics);
             physics.step(dt);
             ecology.receiveContacts(physics);
 
             most = std::max(most, ecology.organisms.size());
+            blocks = std::max(blocks, countOf(ecology, LifeKind::Block));
             EXPECT_LE(ecology.organisms.size(), Ecology::capacity);
             EXPECT_LE(ecology.archives.size(), Ecology::maxArchives);
             for (const Organism& o : ecology.organisms)
@@ -380,6 +382,8 @@ TEST(Population, ATenKilometreWalkAndBackKeepsTheCapsAndRepeats) {
                 EXPECT_TRUE(!bond.active || (named(bond.a, false) && named(bond.b, bond.toWorld)));
         }
         EXPECT_GT(most, 100u);
+        EXPECT_GT(blocks, 0u);
+        EXPECT_GT(ecology.deaths, 0u);
         EXPECT_GT(ecology.archiveCounter, 100u);
         test::StateHash h;
         test::hashPhysics(h, physics);
