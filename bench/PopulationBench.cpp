@@ -60,17 +60,24 @@ void report(benchmark::State& state, const Ecology& ecology) {
     state.counters["patches"] = static_cast<double>(ecology.patches.size());
 }
 
-// One life step over the populated patches, each time from the same organisms.
-void lifeStep(benchmark::State& state) {
+// Runs a pass on the organisms once per iteration, each time from the same organisms.
+template <class Pass> void fromPopulated(benchmark::State& state, Pass pass) {
     Populated p = populated();
     const Ecology start = p.engine.ecology;
     for (auto _ : state) {
         state.PauseTiming();
         p.engine.ecology = start;
         state.ResumeTiming();
-        p.engine.ecology.step(p.physics, p.engine.model, p.player, p.physics.gravity, 0.05);
+        pass(p);
     }
     report(state, p.engine.ecology);
+}
+
+// One life step over the populated patches.
+void lifeStep(benchmark::State& state) {
+    fromPopulated(state, [](Populated& p) {
+        p.engine.ecology.step(p.physics, p.engine.model, p.player, p.physics.gravity, 0.05);
+    });
 }
 BENCHMARK(lifeStep)->Unit(benchmark::kMicrosecond);
 
@@ -89,20 +96,15 @@ void oneSecond(benchmark::State& state) {
 }
 BENCHMARK(oneSecond)->Unit(benchmark::kMillisecond);
 
-// A stalled frame: a whole second given to the organisms' update at once, whose body steps are
-// capped.
+// A stalled frame: arg ms given to the organisms' update at once. The body steps are capped, so a
+// long stall costs what a quarter second does.
 void stalledFrame(benchmark::State& state) {
-    Populated p = populated();
-    const Ecology start = p.engine.ecology;
-    for (auto _ : state) {
-        state.PauseTiming();
-        p.engine.ecology = start;
-        state.ResumeTiming();
-        p.engine.ecology.update(p.physics, p.engine.model, p.player, p.physics.gravity, 1.0, dayRate);
-    }
-    report(state, p.engine.ecology);
+    const double dt = static_cast<double>(state.range(0)) / 1000.0;
+    fromPopulated(state, [dt](Populated& p) {
+        p.engine.ecology.update(p.physics, p.engine.model, p.player, p.physics.gravity, dt, dayRate);
+    });
 }
-BENCHMARK(stalledFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(stalledFrame)->Arg(100)->Arg(250)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zarn
