@@ -18,7 +18,7 @@ constexpr double patchStayHeight = 7000.0;
 constexpr double evaporationInterval = 45.0;
 constexpr double evaporationProbeHeight = 2.0;
 constexpr double evaporationProbeReach = 4.0;
-// Water gives off nothing while this many Slabs are airborne.
+// Water gives off nothing while more than this many Slabs are airborne.
 constexpr std::size_t maxAirborneSlabs = 23;
 // Slabs drift at five times the prevailing wind and rise at 45 m/s, drifting flat above 2400 m.
 constexpr double windDrift = 5.0;
