@@ -33,6 +33,11 @@ class Ecology {
     static constexpr std::size_t profileCount = profileColumns * profileRows;
     // Organisms whose centre lies closer than this to a blast are struck by it.
     static constexpr double blastReach = 24.0;
+    // Archives held at once; the oldest goes first.
+    static constexpr std::size_t maxArchives = 160;
+    // A frame that delivers a long dt runs at most this many body steps (a quarter second); the
+    // backlog past them is dropped, so a stall costs a bounded time instead of growing.
+    static constexpr int maxBodySteps = 15;
 
     // A patch is the terrain chunk (i, j) on the near or far hemisphere.
     using PatchKey = ChunkCell;
@@ -86,6 +91,22 @@ class Ecology {
     // or nothing: on success profiles, speciesA and speciesB are replaced and error is left alone; on
     // the first failed check error names the check's number and the path (UTF-8), and nothing changes.
     bool load(const std::filesystem::path& file, std::string& error);
+
+    // ---- population and the life cycle ----
+
+    // Fills the patch of a newly loaded terrain chunk from its pieces: renames a patch that is still
+    // populated, restores the patch's archive, or places fresh Cubes, species and Slabs. savedMatter
+    // says that the chunk's pieces come back from a saved chunk: the grey blocks of its species
+    // became matter saved with it, so that species is not raised there again.
+    void populate(std::int32_t i, std::int32_t j, bool farSide, std::uint64_t patchId,
+                  const std::vector<MatterPiece>& pieces, const EarthModel& model, bool savedMatter = false);
+    // One simulation step of dt: the clocks, the life step every 0.05 s with the time gathered, and
+    // body steps of 1/60 s, at most maxBodySteps of them per call.
+    void update(Physics& physics, const EarthModel& model, Vec3 focus, Vec3 gravity, double dt,
+                double dayRate);
+    // The life step over dt: archives the patches the player left, removes the dead, evaporates
+    // water into rising Slabs, ages everything and drives the Slabs' cycle and their sowing.
+    void step(Physics& physics, const EarthModel& model, Vec3 focus, Vec3 gravity, double dt);
 
     // ---- the model: organisms, their age, colour and body ----
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <utility>
@@ -18,16 +17,6 @@
 namespace zarn {
 
 class Physics;
-
-// The two calls the engine makes on the organisms, which join the engine later; until then whoever
-// listens may watch them. `populate` gets a chunk's cell, its key (the patch's seed), the pieces to
-// populate and the planet model; `renumberWorldBonds` gets every renumbering of the piece ids.
-struct EcologyCalls {
-    std::function<void(int i, int j, bool farSide, std::uint64_t key, const std::vector<MatterPiece>& pieces,
-                       const EarthModel& model)>
-        populate;
-    std::function<void(const std::vector<std::uint32_t>& newIds)> renumberWorldBonds;
-};
 
 // The Earth world's terrain streamed into the matter physics around the player: 64 m chunks made by
 // the generator, added with their key as the pieces' owner and taken away again far from the
@@ -68,7 +57,6 @@ class EarthEngine {
     bool populateEcology = false; // ask the organisms to populate each new or restored chunk
     EarthModel model;
     Ecology ecology;                   // the organisms of the streamed patches
-    EcologyCalls ecologyCalls;         // where the organisms will stand
     std::vector<MatterPiece> overview; // the far, coarse terrain: drawn, never simulated
     std::uint64_t generatedThisPass = 0;
     std::uint64_t evictedChunks = 0; // saved chunks dropped for the memory limit since initialize
@@ -123,10 +111,9 @@ class EarthEngine {
     // Drops what the physics holds dead and hands the renumbering on.
     void compact(Physics& physics);
 
-    // The seam to the organisms: population of one new or restored chunk, and the renumbering of
-    // the piece ids their world bonds name.
-    void populateChunk(const ChunkCell& cell, std::uint64_t key, const std::vector<MatterPiece>& pieces);
-    void renumberWorldBonds(const std::vector<std::uint32_t>& newIds);
+    // The organisms' population of one new or restored chunk.
+    void populateChunk(const ChunkCell& cell, std::uint64_t key, const std::vector<MatterPiece>& pieces,
+                       bool savedMatter);
 
     Scratch scratch;
 };

@@ -253,7 +253,7 @@ void EarthEngine::generateCandidates(Physics& physics, bool nearSide) {
                         z0 <= p.z && p.z < z0 + chunkSize)
                         populated.push_back(piece);
                 }
-            populateChunk(cell, key, populated);
+            populateChunk(cell, key, populated, false);
         }
         cells[cell] = key;
         chunks[key] = Chunk{candidate.center, false};
@@ -398,24 +398,19 @@ void EarthEngine::restore(Physics& physics, std::uint64_t key, const SavedChunk&
         cells[*chunk.cell] = key;
         if (populateEcology) {
             scratch.populated.assign(physics.pieces.begin() + base, physics.pieces.end());
-            populateChunk(*chunk.cell, key, scratch.populated);
+            populateChunk(*chunk.cell, key, scratch.populated, true);
         }
     }
 }
 
 void EarthEngine::compact(Physics& physics) {
-    renumberWorldBonds(physics.compactHistory());
+    // Organisms' bonds to the matter name piece ids: they follow the renumbering.
+    ecology.renumberWorldBonds(physics.compactHistory());
 }
 
 void EarthEngine::populateChunk(const ChunkCell& cell, std::uint64_t key,
-                                const std::vector<MatterPiece>& pieces) {
-    if (ecologyCalls.populate)
-        ecologyCalls.populate(cell.i, cell.j, cell.farSide, key, pieces, model);
-}
-
-void EarthEngine::renumberWorldBonds(const std::vector<std::uint32_t>& newIds) {
-    if (ecologyCalls.renumberWorldBonds)
-        ecologyCalls.renumberWorldBonds(newIds);
+                                const std::vector<MatterPiece>& pieces, bool savedMatter) {
+    ecology.populate(cell.i, cell.j, cell.farSide, key, pieces, model, savedMatter);
 }
 
 } // namespace zarn

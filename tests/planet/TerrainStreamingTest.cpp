@@ -31,13 +31,6 @@ std::uint64_t matter(const std::vector<MatterPiece>& pieces) {
     return h.value();
 }
 
-std::vector<std::uint32_t> ids(const std::vector<MatterPiece>& pieces) {
-    std::vector<std::uint32_t> out;
-    for (const MatterPiece& piece : pieces)
-        out.push_back(piece.id);
-    return out;
-}
-
 // A small district in cell (0, 0): a ground slab with a column of three cubes and a lintel on it.
 std::vector<MatterPiece> smallDistrict() {
     std::vector<MatterPiece> pieces(5);
@@ -53,18 +46,10 @@ std::vector<MatterPiece> smallDistrict() {
     return pieces;
 }
 
-// The engine and its physics with a player on the Earth; the calls meant for the organisms are
-// recorded, with the ids of the pieces handed on.
+// The engine and its physics with a player on the Earth, the organisms populating the chunks.
 struct Streaming {
-    struct Population {
-        ChunkCell cell;
-        std::uint64_t key;
-        std::vector<std::uint32_t> ids;
-    };
     EarthEngine engine;
     Physics physics;
-    std::vector<Population> populations;
-    std::uint64_t renumberings = 0;
 
     explicit Streaming(const std::vector<MatterPiece>& district = {}) {
         static const EarthEngine prototype; // the planet model is built once
@@ -73,16 +58,6 @@ struct Streaming {
             physics.add(piece);
         physics.connectTouching();
         engine.populateEcology = true;
-        engine.ecologyCalls.populate = [this](int i, int j, bool farSide, std::uint64_t key,
-                                              const std::vector<MatterPiece>& pieces,
-                                              const EarthModel& model) {
-            EXPECT_EQ(&model, &engine.model);
-            populations.push_back({{i, j, farSide}, key, ids(pieces)});
-        };
-        engine.ecologyCalls.renumberWorldBonds = [this](const std::vector<std::uint32_t>& newIds) {
-            EXPECT_EQ(newIds, physics.compaction.renumbering);
-            ++renumberings;
-        };
         engine.initialize(physics);
     }
     Streaming(const Streaming&) = delete;
@@ -122,6 +97,34 @@ struct Streaming {
             if (bond.intact && position[bond.a] != 0 && position[bond.b] != 0)
                 out.insert(pairKey(position[bond.a], position[bond.b]));
         return out;
+    }
+    // The organisms of a chunk's patch, by id.
+    std::vector<std::uint32_t> organismsOf(std::uint64_t key) const {
+        std::vector<std::uint32_t> out;
+        for (const Organism& o : engine.ecology.organisms)
+            if (o.alive && o.patch == key)
+                out.push_back(o.id);
+        return out;
+    }
+    // Whether the cell's patch lives under the chunk's key and its Cubes, not moved yet, stand on
+    // the tops of the chunk's ground pieces: the population was given the chunk's own pieces.
+    bool populatedFrom(const ChunkCell& cell, const std::vector<MatterPiece>& ground) const {
+        const auto patch = engine.ecology.patches.find(cell);
+        if (patch == engine.ecology.patches.end() || patch->second.id != keyOf(cell))
+            return false;
+        std::size_t cubes = 0;
+        for (const Organism& o : engine.ecology.organisms) {
+            if (!o.alive || o.patch != patch->second.id || o.kind != LifeKind::Cube)
+                continue;
+            ++cubes;
+            const Vec3 foot = o.center - Vec3{0.0, o.halfExtents.y, 0.0};
+            if (std::none_of(ground.begin(), ground.end(), [&](const MatterPiece& piece) {
+                    const Vec3 top = piece.body.center + Vec3{0.0, piece.body.halfExtents.y, 0.0};
+                    return piece.anchored && length(top - foot) < 1e-9;
+                }))
+                return false;
+        }
+        return cubes > 0;
     }
     // Disturbs a chunk as a wake does: one of its pieces moves.
     void wake(std::uint64_t key, const Vec3& velocity = {}) {
@@ -170,12 +173,10 @@ TEST(TerrainStreaming, AStillPlayerGetsTwoChunksAPassUntilNearAndViewedCellsAreC
         }
     EXPECT_EQ(s.engine.chunks.size(), wanted);
     EXPECT_EQ(s.engine.pinnedChunks(), 0u);
-    // Every chunk was handed to the organisms once, with its pieces as the physics holds them.
-    ASSERT_EQ(s.populations.size(), wanted);
-    for (const Streaming::Population& population : s.populations) {
-        EXPECT_EQ(s.keyOf(population.cell), population.key);
-        EXPECT_EQ(population.ids, ids(s.piecesOf(population.key)));
-    }
+    // Every chunk was populated from its own pieces, under its key.
+    ASSERT_EQ(s.engine.ecology.patches.size(), wanted);
+    for (const auto& [cell, patch] : s.engine.ecology.patches)
+        EXPECT_TRUE(s.populatedFrom(cell, s.piecesOf(patch.id))) << cell.i << ", " << cell.j;
 }
 
 // Breaking one bond pins the player's chunk; its untouched neighbour is dropped when the player
@@ -205,7 +206,12 @@ TEST(TerrainStreaming, DisturbedChunksAreSavedAndRestoredUntouchedOnesAreMadeAga
     EXPECT_TRUE(s.engine.chunks.at(broken).pinned);
     EXPECT_EQ(s.engine.pinnedChunks(), 1u);
 
+    // The organisms' life step, 800 m away, stores the player's patch away.
+    const std::vector<std::uint32_t> organisms = s.organismsOf(broken);
+    ASSERT_FALSE(organisms.empty());
     s.pass(home + Vec3{0.0, 0.0, -700.0});
+    s.engine.ecology.step(s.physics, s.engine.model, home + Vec3{0.0, 0.0, -800.0}, {0.0, -9.8, 0.0}, 0.05);
+    EXPECT_TRUE(s.engine.ecology.archives.contains(fieldCell));
     EXPECT_FALSE(s.engine.chunks.contains(untouched) || s.engine.saved.contains(untouched));
     EXPECT_EQ(s.keyOf(eastCell) + s.keyOf(fieldCell), 0u);
     ASSERT_TRUE(s.engine.saved.contains(broken));
@@ -213,10 +219,9 @@ TEST(TerrainStreaming, DisturbedChunksAreSavedAndRestoredUntouchedOnesAreMadeAga
     EXPECT_EQ(kept.cell, fieldCell);
     EXPECT_EQ(s.engine.savedPieces, pieces.size());
     ASSERT_EQ(kept.brokenPairs.size(), 1u);
-    EXPECT_GT(s.renumberings, 0u);
 
-    // Exactly 384 m east of its centre: restored in the first pass, not made a second time.
-    const std::size_t populated = s.populations.size();
+    // Exactly 384 m east of its centre: restored in the first pass, not made a second time, and its
+    // organisms back from their archive.
     s.pass(kept.center + Vec3{384.0, 0.0, 0.0});
     ASSERT_EQ(s.keyOf(fieldCell), broken);
     EXPECT_TRUE(s.engine.chunks.at(broken).pinned);
@@ -227,16 +232,17 @@ TEST(TerrainStreaming, DisturbedChunksAreSavedAndRestoredUntouchedOnesAreMadeAga
     const std::uint32_t base = s.piecesOf(broken).front().id - 1;
     const std::uint64_t pair = pairKey(base + kept.brokenPairs[0].first, base + kept.brokenPairs[0].second);
     EXPECT_TRUE(s.physics.brokenPairs.contains(pair));
-    ASSERT_GT(s.populations.size(), populated);
-    EXPECT_EQ(s.populations[populated].key, broken);
-    EXPECT_EQ(s.populations[populated].cell, fieldCell);
-    EXPECT_EQ(s.populations[populated].ids, ids(s.piecesOf(broken)));
+    EXPECT_EQ(s.engine.ecology.patches.at(fieldCell).id, broken);
+    EXPECT_EQ(s.organismsOf(broken), organisms);
+    EXPECT_FALSE(s.engine.ecology.archives.contains(fieldCell));
 
     // Home again: the neighbour is made afresh, identical, under a new key; the broken pair stays
     // apart and no pair is bonded twice.
     s.settle(home);
     EXPECT_GT(s.keyOf(eastCell), broken);
     EXPECT_EQ(matter(s.piecesOf(s.keyOf(eastCell))), matter(neighbour));
+    EXPECT_EQ(s.engine.ecology.patches.at(eastCell).id, s.keyOf(eastCell));
+    EXPECT_FALSE(s.engine.ecology.archives.contains(eastCell));
     std::set<std::uint64_t> pairs;
     for (const Bond& b : s.physics.bonds)
         EXPECT_TRUE(!b.intact || pairs.insert(pairKey(b.a, b.b)).second) << b.a << ", " << b.b;
@@ -313,9 +319,10 @@ TEST(TerrainStreaming, TheDistrictStaysTo2600MAndIsRebuiltStandingWithin2300M) {
     const std::size_t bonds = s.physics.bonds.size();
     // Cells inside the district are handed to the organisms with the district's own matter there.
     s.pass({0.5, 1.7, 0.5});
-    ASSERT_FALSE(s.populations.empty());
-    EXPECT_EQ(s.populations.front().cell, (ChunkCell{0, 0, false}));
-    EXPECT_EQ(s.populations.front().ids, ids(s.piecesOf(EarthEngine::landmarkOwner)));
+    std::vector<MatterPiece> cell = s.piecesOf(EarthEngine::landmarkOwner);
+    for (const MatterPiece& piece : s.piecesOf(s.keyOf({0, 0, false})))
+        cell.push_back(piece);
+    EXPECT_TRUE(s.populatedFrom({0, 0, false}, cell));
 
     for (const double x : {2550.0, 2700.0, 2350.0, 2250.0}) {
         s.pass({x, 0.0, 0.0});
@@ -346,18 +353,49 @@ std::uint64_t engineHash(const EarthEngine& engine, const Physics& physics) {
     return h.value();
 }
 
-// 10 km east and back at 400 m/s, with a shot into the ground every kilometre, the physics stepping
-// all the while.
+// 10 km east and back at 400 m/s, with a shot into the ground every kilometre, the physics and
+// the organisms' life step running all the while.
 TEST(TerrainStreaming, AScriptedWalkGivesTheSameWorldTwice) {
     auto walk = [] {
         Streaming s(smallDistrict());
         s.wake(EarthEngine::landmarkOwner); // the district is saved and restored too
+        Ecology& ecology = s.engine.ecology;
         int shots = 0;
+        std::set<std::uint64_t> seen;
+        std::size_t restored = 0;
+        // An organism's bond to a piece ahead follows that piece through the compactions.
+        std::uint32_t heldId = 0;
+        Vec3 heldAt;
+        std::size_t renumbered = 0;
         for (int n = 0; n <= 500; ++n) {
             const double x = 40.0 * (n <= 250 ? n : 500 - n);
             const Vec3 at{x, s.engine.model.surface(x, 0.0, false) + 1.7, 0.0};
+            std::set<ChunkCell> before;
+            for (const auto& [cell, patch] : ecology.patches)
+                before.insert(cell);
             s.pass(at, {n <= 250 ? 1.0 : -1.0, 0.0, 0.0});
+            ecology.step(s.physics, s.engine.model, at, {0.0, -9.8, 0.0}, 0.1);
             s.physics.step(0.1);
+            // Every loaded cell has its patch under the chunk's key; chunks shot on the way out come
+            // back on the way home and are populated again under their key.
+            for (const auto& [cell, key] : s.engine.cells) {
+                const auto patch = ecology.patches.find(cell);
+                EXPECT_TRUE(patch != ecology.patches.end() && patch->second.id == key);
+                restored += !before.contains(cell) && !seen.insert(key).second ? 1 : 0;
+            }
+            const auto held = std::find_if(ecology.bonds.begin(), ecology.bonds.end(),
+                                           [](const BioBond& bond) { return bond.toWorld; });
+            if (held != ecology.bonds.end()) {
+                EXPECT_EQ(s.physics.pieces.at(held->b - 1).body.center, heldAt);
+                renumbered += held->b != heldId ? 1 : 0;
+                heldId = held->b;
+            }
+            if (n == 100) {
+                const MatterPiece& ahead = s.physics.pieces.back();
+                ecology.bonds.push_back({1, ahead.id, 1, 1, {}, 1.0, {}});
+                heldId = ahead.id;
+                heldAt = ahead.body.center;
+            }
             const PieceHit hit = n % 25 == 24
                                      ? s.physics.trace(at + Vec3{3.0, 20.0, 3.0}, {0.0, -1.0, 0.0}, 100.0)
                                      : PieceHit{};
@@ -369,13 +407,15 @@ TEST(TerrainStreaming, AScriptedWalkGivesTheSameWorldTwice) {
         }
         EXPECT_GE(shots, 18);
         EXPECT_GT(s.engine.saved.size(), 10u);
-        // Chunks shot on the way out came back on the way home: populated again under their key.
-        std::set<std::uint64_t> keys;
-        std::size_t restored = 0;
-        for (const Streaming::Population& population : s.populations)
-            restored += keys.insert(population.key).second ? 0 : 1;
         EXPECT_GT(restored, 5u);
-        return engineHash(s.engine, s.physics);
+        EXPECT_GT(ecology.archives.size(), 100u);
+        EXPECT_GT(renumbered, 0u);
+        test::StateHash h;
+        h.add(engineHash(s.engine, s.physics) + ecology.births + ecology.organisms.size() +
+              ecology.archiveCounter);
+        for (const Organism& o : ecology.organisms)
+            h.add(o.center + Vec3{static_cast<double>(o.id), static_cast<double>(o.patch), 0.0});
+        return h.value();
     };
     EXPECT_EQ(walk(), walk());
 }
