@@ -124,6 +124,7 @@ if ((wine_ready)); then
     run_phase "e2e: sound output and weapon model" bash "$script_dir/e2e-audio.sh"
     run_phase "e2e: menus, HUD and the district map" bash "$script_dir/e2e-menus.sh"
     run_phase "e2e: the Earth world" bash "$script_dir/e2e-earth.sh"
+    run_phase "e2e: the star world" bash "$script_dir/e2e-stars.sh"
 fi
 
 echo

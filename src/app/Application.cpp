@@ -110,7 +110,9 @@ void Application::applyLateOptions(const CommandLineOptions& options) {
         game.player.yaw = districtOverlookYaw;
         game.player.pitch = districtOverlookPitch;
     }
-    // "--stars" starts its world here the same way.
+    if (options.stars) {
+        startRequestedWorld(false, true);
+    }
     if (options.earth) {
         startRequestedWorld(true, false);
     }
@@ -118,7 +120,7 @@ void Application::applyLateOptions(const CommandLineOptions& options) {
     if (smokeFrames == 0) {
         return; // the probes and placements below are for unattended runs only
     }
-    // The star world's "--moon", "--space" and "--warp" place the player here, before the Earth's.
+    placeInStarWorld(options);
     if (inEarthWorld()) {
         placeOnEarth(options);
     }
@@ -403,8 +405,7 @@ void Application::wheelTurned(std::int32_t delta) {
     if (ui.page != Page::Playing) {
         return;
     }
-    // The wheel counts as a key other than forward for the star warp's taps (Game::movementKey) once
-    // the warp exists.
+    game.movementKey(false, -1.0); // the wheel ends a series of forward taps like any other key
     const std::int32_t slot = cycledWeapon(game.weapon, game.level, delta > 0 ? -1 : 1);
     if (slot >= 0) {
         game.selectWeapon(slot);

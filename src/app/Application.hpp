@@ -27,6 +27,9 @@ class WindowHost {
     virtual void detachIme() = 0;
     // Borderless over the whole monitor, or back to the window rectangle it had before.
     virtual void setFullscreen(bool fullscreen) = 0;
+    // The system's clock in seconds, for the star warp's forward taps; negative (the default) lets
+    // the game use its own time.
+    virtual double tickSeconds() const { return -1.0; }
 };
 
 // The application: the renderer, the game and the shell's state, driven by the window's messages and
@@ -162,6 +165,8 @@ class Application {
     void setEarthDay(const CommandLineOptions& options);
     void buildLightingProbe();
     void launchAirMode();
+    // The unattended placements of the star world: above the Moon, high in space, or after a warp.
+    void placeInStarWorld(const CommandLineOptions& options);
     void playSounds();
     void click();
     void toggleFullscreen();

@@ -88,8 +88,11 @@ bool parseTyped(const std::string& text, double& value) {
 } // namespace
 
 void Application::key(std::int32_t code) {
-    // On the playing page every key first counts for the star warp's forward taps here, once the star
-    // world exists: Game::movementKey(code is the forward key, GetTickCount64() / 1000.0).
+    // On the playing page every key counts for the star warp: a tap of the forward key, or any other
+    // key, which ends a series of taps.
+    if (ui.page == Page::Playing && !ui.awaitingKey) {
+        game.movementKey(code == ui.binding(Action::Forward), host != nullptr ? host->tickSeconds() : -1.0);
+    }
     if (ui.awaitingKey) {
         bindAwaitedKey(code);
         return;

@@ -82,6 +82,8 @@ class WindowsHost final : public WindowHost {
 
     void detachIme() override { ImmAssociateContext(window, nullptr); }
 
+    double tickSeconds() const override { return static_cast<double>(GetTickCount64()) / 1000.0; }
+
     void setFullscreen(bool fullscreen) override {
         if (fullscreen) {
             GetWindowRect(window, &windowedRect);

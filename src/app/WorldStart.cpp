@@ -57,8 +57,7 @@ void placeEnemiesOnGrid(Game& game) {
 // The city, the Earth or the stars, all from the same district.
 bool loadChosenWorld(World& world, bool earth, bool stars, const std::string& path, std::string& message) {
     if (stars) {
-        // The star world's loader serves this choice; until it is there, nothing loads.
-        return false;
+        return world.loadStars(path, message);
     }
     return earth ? world.loadEarth(path, message) : world.loadMap(path, message);
 }

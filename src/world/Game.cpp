@@ -143,7 +143,7 @@ void Game::step(const Input& input, double dt) {
     if (time - lastRewardTime > comboWindow) {
         combo = 1.0;
     }
-    // The star world keeps its frame body in step with the player here.
+    keepStarFrame();
     world.update(player.position, dt, aim());
 
     physicsAccumulator += dt;
@@ -154,8 +154,10 @@ void Game::step(const Input& input, double dt) {
 
     stepWeaponSlots(dt);
     if (!dead) {
-        // The star world replaces the gravity by the strength of the local field.
-        const MovementConfig config;
+        MovementConfig config;
+        if (world.stars) {
+            config.gravity = length(world.physics.gravity); // the strength of the local field
+        }
         simulateCSMove(player, input.move, world, dt, config);
         useWeaponKeys(input);
         if (input.resupply) {

@@ -141,6 +141,12 @@ class Game {
     // Hands the fronts that reached the listener's ear to heardSounds and drops the stale ones.
     void updateSoundPropagation();
 
+    // ---- star travel ----
+    // A key pressed in play, at the clock reading `when` in seconds (negative: the game's own time).
+    // In the star world taps of the forward key at most a second apart make a series, and from its
+    // fourth tap on each one warps the player along the view; any other key ends the series.
+    void movementKey(bool forwardTap, double when);
+
     // ---- save file ----
     // Writes this city game to the file at path (UTF-8) through path + ".tmp", keeping the previous
     // save as path + ".bak". On false the message says why, and any earlier save is as it was.
@@ -164,6 +170,10 @@ class Game {
     void flyRockets(double dt);
     void killEnemy(Enemy& enemy);
     void pickUpSupplies();
+    // The star world's frame follows the player to the nearest body; what travels in the old frame's
+    // coordinates moves along with it.
+    void keepStarFrame();
+    void warpJump();
 };
 
 // Reward paid for the destroyed value growing from one loss to another.

@@ -143,8 +143,11 @@ MatterHit World::traceLine(const Vec3& origin, const Vec3& direction, double len
     result.hit = h.hit;
     if (h.hit) {
         result.piece = static_cast<std::int32_t>(h.index);
+        // After the star world rebuilds its matter the pieces keep building numbers that the
+        // emptied building list no longer holds: those name no building either.
         const std::int32_t building = physics.pieces[h.index].building;
-        result.building = building >= 0 ? building : -1;
+        const bool listed = building >= 0 && static_cast<std::size_t>(building) < buildings.size();
+        result.building = listed ? building : -1;
     }
     return result;
 }

@@ -37,17 +37,21 @@ World::World() {
 }
 
 void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
-    // The star world sets the sky and gravity from its bodies before anything else here; the Earth
-    // world first turns the day and follows it with the eye and the sky, then takes its gravity from
-    // the turning up below, like the plain world.
+    // The star world sets the sky and gravity from its bodies; the Earth world first turns the day
+    // and follows it with the eye and the sky, then takes its gravity from the turning up below, like
+    // the plain world.
     if (earth && !stars) {
         turnEarthDay(position, dt);
     }
-    physics.setGravity(gravityUp() * -standardGravity);
-    // Then the Earth's terrain streams in and its organisms live; a star world away from the Earth
-    // builds the surface of its body and sets gravity again.
+    physics.setGravity(stars ? updateStars(position, dt) : gravityUp() * -standardGravity);
+    // Then the Earth's terrain streams in while the player stands on it and, in the Earth world, its
+    // organisms live; a star world away from the Earth builds the surface of its body and sets
+    // gravity again.
     if (earth) {
         streamEarth(position, dt, viewDirection);
+    }
+    if (stars && !earth) {
+        updateStarSurface(position);
     }
     // The Earth and star worlds stack their cells in height too.
     const double cellY = earth || stars ? std::floor(position.y / 256.0) * 256.0 : 0.0;
@@ -55,10 +59,15 @@ void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
 }
 
 Vec3 World::gravityUp() const {
-    // The star world answers the negated physics gravity, (0, 1, 0) when that is shorter than 1e-30.
-    // On the Earth the planet turns about the z axis, so up turns with the day: gravity is sideways
-    // at dusk and points to the sky at midnight. Everything that needs the world's up asks here, so
-    // neither the physics nor the traces assume that up is +y.
+    // The star world answers the negated physics gravity, or (0, 1, 0) in empty space where nothing
+    // pulls; it asks first, as it may stand on the Earth. On the Earth the planet turns about the z
+    // axis, so up turns with the day: gravity is sideways at dusk and points to the sky at midnight.
+    // Everything that needs the world's up asks here, so neither the physics nor the traces assume
+    // that up is +y.
+    if (stars) {
+        const double g = length(physics.gravity);
+        return g > 1e-30 ? physics.gravity / -g : Vec3{0.0, 1.0, 0.0};
+    }
     if (earth) {
         return dayCycle.up();
     }

@@ -14,6 +14,8 @@
 
 namespace zarn {
 
+struct Player;
+
 // One building of a map or of the demolition city. Its pieces carry its index in
 // MatterPiece::building.
 struct Building {
@@ -111,12 +113,31 @@ class World : public IWorldTrace {
     // it was.
     bool loadEarth(const std::string& mapPath, std::string& message);
 
+    // ---- the star world ----
+    // Reads the district's map pack and sets it on the Earth among the stars: a new star system, a
+    // copy of the district to come back to, and the Earth's terrain streamed around it without
+    // organisms. On false the message says why and this world is as the map reader left it.
+    bool loadStars(const std::string& path, std::string& message);
+    // Keeps the matter in step with the body the player stands on: once another body is nearest and
+    // within 10,000 km of its surface, the player's position moves into that body's frame and the
+    // matter is rebuilt (the district again on the Earth, the body's own ground elsewhere). force
+    // rebuilds even without a change. Nothing happens outside the star world.
+    void syncStars(Player& player, bool force);
+
   private:
     // The Earth world's day in one step: the turn of the planet, the eye along the turning up and
     // the sky colour of the sun's height.
     void turnEarthDay(const Vec3& position, double dt);
     // The Earth's terrain streamed around the player and, in the Earth world, its organisms stepped.
     void streamEarth(const Vec3& position, double dt, const Vec3& viewDirection);
+    // The star world's share of update: the bodies move, the sky and the gravity follow them.
+    Vec3 updateStars(const Vec3& position, double dt);
+    // Away from the Earth the star world builds the ground of the body under the player and takes
+    // the gravity again, with that matter in place.
+    void updateStarSurface(const Vec3& position);
+    // The matter of the frame body, after a change of frame or when asked: the district on the
+    // Earth, nothing elsewhere (the next update builds that body's ground).
+    void rebuildStarSurroundings();
 };
 
 // Where the Earth world looks for its ecosystem catalogue: the folder above the map pack's folder,

@@ -3,10 +3,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Application.hpp"
@@ -612,6 +614,58 @@ TEST_F(MenusTest, EarthOptionsPlaceThePlayerAndSetTheDay) {
         EXPECT_EQ(world.physics.pieces.size() == 2u, probe);
         EXPECT_EQ(world.dayCycle.rate == 0.0, probe);
     }
+}
+
+TEST_F(MenusTest, StarWorldAndItsUnattendedPlacements) {
+    installDistrict(folder);
+    Application& a = start(L"--stars");
+    ASSERT_TRUE(a.worldLoadError.empty()) << a.worldLoadError;
+    const Game& game = a.game;
+    EXPECT_EQ(a.ui.page, Page::Playing);
+    EXPECT_TRUE(game.world.id == "stars" && game.enemies.empty() && game.training);
+    EXPECT_EQ(game.level * 1e6 + game.points, 4e6 + 1e5);
+    EXPECT_EQ(game.message, "群星 / 每次间隔 ≤1 秒连按前进 4 次跃迁；其他按键重置");
+    EXPECT_EQ(game.messageUntil, game.time + 4.0);
+    // In play the forward key taps; the wheel and every other key, a mouse button too, reset.
+    const std::int32_t forward = a.ui.binding(Action::Forward);
+    for (const auto& [action, taps] : std::vector<std::pair<std::function<void()>, std::int32_t>>{
+             {[&] { press(forward); }, 1},
+             {[&] { press(forward); }, 2},
+             {[&] { a.wheelTurned(120); }, 0},
+             {[&] { press(forward); }, 1},
+             {[&] { a.buttonPressed(keyCode::leftButton); }, 0}}) {
+        action();
+        EXPECT_EQ(game.warpTaps, taps);
+    }
+
+    // The placements act only in an unattended run of the star world.
+    struct Case {
+        const wchar_t* line;
+        const char* world;
+        int frame;
+        Vec3 position; // (0, 0, 0): the spawn point
+        double pitch;
+    };
+    const Case cases[] = {
+        {L"--smoke --moon", "training", 3, {}, 0.0},
+        {L"--stars --moon", "stars", 3, {}, 0.0},
+        {L"--stars --smoke --moon", "stars", 9, {0.0, 80.0, 0.0}, -0.08},
+        {L"--stars --smoke --space", "stars", 3, {0.0, 30000000.0, 0.0}, -0.4},
+    };
+    for (const Case& c : cases) {
+        Application& b = start(c.line);
+        const Game& placed = b.game;
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(placed.world.id, c.world);
+        const Vec3 expected = c.position == Vec3{} ? placed.world.spawnPoint : c.position;
+        EXPECT_LT(length(placed.player.position - expected), 1e-6);
+        EXPECT_EQ(placed.player.pitch, c.pitch);
+        EXPECT_EQ(placed.world.stars ? placed.world.stars->frameBody : 3, c.frame);
+        EXPECT_EQ(placed.world.earth.has_value(), c.frame == 3 && placed.world.stars);
+    }
+    Application& w = start(L"--stars --smoke --warp"); // four taps from 30,000 km up
+    EXPECT_EQ(w.game.message, "前进四 / 4 连按 / 最大 1 光年");
+    EXPECT_FALSE(w.game.world.earth);
 }
 
 } // namespace
