@@ -46,6 +46,10 @@ Renderer::~Renderer() {
                 chunk.buffer = nullptr;
             }
         }
+        if (starBuffer != nullptr) {
+            backend->releaseBuffer(starBuffer);
+            starBuffer = nullptr;
+        }
     }
     backend.reset();
 }

@@ -58,7 +58,12 @@ Vec3 World::gravityUp() const {
     // The star world answers the negated physics gravity, (0, 1, 0) when that is shorter than 1e-30.
     // On the Earth the planet turns about the z axis, so up turns with the day: gravity is sideways
     // at dusk and points to the sky at midnight. Everything that needs the world's up asks here, so
-    // neither the physics nor the traces assume that up is +y.
+    // neither the physics, the traces nor the renderer assume that up is +y.
+    if (stars) {
+        const Vec3 gravity = physics.gravity;
+        const double pull = length(gravity);
+        return pull > 1e-30 ? gravity / -pull : Vec3{0.0, 1.0, 0.0};
+    }
     if (earth) {
         return dayCycle.up();
     }
