@@ -249,9 +249,7 @@ void Renderer::organismBox(const BioBox& box) {
     body.orientation = box.orientation;
     const std::array<Vec3, 3> axes = body.axes();
     indoor = lighting::outdoor;
-    orientedBox(
-        body.vertices(axes), axes,
-        {static_cast<float>(box.color.x), static_cast<float>(box.color.y), static_cast<float>(box.color.z)});
+    orientedBox(body.vertices(axes), axes, colorOf(box.color));
 }
 
 void Renderer::earthFarPass(const Game& game, const Camera& camera) {

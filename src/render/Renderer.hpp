@@ -211,6 +211,11 @@ View frameView(const Game& game, bool menu);
 Camera frameCamera(const Game& game, const View& view, const Vec3& origin, std::int32_t width,
                    std::int32_t height, bool menu);
 
+// A position or normal narrowed to the device's f32 components.
+Float3 narrowed(const Vec3& v);
+// An RGB colour of the game's records as the primitives take it.
+Color colorOf(const Vec3& rgb);
+
 // The header of a binary PPM picture of the given size.
 std::string ppmHeader(std::int32_t width, std::int32_t height);
 // Writes the image as a binary PPM file; false when the file could not be written completely.

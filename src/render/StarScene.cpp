@@ -33,14 +33,6 @@ constexpr double skirtSpacing = 768.0;
 constexpr double skirtDrop = 300.0;    // below the ground, so the matter terrain stays on top
 constexpr double skirtThickness = 2.0; // m
 
-Float3 narrowed(const Vec3& v) {
-    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
-}
-
-Color color(const Vec3& c) {
-    return {static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z)};
-}
-
 // The vertices of one sky point around the eye: a disc that glows from its centre for a point wider
 // than 0.002 rad, else a small square in its own colour. They are relative to the eye, never to the
 // frame's origin: the buffer outlives the frame and the origin.
@@ -206,7 +198,8 @@ void Renderer::nearBody(const Stars& stars, int body, const Vec3& eye) {
             const Vec3 shade = lightSource
                                    ? record.color
                                    : stars.surfaceColor(body, n) * stars.illumination(surface, n, body);
-            surfaceTile(toCentre * f + n * (ground * f), n, width, tileThickness * radius * f, color(shade));
+            surfaceTile(toCentre * f + n * (ground * f), n, width, tileThickness * radius * f,
+                        colorOf(shade));
         }
     }
 }
@@ -228,7 +221,7 @@ void Renderer::groundSkirt(const Stars& stars, int body, const Vec3& eye) {
             const Vec3 n = normalized(up * radius + east * (skirtSpacing * a) + north * (skirtSpacing * c));
             const Vec3 surface = centre + n * (radius + stars.relief(body, n) - skirtDrop);
             const Vec3 shade = stars.surfaceColor(body, n) * stars.illumination(surface, n, body);
-            surfaceTile(surface - eye, n, skirtSpacing * tileOverlap, skirtThickness, color(shade));
+            surfaceTile(surface - eye, n, skirtSpacing * tileOverlap, skirtThickness, colorOf(shade));
         }
     }
 }
