@@ -21,6 +21,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,6 +323,16 @@ std::string describe(const Tally& t) {
     return text.str();
 }
 
+// A game of no matter, buildings, enemies or supplies, for a world of the Earth or the stars.
+std::unique_ptr<Game> bareGame() {
+    auto game = std::make_unique<Game>();
+    game->enemies.clear();
+    game->supplies.clear();
+    game->world.physics.clear();
+    game->world.buildings.clear();
+    return game;
+}
+
 // The Earth world around the player: the engine follows it, streams a ring of terrain chunks and
 // makes the overview; the day sets the sky as the world would.
 void placeOnEarth(Game& game, const Vec3& position, double yaw, double pitch, double phase) {
@@ -340,11 +351,7 @@ void placeOnEarth(Game& game, const Vec3& position, double yaw, double pitch, do
 }
 
 void checkEarth(Renderer& renderer, std::vector<FrameResult>& results) {
-    auto game = std::make_unique<Game>();
-    game->enemies.clear();
-    game->supplies.clear();
-    game->world.physics.clear();
-    game->world.buildings.clear();
+    auto game = bareGame();
     game->world.earth.emplace();
     game->world.earth->initialize(game->world.physics);
     const double ground = game->world.earth->model.surface(5000.0, 0.0, false);
@@ -401,11 +408,7 @@ void placeAmongStars(Game& game, const Vec3& position, double pitch) {
 }
 
 void checkStars(Renderer& renderer, std::vector<FrameResult>& results) {
-    auto game = std::make_unique<Game>();
-    game->enemies.clear();
-    game->supplies.clear();
-    game->world.physics.clear();
-    game->world.buildings.clear();
+    auto game = bareGame();
     Stars& stars = game->world.stars.emplace();
 
     // 30,000 km above the Earth looking a little down: star points on black, the Earth below.
