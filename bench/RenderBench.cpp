@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <benchmark/benchmark.h>
 
@@ -131,6 +132,84 @@ void BM_StaticChunksLargeWorld(benchmark::State& state) {
     state.counters["draws"] = static_cast<double>(renderer->staticDraws);
 }
 BENCHMARK(BM_StaticChunksLargeWorld)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// The Earth world as a frame sees it: the district's map loaded into the physics and the engine
+// following it, the player at the district's edge (Arg 0) or 400 km up looking down at the limb
+// (Arg 1), the overview made for that eye, mid-morning. The static chunks are built before timing, so
+// each timed frame is a steady one: the far pass, the chunk checks and draws, the HUD.
+std::unique_ptr<Game> earthGame(bool orbit) {
+    static const EarthEngine prototype;
+    auto game = std::make_unique<Game>();
+    game->enemies.clear();
+    game->supplies.clear();
+    std::string message;
+    if (!game->world.loadMap(ZARN_LUJIAZUI_MAP, message)) {
+        game->world.physics.clear();
+    }
+    game->world.earth = prototype;
+    game->world.earth->initialize(game->world.physics);
+    game->world.dayCycle.phase = 0.9;
+    game->player.position = orbit ? Vec3{0.0, 400'000.0, 0.0} : Vec3{0.0, 2.0, -900.0};
+    game->player.pitch = orbit ? -0.9 : 0.05;
+    const Vec3 eye = steadyEye(*game);
+    game->world.earth->updateOverview(eye, game->aim());
+    return game;
+}
+
+// The star world: standing on the Earth as the star world starts (Arg 0: the sky and nine bodies),
+// 30,000 km above the Earth (Arg 1: the Earth too, its tiles raised by its relief), or on the Moon
+// (Arg 2: the Earth among the bodies, and the skirt around the Moon's ground).
+std::unique_ptr<Game> starGame(int scene) {
+    auto game = std::make_unique<Game>();
+    game->enemies.clear();
+    game->supplies.clear();
+    game->world.physics.clear();
+    Stars& stars = game->world.stars.emplace();
+    Vec3 position;
+    if (scene == 1) {
+        position = {0.0, 30'000'000.0, 0.0};
+        game->player.pitch = -0.4;
+    } else if (scene == 2) {
+        const Vec3 c = stars.center(9);
+        position = stars.rebase(9, {c.x, c.y + stars.bodies[9].radius + 80.0, c.z});
+    }
+    game->player.position = position;
+    stars.select(position);
+    stars.refreshSky(position);
+    stars.terrain(game->world.physics, position);
+    game->world.physics.gravity = stars.gravity(position);
+    return game;
+}
+
+// One frame of the Earth or the star world, from the vertex lists to the device calls of a device
+// that draws nothing.
+void frame(benchmark::State& state, const Game& game) {
+    const auto renderer = discardingRenderer();
+    auto& backend = static_cast<DiscardBackend&>(*renderer->backend);
+    renderer->render(game, {false, false}); // builds the static chunks and the sky
+    backend.drawnVertices = 0;
+    for (auto _ : state) {
+        renderer->render(game, {false, false});
+    }
+    setVertexRate(state, backend.drawnVertices);
+    state.counters["vertices/frame"] =
+        static_cast<double>(backend.drawnVertices) / static_cast<double>(state.iterations());
+}
+
+void BM_FrameEarth(benchmark::State& state) {
+    const auto game = earthGame(state.range(0) != 0);
+    state.counters["overview"] = static_cast<double>(game->world.earth->overview.size());
+    state.counters["pieces"] = static_cast<double>(game->world.physics.pieces.size());
+    frame(state, *game);
+}
+BENCHMARK(BM_FrameEarth)->ArgName("district/orbit")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_FrameStars(benchmark::State& state) {
+    const auto game = starGame(static_cast<int>(state.range(0)));
+    state.counters["skyPoints"] = static_cast<double>(game->world.stars->skyPoints.size());
+    frame(state, *game);
+}
+BENCHMARK(BM_FrameStars)->ArgName("earth/space/moon")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zarn

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end check of the renderer on a real Direct3D 11 device: runs the Windows build's
 # zarn_render_check.exe under Wine on a virtual X display (Xvfb) in a scratch folder. The program
-# draws the training ground, the collapsing test gate, the city and the menu's view of it, captures
-# each frame to a PPM picture and checks the pictures against the world itself. This script then
-# checks what the run left: exit status 0, no zarn-error.log, the report ending in RENDER_CHECK_OK,
-# and four 1280x720 binary PPM files of the right size that are not one flat colour.
+# draws the training ground, the collapsing test gate, the city and the menu's view of it, the Earth
+# and the stars, captures each frame to a PPM picture and checks the pictures against the world.
+# This script then checks what the run left: exit status 0, no zarn-error.log, the report ending in
+# RENDER_CHECK_OK, and ten 1280x720 binary PPM files of the right size that are not one flat colour.
 #
 #   scripts/e2e-render.sh [BUILD_DIR]     (default: build/windows)
 #
@@ -18,7 +18,7 @@ build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
 program="$build_dir/tests/zarn_render_check.exe"
 out="$build_dir/e2e-render"
 timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
-pictures=(training collapse city menu)
+pictures=(training collapse city menu earth-day earth-dusk earth-night earth-orbit stars-space moon)
 
 if [[ ! -f $program ]]; then
     echo "e2e-render: $program is missing (build the windows preset first)" >&2

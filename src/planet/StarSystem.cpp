@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numbers>
 
@@ -30,6 +31,11 @@ double Stars::mass(int index) const {
     const CelestialBody& body = bodies[static_cast<std::size_t>(index)];
     const double density = body.kind == BodyKind::Star ? starDensity : otherDensity;
     return 4.0 / 3.0 * pi * body.radius * body.radius * body.radius * density;
+}
+
+std::uint64_t SystemSerial::next() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 Vec3 Stars::center(int index) const {

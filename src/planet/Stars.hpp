@@ -48,6 +48,21 @@ struct SkyPoint {
     double size = 0.0; // angular radius, rad
 };
 
+// A number no other star system of this run has had. A copy or an assignment takes a new one, so
+// whatever is kept for one system (the renderer's sky buffer) is never taken for another, even one
+// that a new game put at the same address.
+struct SystemSerial {
+    std::uint64_t value = next();
+
+    SystemSerial() = default;
+    SystemSerial(const SystemSerial&) : value(next()) {}
+    SystemSerial& operator=(const SystemSerial&) {
+        value = next();
+        return *this;
+    }
+    static std::uint64_t next();
+};
+
 // The star world: the catalogue from the Sun out to the distant galaxies, the frame the playable
 // world sits in (a point on a body's surface, or free space after a warp), the few bodies that are
 // simulated and drawn up close, and the points of the sky. Positions stay in double throughout; the
@@ -75,6 +90,7 @@ struct Stars {
     std::int32_t lightBody = 0;           // the star that lights the scene
     Vec3 freeOrigin;                      // star-system position of the world origin in free space
     std::uint64_t skyRevision = 0;        // counts the sky rebuilds
+    SystemSerial serial;                  // tells this system from every other one of the run
 
     // Builds the catalogue, then selects and builds the sky for the world origin.
     Stars();

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <numbers>
 
 #include "render/Renderer.hpp"
 #include "world/Game.hpp"
@@ -16,6 +18,18 @@ constexpr Vec3 menuEye{-105.0, 36.0, -218.0};
 constexpr Vec3 menuForward{0.5922683025185973, -0.02030634180063762, 0.8054848914252923};
 
 constexpr Vec3 plainFog{0.42, 0.48, 0.49};
+
+// The Earth's sphere as the day light measures the sun's elevation and the horizon's dip against it.
+constexpr double earthRadius = 6371000.0;
+constexpr Vec3 earthCentreBelow{0.0, 6371004.0, 0.0}; // the world origin stands 4 m above the sphere
+// The sun disc shows while its top edge clears the horizon (its angular radius, 9.3 m at 2000 m).
+constexpr double sunDiscClearance = -0.00465;
+constexpr double sunDistance = 2000.0;
+constexpr double sunRadius = 9.3;
+constexpr int sunSegments = 24;
+constexpr Color sunColor{1.0f, 0.85f, 0.55f};
+// Organisms this much beyond their own size from the eye are left to the far pass's slabs.
+constexpr double nearOrganismReach = 1000.0;
 
 Float4 float4(const Vec3& v, double w = 0.0) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z), static_cast<float>(w)};
@@ -47,10 +61,29 @@ constexpr Color spinMarkColor{0.2f, 0.75f, 0.95f};
 } // namespace
 
 WorldKind worldKind(const World& world) {
-    // The star world (World::stars engaged) and the Earth world (World::earth engaged) are told apart
-    // here once they exist; until then every world is plain.
-    (void)world;
-    return WorldKind::plain;
+    if (world.stars) {
+        return WorldKind::stars;
+    }
+    return world.earth ? WorldKind::earth : WorldKind::plain;
+}
+
+Vec3 steadyEye(const Game& game) {
+    return game.player.position + game.world.gravityUp() * game.player.eyeHeight();
+}
+
+Vec3 earthDayLight(const DayCycle& dayCycle) {
+    const Vec3 p = dayCycle.observer + earthCentreBelow;
+    const double l = length(p);
+    const Vec3 sun = dayCycle.sunDirection();
+    const double elevation = l > 1e-9 ? std::asin(std::clamp(dot(p, sun) / l, -1.0, 1.0)) : 0.0;
+    const double dip = std::acos(earthRadius / std::max(l, earthRadius));
+    const double x = (elevation + dip + 0.035) / 0.105;
+    const double day = x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : (3.0 - 2.0 * x) * x * x);
+    const double clearance = std::abs(dayCycle.solarClearance());
+    const double twilight = clearance < 0.14 ? day * (1.0 - clearance / 0.14) : 0.0;
+    const double night = 1.0 - day;
+    return {day + 0.12 * night + 0.28 * twilight, day + 0.17 * night - 0.12 * twilight,
+            day + 0.28 * night - 0.2 * twilight};
 }
 
 View frameView(const Game& game, bool menu) {
@@ -99,15 +132,33 @@ Camera frameCamera(const Game& game, const View& view, const Vec3& origin, std::
         break;
     case WorldKind::earth:
         // The outdoor light follows the sun through day, twilight and night; indoors stays warm white.
+        camera.outdoorLight = float4(earthDayLight(world.dayCycle));
         camera.indoorLight = float4({1.0, 0.96, 0.9});
         camera.fogColor = float4(world.skyColor);
         break;
-    case WorldKind::stars:
+    case WorldKind::stars: {
         // The outdoor light is the atmosphere's bounce at the eye; the star light, the shadowing
         // sphere of the nearest body and the light, fog and sky-point strengths follow it.
+        const Stars& stars = *world.stars;
+        const Vec3 eye = steadyEye(game);
+        camera.outdoorLight = float4(stars.atmosphereBounce(eye));
         camera.indoorLight = float4({1.0, 1.0, 1.0});
         camera.fogColor = float4(world.skyColor);
+        camera.starLight = float4(stars.lightDirection(eye), 1.0);
+        const auto nearest = static_cast<std::size_t>(stars.nearestBody);
+        if (nearest < stars.bodies.size()) {
+            camera.starSphere =
+                float4(stars.center(stars.nearestBody) - origin, stars.bodies[nearest].radius);
+        }
+        const double toLight = length(eye - stars.center(stars.lightBody));
+        const double sky = length(world.skyColor);
+        camera.starParameters = {
+            static_cast<float>(std::clamp(astronomicalUnitSquared / (toLight * toLight), 0.03, 1.5)),
+            static_cast<float>(std::clamp(2.0 * sky, 0.0, 1.0)),        // fog is weak under a dark sky
+            static_cast<float>(std::clamp(1.0 - 3.0 * sky, 0.03, 1.0)), // stars fade as the sky brightens
+            0.0f};
         break;
+    }
     }
     return camera;
 }
@@ -126,20 +177,38 @@ void Renderer::render(const Game& game, const FrameOptions& options) {
     const Camera camera = frameCamera(game, view, origin, width, height, options.menu);
     backend->uploadCamera(camera, "camera upload");
 
-    // Passes, in order:
-    //  - star world: the celestial scene (sky background, near bodies, far skirt) with its own camera;
-    //  - Earth world without stars: the sun disc, then the far pass (overview terrain and far
-    //    organisms) with logarithmic depth; depth cleared and "near camera upload" after it;
-    //  - star world without an Earth engine: "stars near camera" upload, PS, depth cleared;
-    //  - the near pass: static chunks, then the moving scene.
+    // The far passes with logarithmic depth, each ending with the depth cleared for the near pass.
+    if (kind == WorldKind::stars) {
+        starsScene(game, camera);
+    }
+    if (kind == WorldKind::earth && world.dayCycle.solarClearance() > sunDiscClearance) {
+        sunDisc(view, world.dayCycle.sunDirection());
+    }
+    if (world.earth) {
+        earthFarPass(game, camera);
+        nearOrganisms(game, view.eye);
+    } else if (kind == WorldKind::stars) {
+        Camera near = camera;
+        near.projection.z = 0.0f;
+        backend->uploadCamera(near, "stars near camera");
+        backend->usePixelProgram(PixelProgram::plain);
+        backend->clearDepth();
+    }
+
     staticScene(game, view.eye, view.forward);
     scene(game);
     submit();
 
     if (!options.menu && !game.dead) {
+        // The weapon model, drawn over a cleared depth so the world never hides it; the star light
+        // would shade it by the bodies around, so under the stars it is lit plain white.
         backend->clearDepth();
-        // The weapon model, drawn over a cleared depth so the world never hides it (in the star world
-        // re-uploaded first with white outdoor light and no star light: "equipment camera").
+        if (kind == WorldKind::stars) {
+            Camera equipment = camera;
+            equipment.outdoorLight = float4({1.0, 1.0, 1.0});
+            equipment.starLight.w = 0.0f;
+            backend->uploadCamera(equipment, "equipment camera");
+        }
         viewmodel(game);
         submit();
     }
@@ -155,6 +224,56 @@ void Renderer::render(const Game& game, const FrameOptions& options) {
         captureDue = false;
     }
     backend->present();
+}
+
+void Renderer::sunDisc(const View& view, const Vec3& sunDirection) {
+    const Vec3 centre = view.eye + sunDirection * sunDistance;
+    indoor = lighting::unlit;
+    backend->setDepthTest(false);
+    Vec3 previous = centre + view.right * sunRadius;
+    for (int i = 1; i <= sunSegments; ++i) {
+        const double angle = 2.0 * std::numbers::pi * i / sunSegments;
+        const Vec3 rim = centre + (view.right * std::cos(angle) + view.up * std::sin(angle)) * sunRadius;
+        triangle(centre, previous, rim, sunColor);
+        previous = rim;
+    }
+    submit();
+    indoor = lighting::outdoor;
+    backend->setDepthTest(true);
+}
+
+void Renderer::organismBox(const BioBox& box) {
+    Polyhedron body;
+    body.center = box.center;
+    body.halfExtents = box.halfExtents;
+    body.orientation = box.orientation;
+    const std::array<Vec3, 3> axes = body.axes();
+    indoor = lighting::outdoor;
+    orientedBox(body.vertices(axes), axes, colorOf(box.color));
+}
+
+void Renderer::earthFarPass(const Game& game, const Camera& camera) {
+    const EarthEngine& earth = *game.world.earth;
+    for (const MatterPiece& piece : earth.overview) {
+        matterMesh(piece);
+    }
+    for (const BioBox& box : earth.ecology.boxes(true)) {
+        organismBox(box);
+    }
+    submit();
+    backend->clearDepth();
+    Camera near = camera;
+    near.projection.z = 0.0f;
+    backend->uploadCamera(near, "near camera upload");
+    backend->usePixelProgram(PixelProgram::plain);
+}
+
+void Renderer::nearOrganisms(const Game& game, const Vec3& eye) {
+    for (const BioBox& box : game.world.earth->ecology.boxes(false)) {
+        if (length(box.center - eye) < length(box.halfExtents) + nearOrganismReach) {
+            organismBox(box);
+        }
+    }
 }
 
 void Renderer::scene(const Game& game) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -24,6 +25,11 @@ constexpr double scopeFocus = 4.704630109478455;
 constexpr double markReachX = 626.0;
 constexpr double markReachY = 346.0;
 constexpr std::int32_t crossArm = 7;
+// The horizon marks follow the pitch with the view's focal length in canvas rows (360 x focus).
+constexpr double horizonRows = 477.7361357833476;
+constexpr double scopeHorizonRows = 1693.6668394122437;
+// The physics readout sits just above the speed line (13-pixel text at y 615) so both can be read.
+constexpr std::int32_t physicsLineY = 602;
 
 // Integer part of a value, kept within a range a canvas coordinate can use.
 std::int32_t truncated(double value) {
@@ -64,14 +70,47 @@ std::string speedLine(const Game& game) {
            (vertical > 0.0 ? "+" : "") + number(vertical, 1) + " 米/秒";
 }
 
-// Where the player is: the training ground's height readout. The Earth world (altitude, latitude and
-// longitude from its model) and the star world (the nearest body's name) add their lines here when
-// those worlds exist; the city and the district show none.
+// The name of the star world's nearest body; empty should the index not name a body.
+std::string nearestName(const Stars& stars) {
+    const auto index = static_cast<std::size_t>(stars.nearestBody);
+    return index < stars.bodies.size() ? stars.bodies[index].name : std::string();
+}
+
+// Where the player is: on the Earth its altitude, latitude and longitude; among the stars the nearest
+// body; on the training ground the height. The city and the district show none.
 std::string placeLine(const Game& game) {
+    const World& world = game.world;
+    switch (worldKind(world)) {
+    case WorldKind::earth: {
+        const Vec3 place = EarthModel::coordinates(game.player.position);
+        return "地球 / 海拔 " + number(place.z, 1) + " 米 / 纬度 " + number(place.x, 2) + " / 经度 " +
+               number(place.y, 2);
+    }
+    case WorldKind::stars:
+        return "群星 / " + nearestName(*world.stars);
+    case WorldKind::plain:
+        break;
+    }
     if (game.training) {
         return "手感测试 / 高度 " + number(game.player.position.y, 2) + " 米";
     }
     return {};
+}
+
+// Two short marks at the screen rows of the horizon, kept on the canvas when it leaves the view.
+void drawHorizonMarks(Renderer& renderer, const Game& game, bool scoped) {
+    const double rows = scoped ? scopeHorizonRows : horizonRows;
+    const double h = centerY + rows * std::tan(game.player.pitch + game.recoilPitch);
+    std::int32_t markTop = 27;
+    if (h > 592.0) {
+        markTop = 591;
+    } else if (h >= 28.0) {
+        markTop = truncated(h) - 1;
+    }
+    for (const std::int32_t x : {579, 675}) {
+        renderer.rect(x - 1, markTop, 28, 4, hudColor::panel);
+        renderer.rect(x, markTop + 1, 26, 2, hudColor::bright);
+    }
 }
 
 void drawAimingMarks(Renderer& renderer, const Game& game) {
@@ -91,8 +130,9 @@ void drawAimingMarks(Renderer& renderer, const Game& game) {
         renderer.rect(640, 347 - s, 1, 8, hudColor::accent);
         renderer.rect(640, 365 + s, 1, 8, hudColor::accent);
     }
-    // In the Earth world the two horizon marks at x 579 and 675 follow the pitch here, once that
-    // world exists.
+    if (worldKind(game.world) == WorldKind::earth) {
+        drawHorizonMarks(renderer, game, scoped);
+    }
     drawFlightPath(renderer, game, scoped);
     if (game.hitMarker > 0.0) {
         renderer.text(630, 347, "X", 2, hudColor::bright);
@@ -108,6 +148,34 @@ void drawEffects(Renderer& renderer, const Game& game) {
         renderer.rect(420, 285, 440, 116, hudColor::panel);
         renderer.text(455, 300, "行动员阵亡", 3, hudColor::accent);
         renderer.text(455, 354, "回车重新部署 / 城市破坏保留", 0, hudColor::bright);
+    }
+}
+
+// What the organisms' colours mean, shown with the physics readout.
+void drawOrganismLegend(Renderer& renderer) {
+    renderer.rect(360, 487, 620, 64, hudColor::panel);
+    renderer.text(372, 494, "生物块 / 质量耗尽永久灰化", 0, hudColor::bright);
+    constexpr std::array<const char*, 3> abilities{"红：推力", "绿：吸收", "蓝：连接"};
+    for (std::size_t i = 0; i < abilities.size(); ++i) {
+        const Vec3 c = Ecology::abilityColor(static_cast<Ability>(i));
+        const auto channel = [](double v) {
+            return static_cast<std::uint32_t>(std::clamp(v, 0.0, 1.0) * 255.0);
+        };
+        renderer.text(372 + 180 * static_cast<std::int32_t>(i), 521, abilities[i], 0,
+                      channel(c.x) | channel(c.y) << 8 | channel(c.z) << 16);
+    }
+}
+
+// The star world's lines: the nearest body, how to warp, and the height above that body.
+void drawStarLines(Renderer& renderer, const Game& game) {
+    const Stars& stars = *game.world.stars;
+    renderer.text(37, 215, "群星 / " + nearestName(stars) + " / 活动天体 10 / 生物 0", 1, hudColor::bright);
+    renderer.text(37, 239, "前进 4 / 5 / 6 次：1 / 10 / 100 光年；间隔 ≤1秒 / 其他键重置", 0, hudColor::dim);
+    const auto nearest = static_cast<std::size_t>(stars.nearestBody);
+    if (nearest < stars.bodies.size()) {
+        const double height =
+            length(game.player.position - stars.center(stars.nearestBody)) - stars.bodies[nearest].radius;
+        renderer.text(37, 259, "高度 " + number(height / 1000.0, 1) + " km", 0, hudColor::dim);
     }
 }
 
@@ -210,11 +278,13 @@ void drawPlayHud(Renderer& renderer, const Game& game) {
 }
 
 void drawClosingLines(Renderer& renderer, const Game& game, const UiState& ui) {
+    const WorldKind kind = worldKind(game.world);
     if (ui.physicsDebug) {
-        // In the Earth world the organism legend (the three abilities in their colours) comes first
-        // here, once that world exists.
+        if (kind == WorldKind::earth) {
+            drawOrganismLegend(renderer);
+        }
         const Physics& physics = game.world.physics;
-        renderer.text(372, 608,
+        renderer.text(372, physicsLineY,
                       "物理：活动 " + std::to_string(physics.movingPieceCount()) + "/" +
                           std::to_string(physics.motionLimit) + " / " + std::to_string(physics.aliveCount()) +
                           "　断裂 " + std::to_string(physics.fractureCount),
@@ -224,8 +294,9 @@ void drawClosingLines(Renderer& renderer, const Game& game, const UiState& ui) {
     if (!ui.caption.empty() && ui.page != Page::Playing) {
         renderer.text(35, 699, ui.caption, 0, hudColor::accent);
     }
-    // In the star world, on the playing page, its three lines (the nearest body, the warp keys and
-    // the height above that body) go here once that world exists.
+    if (kind == WorldKind::stars && ui.page == Page::Playing) {
+        drawStarLines(renderer, game);
+    }
     renderer.text(1172, 699, number(ui.fps, 0) + " 帧/秒", 0, hudColor::dim);
 }
 

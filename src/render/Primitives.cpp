@@ -11,10 +11,6 @@ Color scaled(const Color& color, float factor) {
     return {color.r * factor, color.g * factor, color.b * factor};
 }
 
-Float3 narrowed(const Vec3& v) {
-    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
-}
-
 // The corners of an oriented box taken four at a time, each face in order around it, with the face's
 // outward axis (index into the box axes, sign) and shading. Faces appear in drawing order.
 struct Face {
@@ -38,6 +34,14 @@ constexpr std::array<float, 6> boxShades{0.8f, 0.64f, 0.58f, 0.9f, 1.0f, 0.5f};
 
 } // namespace
 
+Float3 narrowed(const Vec3& v) {
+    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+}
+
+Color colorOf(const Vec3& rgb) {
+    return {static_cast<float>(rgb.x), static_cast<float>(rgb.y), static_cast<float>(rgb.z)};
+}
+
 Renderer::~Renderer() {
     if (backend) {
         for (StaticChunk& chunk : chunks) {
@@ -45,6 +49,10 @@ Renderer::~Renderer() {
                 backend->releaseBuffer(chunk.buffer);
                 chunk.buffer = nullptr;
             }
+        }
+        if (starBuffer != nullptr) {
+            backend->releaseBuffer(starBuffer);
+            starBuffer = nullptr;
         }
     }
     backend.reset();
@@ -115,8 +123,7 @@ void Renderer::orientedBox(const std::array<Vec3, 8>& corners, const std::array<
 void Renderer::matterMesh(const MatterPiece& piece) {
     indoor = piece.indoor ? lighting::indoor : lighting::outdoor;
     const std::array<Vec3, 3> axes = piece.body.axes();
-    const Color color{static_cast<float>(piece.color.x), static_cast<float>(piece.color.y),
-                      static_cast<float>(piece.color.z)};
+    const Color color = colorOf(piece.color);
     orientedBox(piece.body.vertices(axes), axes, color);
     indoor = lighting::outdoor;
 }

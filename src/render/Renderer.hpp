@@ -21,6 +21,9 @@ namespace zarn {
 class Game;
 class Physics;
 class World;
+struct BioBox;
+struct DayCycle;
+struct Stars;
 struct UiState;
 
 // What the shell's state decides about one frame.
@@ -87,13 +90,19 @@ class Renderer {
     std::uint64_t staticUploads = 0;   // chunks rebuilt in the current frame
     std::uint64_t staticDraws = 0;     // chunks drawn in the current frame
 
+    // The sky background of the star world, kept on the device until the sky changes.
+    GpuBuffer* starBuffer = nullptr; // null when there is no sky point to draw
+    std::uint32_t starCount = 0;     // vertices in starBuffer
+    std::uint64_t starRevision = 0;  // Stars::skyRevision the buffer was built for
+    std::uint64_t starSerial = 0;    // Stars::serial of the system it was built for; 0 none yet
+
     bool physicsDebug = false; // taken from the frame options at the start of each frame
     bool captureDue = false;   // keep the next frame for capture before presenting it
 
     Renderer() = default;
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;
-    // Releases every chunk buffer, then the backend with its device objects.
+    // Releases every chunk buffer and the sky background, then the backend with its device objects.
     ~Renderer();
 
     // Creates the Direct3D 11 device for the window and everything the frames need (Windows only).
@@ -108,6 +117,10 @@ class Renderer {
     void scene(const Game& game);
     // Rebuilds the static chunks that changed and draws those in view; eye in world coordinates.
     void staticScene(const Game& game, const Vec3& eye, const Vec3& forward);
+    // The star world's celestial scene with its own camera: the cached sky background, the ten near
+    // bodies far to near, and the skirt of far ground around a player on a body other than the
+    // Earth; submits it and uploads the frame camera again. The origin is the same on return.
+    void starsScene(const Game& game, const Camera& camera);
     // Appends the first-person view of the selected weapon and the player's arms in a frame fixed to
     // the camera, with walking bob, reload dip, kick and muzzle flash; nothing while scoped.
     void viewmodel(const Game& game);
@@ -153,16 +166,55 @@ class Renderer {
   private:
     void append(const Vec3& point, const Color& color);
     void rebuildChunk(const Physics& physics, std::size_t chunk);
+    // The passes of the Earth: the sun disc, and the far pass of overview terrain and moving organism
+    // slabs with logarithmic depth, which ends with the depth cleared and the near camera uploaded.
+    void sunDisc(const View& view, const Vec3& sunDirection);
+    void earthFarPass(const Game& game, const Camera& camera);
+    // The organisms near enough to the eye for the near pass; drawn with the next submission.
+    void nearOrganisms(const Game& game, const Vec3& eye);
+    // An organism's box, lit outdoors.
+    void organismBox(const BioBox& box);
+    // The star scene's pieces.
+    void skyBackground(const Stars& stars);
+    void nearBody(const Stars& stars, int body, const Vec3& eye);
+    void groundSkirt(const Stars& stars, int body, const Vec3& eye);
+    // A tile of a body's surface: a box turned from +y onto the unit direction n, centred at the
+    // eye-relative point, in the current lighting class.
+    void surfaceTile(const Vec3& center, const Vec3& n, double width, double thickness, const Color& color);
 };
 
-// Plain until the Earth and star parts of the world exist.
+// The star world when the world holds a star system (also while it stands on the Earth), else the
+// Earth world when it holds an Earth engine, else plain.
 WorldKind worldKind(const World& world);
+// The eye point of the star world's lighting and celestial scene: the player's eye, without the
+// blast shake.
+Vec3 steadyEye(const Game& game);
+// The Earth world's outdoor light for the sun of the day cycle: daylight, a warm twilight, and a dim
+// blue night.
+Vec3 earthDayLight(const DayCycle& day);
+// How much a celestial body's position and radius around the eye are scaled so that it lies at the
+// logarithmically compressed distance 1e6 log(1 + D / 1e6) m with its true angular size.
+double compression(double distance);
+// Latitude bands and longitude sectors of a near body of the given angular radius (radius over
+// distance): coarse for tiny bodies, fine for large ones.
+struct TileGrid {
+    int bands = 0;
+    int sectors = 0;
+};
+TileGrid tileGrid(double angularRadius);
+// The shortest rotation that turns +y onto the unit direction n; none for a direction straight down.
+Quaternion tileTurn(const Vec3& n);
 // The eye and view basis of a frame: the fixed scenic camera on the menu pages, else the player's eye
 // with the blast shake, looking along the aim.
 View frameView(const Game& game, bool menu);
 // The camera constants of a frame for the view, the renderer's origin and the client size.
 Camera frameCamera(const Game& game, const View& view, const Vec3& origin, std::int32_t width,
                    std::int32_t height, bool menu);
+
+// A position or normal narrowed to the device's f32 components.
+Float3 narrowed(const Vec3& v);
+// An RGB colour of the game's records as the primitives take it.
+Color colorOf(const Vec3& rgb);
 
 // The header of a binary PPM picture of the given size.
 std::string ppmHeader(std::int32_t width, std::int32_t height);

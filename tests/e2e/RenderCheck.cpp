@@ -3,7 +3,10 @@
 // collapsing test gate, the city from its spawn point and the menu's view of the city, captures each
 // to a PPM file, reads the files back and checks them by content. Every sampled pixel's colour is
 // predicted from the world itself: a ray through the pixel centre either leaves the scene (sky) or
-// hits a piece, whose colour, face shading and distance fog give the expected pixel.
+// hits a piece, whose colour, face shading and distance fog give the expected pixel. Then the Earth's
+// outskirts at noon, dusk and midnight and the Earth from orbit, the stars from space and the Moon's
+// ground, each checked by what its scene puts where (darker by the hour, the planet in the middle,
+// star points on black, grey ground under a black sky).
 //
 // Writes zarn-render-check.txt (one line per frame and check, "RENDER_CHECK_OK" last when all
 // passed) and, when the renderer throws, zarn-error.log with the message, as the game does.
@@ -18,6 +21,7 @@
 #include <exception>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -248,6 +252,198 @@ FrameResult drawAndCheck(Renderer& renderer, Game& game, const std::string& name
     return result;
 }
 
+// ---- the Earth and the stars: their pictures are checked by what each scene puts where ----
+
+// Shares of the sampled pixels (every 4th of a band of rows) that are dark, bright or grey, and their
+// mean brightness (0..255).
+struct Tally {
+    double mean = 0.0;
+    double dark = 0.0;   // every channel below 24
+    double bright = 0.0; // some channel above 150
+    double grey = 0.0;   // neither dark nor coloured: channels within 12 of each other
+};
+
+Tally tally(const std::vector<unsigned char>& pixels, int top, int bottom) {
+    Tally t;
+    int n = 0;
+    for (int py = top; py < bottom; py += 4) {
+        for (int px = 0; px < frameWidth; px += 4) {
+            const unsigned char* p = pixels.data() + (static_cast<std::size_t>(py) * frameWidth + px) * 3;
+            const int lo = std::min({p[0], p[1], p[2]});
+            const int hi = std::max({p[0], p[1], p[2]});
+            t.mean += (p[0] + p[1] + p[2]) / 3.0;
+            t.dark += hi < 24 ? 1 : 0;
+            t.bright += hi > 150 ? 1 : 0;
+            t.grey += hi >= 24 && hi - lo <= 12 ? 1 : 0;
+            ++n;
+        }
+    }
+    t.mean /= n;
+    t.dark /= n;
+    t.bright /= n;
+    t.grey /= n;
+    return t;
+}
+
+// Three frames of a world of the Earth or the stars, the last kept and captured; the pixels of the
+// captured file (without its header), empty when it could not be taken.
+std::vector<unsigned char> drawAndCapture(Renderer& renderer, const Game& game, const std::string& name,
+                                          FrameResult& result) {
+    result.name = name;
+    for (int frame = 0; frame < 3; ++frame) {
+        pumpMessages();
+        if (frame == 2) {
+            renderer.keepNextFrame();
+        }
+        renderer.render(game, FrameOptions{false, false});
+    }
+    const std::string path = name + ".ppm";
+    std::vector<unsigned char> file;
+    if (renderer.capture(path)) {
+        file = readFile(path);
+    }
+    const std::size_t header = 16;
+    if (file.size() != header + std::size_t{frameWidth} * frameHeight * 3) {
+        result.failures.push_back(path + ": no 1280 x 720 picture");
+        return {};
+    }
+    return {file.begin() + header, file.end()};
+}
+
+void expect(FrameResult& result, bool condition, const std::string& what) {
+    if (!condition) {
+        result.failures.push_back(result.name + ": " + what);
+    }
+}
+
+std::string describe(const Tally& t) {
+    std::ostringstream text;
+    text << "mean=" << std::lround(t.mean) << " dark=" << std::lround(100 * t.dark)
+         << "% bright=" << std::lround(100 * t.bright) << "% grey=" << std::lround(100 * t.grey) << "%";
+    return text.str();
+}
+
+// A game of no matter, buildings, enemies or supplies, for a world of the Earth or the stars.
+std::unique_ptr<Game> bareGame() {
+    auto game = std::make_unique<Game>();
+    game->enemies.clear();
+    game->supplies.clear();
+    game->world.physics.clear();
+    game->world.buildings.clear();
+    return game;
+}
+
+// The Earth world around the player: the engine follows it, streams a ring of terrain chunks and
+// makes the overview; the day sets the sky as the world would.
+void placeOnEarth(Game& game, const Vec3& position, double yaw, double pitch, double phase) {
+    game.player.position = position;
+    game.player.yaw = yaw;
+    game.player.pitch = pitch;
+    World& world = game.world;
+    world.dayCycle.phase = phase;
+    world.dayCycle.observer = steadyEye(game);
+    world.skyColor = earthSkyColor(world.dayCycle.solarClearance());
+    world.terrainCell = {std::floor(position.x / 256.0) * 256.0, std::floor(position.y / 256.0) * 256.0,
+                         std::floor(position.z / 256.0) * 256.0};
+    for (int pass = 0; pass < 8; ++pass) {
+        world.earth->update(world.physics, position, game.aim(), 0.0);
+    }
+}
+
+void checkEarth(Renderer& renderer, std::vector<FrameResult>& results) {
+    auto game = bareGame();
+    game->world.earth.emplace();
+    game->world.earth->initialize(game->world.physics);
+    const double ground = game->world.earth->model.surface(5000.0, 0.0, false);
+    const Vec3 outskirts{5000.0, ground + 1.0, 0.0};
+
+    // The outskirts at noon, at dusk and at midnight: each darker than the one before.
+    const std::array<std::pair<const char*, double>, 3> days{
+        {{"earth-day", 0.0}, {"earth-dusk", 0.25}, {"earth-night", 0.5}}};
+    double previous = 256.0;
+    for (const auto& [name, phase] : days) {
+        placeOnEarth(*game, outskirts, 0.7, -0.1, phase);
+        FrameResult result;
+        const std::vector<unsigned char> pixels = drawAndCapture(renderer, *game, name, result);
+        if (!pixels.empty()) {
+            const Tally whole = tally(pixels, 0, frameHeight);
+            result.summary = describe(whole);
+            expect(result, whole.mean < previous - 5.0, "not darker than the picture of the hour before");
+            expect(result, tally(pixels, frameHeight / 2, frameHeight).mean > 1.0, "no ground below");
+            previous = whole.mean;
+        }
+        results.push_back(result);
+    }
+
+    // From 14,000 km at noon the planet's disc fills the lower part of the view; above its limb the
+    // cleared sky shows.
+    placeOnEarth(*game, {0.0, 14'000'000.0, 0.0}, 0.0, -1.55, 0.0);
+    FrameResult orbit;
+    const std::vector<unsigned char> pixels = drawAndCapture(renderer, *game, "earth-orbit", orbit);
+    if (!pixels.empty()) {
+        const Tally centre = tally(pixels, frameHeight / 2 - 40, frameHeight / 2 + 40);
+        orbit.summary = describe(centre) + " top: " + describe(tally(pixels, 0, 8));
+        const Rgb sky = toBytes(game->world.skyColor);
+        const unsigned char* middle = pixels.data() + (std::size_t{frameHeight / 2} * frameWidth + 640) * 3;
+        expect(orbit, !similar({middle[0], middle[1], middle[2]}, sky), "the planet is not in the middle");
+        expect(orbit, centre.dark < 0.5, "the planet's face is dark at noon");
+    }
+    results.push_back(orbit);
+}
+
+// The star world with the player at the position in the frame of the body (or free space for -1).
+void placeAmongStars(Game& game, const Vec3& position, double pitch) {
+    game.player.position = position;
+    game.player.yaw = 0.0;
+    game.player.pitch = pitch;
+    World& world = game.world;
+    Stars& stars = *world.stars;
+    const Vec3 eye = position + Vec3{0.0, 1.65, 0.0};
+    stars.select(eye);
+    stars.refreshSky(eye);
+    stars.terrain(world.physics, eye);
+    world.physics.gravity = stars.gravity(eye);
+    world.skyColor = stars.sky(eye);
+    world.terrainCell = {0.0, std::floor(position.y / 256.0) * 256.0, 0.0};
+}
+
+void checkStars(Renderer& renderer, std::vector<FrameResult>& results) {
+    auto game = bareGame();
+    Stars& stars = game->world.stars.emplace();
+
+    // 30,000 km above the Earth looking a little down: star points on black, the Earth below.
+    placeAmongStars(*game, {0.0, 30'000'000.0, 0.0}, -0.4);
+    FrameResult space;
+    std::vector<unsigned char> pixels = drawAndCapture(renderer, *game, "stars-space", space);
+    if (!pixels.empty()) {
+        const Tally top = tally(pixels, 0, frameHeight / 3);
+        space.summary = describe(top) + " sky=" + std::to_string(stars.skyPoints.size());
+        expect(space, top.dark > 0.8, "the sky is not black");
+        std::size_t points = 0;
+        for (std::size_t i = 0; i < pixels.size() / 3; ++i) {
+            points += std::max({pixels[3 * i], pixels[3 * i + 1], pixels[3 * i + 2]}) > 150 ? 1 : 0;
+        }
+        space.summary += " bright_pixels=" + std::to_string(points);
+        expect(space, points >= 20, "fewer than 20 bright star pixels");
+    }
+    results.push_back(space);
+
+    // On the Moon, 80 m up at its noon: grey ground under a black sky.
+    const Vec3 c = stars.center(9);
+    const double r = stars.bodies[9].radius;
+    placeAmongStars(*game, stars.rebase(9, {c.x, c.y + r + 80.0, c.z}), -0.08);
+    FrameResult moon;
+    pixels = drawAndCapture(renderer, *game, "moon", moon);
+    if (!pixels.empty()) {
+        const Tally sky = tally(pixels, 0, 60);
+        const Tally ground = tally(pixels, frameHeight - 200, frameHeight);
+        moon.summary = "sky: " + describe(sky) + " ground: " + describe(ground);
+        expect(moon, sky.dark > 0.9, "the sky is not black");
+        expect(moon, ground.grey > 0.6, "the ground is not grey");
+    }
+    results.push_back(moon);
+}
+
 void placePlayer(Game& game, const Vec3& position, double pitch) {
     game.player.position = position;
     game.player.yaw = 0.0;
@@ -312,6 +508,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         placePlayer(*game, game->world.spawnPoint, 0.0);
         results.push_back(drawAndCheck(renderer, *game, "city", false, true));
         results.push_back(drawAndCheck(renderer, *game, "menu", true, false));
+        checkEarth(renderer, results);
+        checkStars(renderer, results);
 
         bool passed = true;
         for (const FrameResult& result : results) {

@@ -1,8 +1,11 @@
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "render/FakeWorlds.hpp"
 #include "render/RecordingBackend.hpp"
 #include "render/Renderer.hpp"
 #include "world/Game.hpp"
@@ -26,16 +29,7 @@ void expectPlainLighting(const Camera& camera) {
     EXPECT_EQ(camera.starParameters, Float4{});
 }
 
-// A game in a world of nothing but the pieces a test adds, the player at the origin looking along +z.
-std::unique_ptr<Game> emptyGame() {
-    auto game = std::make_unique<Game>();
-    game->world.physics.clear();
-    game->world.buildings.clear();
-    game->player.position = {};
-    game->enemies.clear();
-    game->supplies.clear();
-    return game;
-}
+using test::emptyGame;
 
 TEST(FrameTest, MenuPagesShowTheFixedScenicCamera) {
     const Game game;
@@ -279,6 +273,170 @@ TEST(FrameTest, EnemiesSuppliesRocketsAndTracers) {
     for (const Vertex& v : renderer.vertices) {
         EXPECT_EQ(v.indoor, lighting::outdoor);
     }
+}
+
+TEST(FrameTest, EarthCameraFollowsTheDay) {
+    auto game = emptyGame();
+    game->world.earth = test::fakeEarth();
+    game->world.skyColor = {0.3, 0.2, 0.1};
+    game->player.position = {10.0, 2.0, -30.0};
+    const Vec3 origin{0.0, 0.0, -256.0};
+    // Noon, dusk (the sun on the horizon: a warm glow), just after it, and midnight.
+    const struct {
+        double phase;
+        Vec3 light;
+    } days[] = {{0.0, {1.0, 1.0, 1.0}},
+                {0.25, {0.439889, 0.366564, 0.424258}},
+                {0.2505, {0.393669, 0.338393, 0.403672}},
+                {0.5, {0.12, 0.17, 0.28}}};
+    for (const auto& day : days) {
+        game->world.dayCycle.phase = day.phase;
+        const View view = frameView(*game, false);
+        const double turn = 2.0 * 3.141592653589793 * day.phase;
+        EXPECT_NEAR(length(view.worldUp - Vec3{-std::sin(turn), std::cos(turn), 0.0}), 0.0, 1e-12);
+        EXPECT_NEAR(length(view.eye - game->player.position - view.worldUp * 1.65), 0.0, 1e-12);
+        const Camera camera = frameCamera(*game, view, origin, 1280, 720, false);
+        expectFloat4(camera.outdoorLight, day.light, 1e-5);
+        expectFloat4(camera.indoorLight, {1.0, 0.96, 0.9});
+        expectFloat4(camera.fogColor, {0.3, 0.2, 0.1});
+        EXPECT_EQ(camera.projection.z, 1.0f); // logarithmic depth
+        EXPECT_EQ(camera.starLight, Float4{});
+    }
+}
+
+TEST(FrameTest, StarCameraTakesTheLightOfTheBodies) {
+    auto game = emptyGame();
+    game->world.stars = test::fakeStars(9); // on the Moon
+    const Stars& stars = *game->world.stars;
+    const Vec3 origin{256.0, 0.0, -512.0};
+    // Up is against gravity, +y without any; the eye point of the light is the steady eye.
+    const struct {
+        Vec3 gravity;
+        Vec3 up;
+        Vec3 sky;
+        double fog;
+        double starBrightness;
+    } cases[] = {{{0.0, -1.62, 0.0}, {0.0, 1.0, 0.0}, {0.1, 0.1, 0.1}, 0.34641016, 0.48038476},
+                 {{}, {0.0, 1.0, 0.0}, {}, 0.0, 1.0},
+                 {{-1.62, 0.0, 0.0}, {1.0, 0.0, 0.0}, {1.0, 1.0, 1.0}, 1.0, 0.03}};
+    for (const auto& c : cases) {
+        game->world.physics.gravity = c.gravity;
+        game->world.skyColor = c.sky;
+        game->blastFlash = 1.0;
+        game->time = 0.1;
+        const View view = frameView(*game, false);
+        EXPECT_EQ(view.worldUp, c.up);
+        const Vec3 eye = c.up * 1.65;
+        const Camera camera = frameCamera(*game, view, origin, 1280, 720, false);
+        EXPECT_EQ(camera.projection.z, 1.0f);
+        expectFloat4(camera.outdoorLight, stars.atmosphereBounce(eye));
+        expectFloat4(camera.indoorLight, {1.0, 1.0, 1.0});
+        expectFloat4(camera.fogColor, c.sky);
+        const Vec3 toLight = stars.lightDirection(eye);
+        EXPECT_EQ(camera.starLight, (Float4{float(toLight.x), float(toLight.y), float(toLight.z), 1.0f}));
+        EXPECT_EQ(camera.starSphere, (Float4{-256.0f, -1737400.0f, 512.0f, 1737400.0f}));
+        EXPECT_NEAR(camera.starParameters.x, 0.9999934, 1e-6); // 1 AU from the Sun
+        EXPECT_NEAR(camera.starParameters.y, c.fog, 1e-6);
+        EXPECT_NEAR(camera.starParameters.z, c.starBrightness, 1e-6);
+    }
+}
+
+TEST(FrameTest, EarthAndStarPassesRunInOrder) {
+    test::DeviceLog log;
+    Renderer renderer;
+    test::attachRecorder(renderer, log);
+    auto earth = emptyGame();
+    earth->world.earth = test::fakeEarth();
+    earth->world.terrainCell = {};
+    MatterPiece far;
+    far.body.center = {0.0, -50.0, 90000.0};
+    far.body.halfExtents = {500.0, 50.0, 500.0};
+    earth->world.earth->overview = {far};
+    auto stars = emptyGame();
+    stars->world.stars = test::fakeStars(9);
+    auto starsOnEarth = emptyGame();
+    starsOnEarth->world.stars = test::fakeStars(3);
+    starsOnEarth->world.earth = earth->world.earth;
+
+    // The sun disc (at noon; not at night), the far pass with logarithmic depth, then the near pass
+    // with linear depth; the star world starts with its celestial scene and lights the weapon white.
+    const struct {
+        const char* name;
+        Game* game;
+        double phase;
+        std::vector<std::string> calls;
+    } frames[] = {
+        {"earth noon",
+         earth.get(),
+         0.0,
+         {"begin", "camera camera upload", "depth off", "draw 72", "depth on", "draw 36", "clear depth",
+          "camera near camera upload", "program", "clear depth"}},
+        {"earth night",
+         earth.get(),
+         0.5,
+         {"begin", "camera camera upload", "draw 36", "clear depth", "camera near camera upload", "program",
+          "clear depth"}},
+        {"stars",
+         stars.get(),
+         0.0,
+         {"begin", "camera camera upload", "camera celestial camera", "draw *", "camera camera upload",
+          "camera stars near camera", "program", "clear depth", "clear depth", "camera equipment camera"}},
+        {"stars on the earth",
+         starsOnEarth.get(),
+         0.0,
+         {"begin", "camera camera upload", "camera celestial camera", "draw *", "camera camera upload",
+          "draw 36", "clear depth", "camera near camera upload", "program", "clear depth",
+          "camera equipment camera"}},
+    };
+    for (const auto& frame : frames) {
+        frame.game->world.dayCycle.phase = frame.phase;
+        log = {};
+        renderer.render(*frame.game, {false, false});
+        ASSERT_EQ(log.calls.size(), frame.calls.size() + 3) << frame.name; // the weapon, the HUD, present
+        for (std::size_t i = 0; i < frame.calls.size(); ++i) {
+            const std::string& expected = frame.calls[i];
+            const bool anyCount = expected.ends_with(" *"); // the bodies' vertices are counted elsewhere
+            EXPECT_EQ(anyCount ? log.calls[i].substr(0, expected.size() - 1) : log.calls[i],
+                      anyCount ? expected.substr(0, expected.size() - 1) : expected)
+                << frame.name << " " << i;
+        }
+        EXPECT_EQ(log.program, PixelProgram::plain) << frame.name;
+
+        // Every re-upload is the frame camera with its own changes.
+        const Camera& camera = log.cameras[0];
+        EXPECT_EQ(camera.projection.z, 1.0f) << frame.name;
+        Camera near = camera;
+        near.projection.z = 0.0f;
+        Camera equipment = camera;
+        equipment.outdoorLight = {1.0f, 1.0f, 1.0f, 0.0f};
+        equipment.starLight.w = 0.0f;
+        std::size_t upload = 0;
+        for (const std::string& call : log.calls) {
+            if (call.starts_with("camera ")) {
+                const Camera& uploaded = log.cameras[upload++];
+                if (call.ends_with("near camera upload") || call.ends_with("stars near camera")) {
+                    EXPECT_EQ(uploaded, near) << frame.name;
+                } else if (call.ends_with("equipment camera")) {
+                    EXPECT_EQ(uploaded, equipment) << frame.name;
+                } else if (call.ends_with("camera upload")) {
+                    EXPECT_EQ(uploaded, camera) << frame.name;
+                }
+            }
+        }
+    }
+
+    // The sun: 24 unlit triangles 9.3 m wide, 2000 m along the sun from the eye.
+    earth->world.dayCycle.phase = 0.0;
+    log = {};
+    renderer.render(*earth, {false, false});
+    const std::vector<Vertex>& sun = log.draws[0];
+    EXPECT_EQ(sun[0].position, (Float3{0.0f, 2001.65f, 0.0f}));
+    EXPECT_NEAR(sun[1].position.x, 9.3, 1e-4); // the rim starts on the right, +x when looking along +z
+    for (const Vertex& v : sun) {
+        EXPECT_EQ(v.indoor, lighting::unlit);
+        EXPECT_EQ(v.color, (Float3{1.0f, 0.85f, 0.55f}));
+    }
+    EXPECT_EQ(log.draws[1][0].indoor, lighting::outdoor); // the class is back for the far pass
 }
 
 } // namespace

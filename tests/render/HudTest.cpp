@@ -6,6 +6,7 @@
 
 #include "app/Controls.hpp"
 #include "app/UiState.hpp"
+#include "render/FakeWorlds.hpp"
 #include "render/HudPages.hpp"
 #include "render/MenuLayout.hpp"
 #include "render/RecordingBackend.hpp"
@@ -417,13 +418,13 @@ TEST_F(HudTest, PhysicsLinesAndCaption) {
     game.world.physics.fractureCount = 12;
     game.world.physics.motionLimit = 300;
     draw(game);
-    expectText(372, 608,
+    expectText(372, 602, // clear of the speed line at y 615
                "物理：活动 0/300 / " + std::to_string(game.world.physics.aliveCount()) + "　断裂 12", 0,
                hudColor::accent);
     expectText(372, 627, "红色：线速度　蓝色：角速度　重力：9.80665 米/秒²", 0, hudColor::dim);
     ui.physicsDebug = false;
     draw(game);
-    EXPECT_EQ(canvas.textAt(372, 608).font, -1);
+    EXPECT_EQ(canvas.textAt(372, 602).font, -1);
 }
 
 TEST_F(HudTest, FlightPathMark) {
@@ -502,6 +503,68 @@ TEST_F(HudTest, OpacityAndTheFrame) {
     renderer.render(*city, FrameOptions{true, false, &ui});
     EXPECT_TRUE(device.hud.empty());
     EXPECT_EQ(device.count("hud"), 3u);
+}
+
+TEST_F(HudTest, EarthAndStarLines) {
+    // On the Earth: where the player is, the horizon marks at the pitch, and with physics debugging
+    // the organisms' legend in their ability colours.
+    auto earth = test::emptyGame();
+    earth->world.earth = test::fakeEarth();
+    earth->player.position = {120.0, 35.0, -80.0};
+    ui.page = Page::Playing;
+    ui.physicsDebug = true;
+    const Vec3 place = EarthModel::coordinates(earth->player.position);
+    const struct {
+        double pitch;
+        bool scoped;
+        std::int32_t top; // the panel-coloured rectangle's row; the bright one lies one below
+    } marks[] = {{0.0, false, 359}, {0.1, false, 406}, {0.1, true, 528},
+                 {1.2, false, 591}, {-1.2, false, 27}, {0.7, true, 591}};
+    for (const auto& mark : marks) {
+        earth->player.pitch = mark.pitch;
+        earth->weapon = 4;
+        earth->slots[4].scoped = mark.scoped;
+        canvas.calls.clear();
+        draw(*earth);
+        for (const std::int32_t x : {579, 675}) {
+            EXPECT_TRUE(canvas.hasRect(x - 1, mark.top, 28, 4, hudColor::panel)) << mark.pitch << " " << x;
+            EXPECT_TRUE(canvas.hasRect(x, mark.top + 1, 26, 2, hudColor::bright)) << mark.pitch << " " << x;
+        }
+    }
+    expectText(370, 642,
+               "地球 / 海拔 " + hud::number(place.z, 1) + " 米 / 纬度 " + hud::number(place.x, 2) +
+                   " / 经度 " + hud::number(place.y, 2),
+               0, hudColor::accent);
+    EXPECT_TRUE(canvas.hasRect(360, 487, 620, 64, hudColor::panel));
+    expectText(372, 494, "生物块 / 质量耗尽永久灰化", 0, hudColor::bright);
+    expectText(372, 521, "红：推力", 0, 0x1921F2u);
+    expectText(552, 521, "绿：吸收", 0, 0x33D11Eu);
+    expectText(732, 521, "蓝：连接", 0, 0xF2591Eu);
+
+    // Among the stars: the nearest body, the warp keys and the height above it on the playing page;
+    // no horizon marks nor legend. A body list emptied by a rebuild leaves the name out.
+    auto stars = test::emptyGame();
+    stars->world.stars = test::fakeStars(9);
+    stars->player.position = {0.0, 1234.0, 0.0};
+    canvas.calls.clear();
+    draw(*stars);
+    expectText(370, 642, "群星 / 月球", 0, hudColor::accent);
+    expectText(37, 215, "群星 / 月球 / 活动天体 10 / 生物 0", 1, hudColor::bright);
+    expectText(37, 239, "前进 4 / 5 / 6 次：1 / 10 / 100 光年；间隔 ≤1秒 / 其他键重置", 0, hudColor::dim);
+    expectText(37, 259, "高度 1.2 km", 0, hudColor::dim);
+    EXPECT_FALSE(canvas.hasRect(578, 359, 28, 4, hudColor::panel));
+    EXPECT_FALSE(canvas.hasRect(360, 487, 620, 64, hudColor::panel));
+    ui.page = Page::Paused;
+    canvas.calls.clear();
+    draw(*stars);
+    EXPECT_EQ(canvas.textAt(37, 215).font, -1);
+    ui.page = Page::Playing;
+    stars->world.stars->bodies.clear();
+    canvas.calls.clear();
+    draw(*stars);
+    expectText(370, 642, "群星 / ", 0, hudColor::accent);
+    expectText(37, 215, "群星 /  / 活动天体 10 / 生物 0", 1, hudColor::bright);
+    EXPECT_EQ(canvas.textAt(37, 259).font, -1);
 }
 
 } // namespace
