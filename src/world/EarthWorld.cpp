@@ -55,8 +55,8 @@ void World::streamEarth(const Vec3& position, double dt, const Vec3& viewDirecti
     if (stars) {
         return; // no organisms live in the star world
     }
-    // The organisms live their lives and move their bodies here, under the gravity just set:
-    //   earth->ecology.update(physics, earth->model, position, physics.gravity, dt, dayCycle.rate);
+    // The organisms live their lives and move their bodies under the gravity just set.
+    earth->ecology.update(physics, earth->model, position, physics.gravity, dt, dayCycle.rate);
 }
 
 } // namespace zarn
