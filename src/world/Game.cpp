@@ -188,8 +188,13 @@ void Game::stepPhysics() {
     if (world.earth) {
         world.earth->ecology.syncColliders(world.physics);
     }
+    const std::uint64_t compactions = world.physics.compaction.count;
     world.physics.step(physicsStep);
     if (world.earth) {
+        // A step that compacted the history renumbered the pieces the organisms are bonded to.
+        if (world.physics.compaction.count != compactions) {
+            world.earth->ecology.renumberWorldBonds(world.physics.compaction.renumbering);
+        }
         world.earth->ecology.receiveContacts(world.physics);
     }
     damageEnemiesFromMatter(0.0);
