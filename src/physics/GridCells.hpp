@@ -45,7 +45,7 @@ inline constexpr double maxListedHalfDiagonal = 2000.0;
 inline bool listingRange(const Box& bounds, CellRange& range) {
     range = cellRange(bounds, entryMargin);
     for (int k = 0; k < 3; ++k)
-        if (range.hi[k] - range.lo[k] >= maxCellsPerAxis)
+        if (range.hi[k] >= range.lo[k] + maxCellsPerAxis) // indices are clamped to +-2^62: no overflow
             return false;
     return true;
 }
