@@ -26,7 +26,45 @@ constexpr double touchReach = 0.04;
 // Returns the number of pieces looked at.
 constexpr std::size_t denseCells = 512; // pieces listed in the reach's cells
 
-std::uint64_t touchingCandidates(Physics& physics, std::uint32_t id, std::uint32_t first,
+// The cell lists of the last reach, kept while the next pieces reach the same cells, as pieces
+// next in id order mostly do; the grid does not change while bonding. For each list: where the ids
+// from the first new piece on begin, and where those above the piece in hand begin, which only
+// moves on as the pieces are taken in ascending id order.
+struct ReachCells {
+    struct List {
+        const std::vector<std::uint32_t>* ids;
+        std::size_t older; // ids before this are older than the first new piece
+        std::size_t newer; // ids from this on are above the piece in hand
+    };
+    grid::CellRange range{};
+    bool known = false;
+    std::vector<List> lists;
+    std::size_t listed = 0;
+
+    void find(const Physics& physics, const grid::CellRange& reach, std::uint32_t first) {
+        if (known && sameRange(reach))
+            return;
+        range = reach;
+        known = true;
+        lists.clear();
+        listed = 0;
+        grid::forEachCell(physics, range, [&](const std::vector<std::uint32_t>& ids) {
+            const auto older = std::lower_bound(ids.begin(), ids.end(), first) - ids.begin();
+            lists.push_back({&ids, static_cast<std::size_t>(older), static_cast<std::size_t>(older)});
+            listed += ids.size();
+        });
+    }
+
+  private:
+    bool sameRange(const grid::CellRange& other) const {
+        for (int k = 0; k < 3; ++k)
+            if (other.lo[k] != range.lo[k] || other.hi[k] != range.hi[k])
+                return false;
+        return true;
+    }
+};
+
+std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint32_t id, std::uint32_t first,
                                  std::vector<std::uint32_t>& out) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::vector<Box>& bounds = scratch.bounds;
@@ -44,23 +82,19 @@ std::uint64_t touchingCandidates(Physics& physics, std::uint32_t id, std::uint32
                 consider(piece.id);
         return steps;
     }
-    const grid::CellRange range = grid::cellRange(reach, 0.0);
-    std::vector<const std::vector<std::uint32_t>*>& lists = scratch.cellLists;
-    lists.clear();
-    std::size_t listed = 0;
-    grid::forEachCell(physics, range, [&](const std::vector<std::uint32_t>& list) {
-        lists.push_back(&list);
-        listed += list.size();
-    });
-    if (listed <= denseCells) {
-        for (const std::vector<std::uint32_t>* list : lists) {
-            const auto older = std::lower_bound(list->begin(), list->end(), first);
-            for (auto at = list->begin(); at != older; ++at)
-                consider(*at);
-            for (auto at = std::upper_bound(older, list->end(), id); at != list->end(); ++at)
-                consider(*at);
+    cells.find(physics, grid::cellRange(reach, 0.0), first);
+    if (cells.listed <= denseCells) {
+        for (ReachCells::List& list : cells.lists) {
+            const std::vector<std::uint32_t>& ids = *list.ids;
+            list.newer = std::max(list.newer, list.older);
+            while (list.newer < ids.size() && ids[list.newer] <= id)
+                ++list.newer;
+            for (std::size_t at = 0; at < list.older; ++at)
+                consider(ids[at]);
+            for (std::size_t at = list.newer; at < ids.size(); ++at)
+                consider(ids[at]);
         }
-        if (lists.size() > 1) {
+        if (cells.lists.size() > 1) {
             std::sort(out.begin(), out.end());
             out.erase(std::unique(out.begin(), out.end()), out.end());
         }
@@ -94,6 +128,19 @@ std::uint64_t touchingCandidates(Physics& physics, std::uint32_t id, std::uint32
     return steps;
 }
 
+// Appends the bond of two distinct pieces of the store when their faces meet, on their bounds.
+bool appendBond(Physics& physics, std::uint32_t a, const Box& boundsA, std::uint32_t b, const Box& boundsB) {
+    Bond bond;
+    if (!faceContact(physics.pieces[a - 1], boundsA, physics.pieces[b - 1], boundsB, bond))
+        return false;
+    bond.a = a;
+    bond.b = b;
+    bond.stress = 0.0;
+    bond.intact = true;
+    physics.bonds.push_back(bond);
+    return true;
+}
+
 // Bonds every alive piece from `first` on to its touching neighbours (see connectNew); false as
 // soon as the budget is spent.
 bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& budget) {
@@ -109,16 +156,17 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
             bounds[index] = pieces[index].body.bounds();
     const std::uint64_t bondsBefore = physics.bonds.size();
     std::uint64_t steps = 0;
+    ReachCells cells;
     std::vector<std::uint32_t>& candidates = scratch.candidates;
     for (std::size_t index = first - 1; index < pieces.size(); ++index) {
         if (!pieces[index].alive)
             continue;
         const auto id = static_cast<std::uint32_t>(index + 1);
-        steps += touchingCandidates(physics, id, first, candidates);
+        steps += touchingCandidates(physics, cells, id, first, candidates);
         for (const std::uint32_t other : candidates) {
             if (physics.bonds.size() >= Physics::maxBonds)
                 break;
-            physics.addBondUnchecked(id, other);
+            appendBond(physics, id, bounds[index], other, bounds[other - 1]);
         }
         if (steps > budget.searchSteps || physics.bonds.size() - bondsBefore > budget.bonds)
             return false;
@@ -138,15 +186,7 @@ bool Physics::addBondUnchecked(std::uint32_t a, std::uint32_t b) {
     // A piece never bonds with itself, and ids outside the store name nothing.
     if (a == b || a == 0 || b == 0 || a > pieces.size() || b > pieces.size())
         return false;
-    Bond bond;
-    if (!faceContact(pieces[a - 1], pieces[b - 1], bond))
-        return false;
-    bond.a = a;
-    bond.b = b;
-    bond.stress = 0.0;
-    bond.intact = true;
-    bonds.push_back(bond);
-    return true;
+    return appendBond(*this, a, pieces[a - 1].body.bounds(), b, pieces[b - 1].body.bounds());
 }
 
 void Physics::connectNew(std::uint32_t first) {

@@ -274,8 +274,10 @@ bool collide(const Polyhedron& a, const Polyhedron& b, Contact& out) {
 }
 
 bool faceContact(const MatterPiece& a, const MatterPiece& b, Bond& out) {
-    const Box ba = a.body.bounds();
-    const Box bb = b.body.bounds();
+    return faceContact(a, a.body.bounds(), b, b.body.bounds(), out);
+}
+
+bool faceContact(const MatterPiece& a, const Box& ba, const MatterPiece& b, const Box& bb, Bond& out) {
     const Vec3 lo = componentMax(ba.min, bb.min);
     const Vec3 hi = componentMin(ba.max, bb.max);
     const std::array<double, 3> gap{hi.x - lo.x, hi.y - lo.y, hi.z - lo.z};

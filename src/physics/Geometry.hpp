@@ -31,6 +31,9 @@ Vec3 supportFace(const Polyhedron& box, const Vec3& direction);
 bool collide(const Polyhedron& a, const Polyhedron& b, Contact& out);
 // The bond test between two pieces, on their world bounds.
 bool faceContact(const MatterPiece& a, const MatterPiece& b, Bond& out);
+// The same with the bounds of both bodies given, for callers that hold them already.
+bool faceContact(const MatterPiece& a, const Box& boundsA, const MatterPiece& b, const Box& boundsB,
+                 Bond& out);
 BoxSweep sweepPolyhedra(const Polyhedron& moving, const Vec3& displacement, const Polyhedron& still);
 // Ray parameter of the first point of the box within [0, limit], 0 from inside, -1 on a miss.
 double tracePolyhedron(const Vec3& origin, const Vec3& direction, const Polyhedron& box, double limit);

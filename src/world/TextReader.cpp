@@ -18,6 +18,11 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Fifteen decimal digits stay below 2^53, and every power of ten up to 10^15 is exact in a double.
+constexpr int maxExactDigits = 15;
+constexpr double exactPowersOfTen[maxExactDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
 } // namespace
 
 bool TextReader::fail() {
@@ -52,17 +57,27 @@ bool TextReader::number(double& value) {
     // The characters the stream takes for a floating-point number.
     const std::size_t start = at_;
     const std::size_t end = text_.size();
+    const bool negative = text_[at_] == '-';
     if (text_[at_] == '+' || text_[at_] == '-')
         ++at_;
     bool mantissa = false;
     bool point = false;
     bool exponent = false;
     std::size_t exponentDigits = 0;
+    // The digits of a plain decimal as a whole number, and how many of them follow the point.
+    std::uint64_t digits = 0;
+    int digitCount = 0;
+    int fractionDigits = 0;
     while (at_ < end) {
         const char c = text_[at_];
         if (isDigit(c)) {
             mantissa = true;
             exponentDigits += exponent ? 1 : 0;
+            if (!exponent && digitCount < maxExactDigits) {
+                digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+                fractionDigits += point ? 1 : 0;
+            }
+            digitCount += exponent ? 0 : 1;
         } else if (c == '.' && !point && !exponent) {
             point = true;
         } else if ((c == 'e' || c == 'E') && !exponent && mantissa) {
@@ -77,6 +92,14 @@ bool TextReader::number(double& value) {
     // What the stream then converts must be a number to its last character.
     if (!mantissa || (exponent && exponentDigits == 0))
         return fail();
+    // A decimal of at most fifteen digits and no exponent is a whole number below 2^53 divided by a
+    // power of ten of at most 10^15, both exact in a double: one division rounds their quotient
+    // correctly, to the very double the full conversion gives.
+    if (!exponent && digitCount <= maxExactDigits) {
+        const double magnitude = static_cast<double>(digits) / exactPowersOfTen[fractionDigits];
+        value = negative ? -magnitude : magnitude;
+        return true;
+    }
     const char* first = text_.data() + start + (text_[start] == '+' ? 1 : 0);
     const char* last = text_.data() + at_;
     const std::from_chars_result result = std::from_chars(first, last, value);

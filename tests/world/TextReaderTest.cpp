@@ -89,6 +89,13 @@ const char* const texts[] = {
     "0.1000000000000000055511151231257827",
     "00012",
     "-0007.250",
+    "123456789012345",
+    "-12345678901234.5",
+    ".000000000000001",
+    "1234567890123456",
+    "9007199254740993",
+    "0.30000000000000004",
+    "-362.5 x",
     "1,5",
     "\xd9\xa1",
     "",
@@ -136,6 +143,29 @@ TEST(TextReader, EveryReadEndsWhereTheStreamsEnds) {
             byStream<std::string>(
                 text, [](std::istream& in, std::string& v) -> std::istream& { return in >> std::quoted(v); }),
             byReader<std::string>(text, [](TextReader& in, std::string& v) { return in.quoted(v); }), text);
+    }
+}
+
+// Plain decimals of up to twenty digits, signed or not, the point anywhere: those of at most fifteen
+// digits take a shorter way to their double than the longer ones, and both must end on the stream's.
+TEST(TextReader, DecimalsOfEveryLengthReadToTheBit) {
+    std::uint64_t state = 0x2545F4914F6CDD1Dull;
+    auto next = [&state](std::uint64_t below) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (state >> 33) % below;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = next(3) == 0 ? "-" : (next(8) == 0 ? "+" : "");
+        const auto digits = 1 + next(20);
+        const auto point = next(digits + 2); // digits + 1: no point
+        for (std::uint64_t d = 0; d < digits; ++d) {
+            text += d == point ? "." : "";
+            text += static_cast<char>('0' + next(10));
+        }
+        text += point == digits ? "." : "";
+        expectSame(
+            byStream<double>(text, [](std::istream& in, double& v) -> std::istream& { return in >> v; }),
+            byReader<double>(text, [](TextReader& in, double& v) { return in.number(v); }), text);
     }
 }
 
