@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "physics/Physics.hpp"
+#include "support/BondReference.hpp"
 
 namespace zarn {
 namespace {
@@ -281,6 +282,56 @@ TEST(LoadPaths, AChainOfFailuresStopsAfterEightPassesAndGoesOnAtTheNextRefresh) 
     EXPECT_FALSE(physics.topologyDirty);
     ASSERT_EQ(physics.assemblies.size(), 1u);
     EXPECT_EQ(physics.assemblies[0].members.size(), static_cast<std::size_t>(count));
+}
+
+// Bonding finds its candidates through the cells of each reach, kept from one piece to the next,
+// through a fine grid where those cells list very many pieces, and by a scan for a reach of very
+// many cells. Every way must make the bonds that trying every listed piece makes, in the same order,
+// whether a whole world is bonded or new pieces join old ones: here rows of boxes across a cell
+// border with gaps on both sides of the bond gap, some turned, some dead, some added out of order,
+// a block of small cubes, and a huge slab under it all.
+TEST(LoadPaths, BondingMakesTheBondsOfTryingEveryListedPiece) {
+    std::uint64_t state = 7;
+    auto next = [&state](std::uint64_t below) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (state >> 33) % below;
+    };
+    auto addRows = [&](Physics& world, int fromX, int toX, bool shuffled) {
+        std::vector<Vec3> spots;
+        for (int x = fromX; x < toX; ++x)
+            for (int y = 0; y < 5; ++y)
+                for (int z = -2; z < 2; ++z)
+                    if (next(4) != 0)
+                        spots.push_back({x + 0.5, y + 0.5, z + 0.5});
+        for (std::size_t i = spots.size(); shuffled && i > 1; --i)
+            std::swap(spots[i - 1], spots[next(i)]);
+        for (const Vec3& spot : spots) {
+            // Gaps of 0 to 0.036 m between neighbours, around the 0.035 m that still bonds.
+            const Vec3 half{0.5 - 0.006 * next(4), 0.5 - 0.006 * next(4), 0.5 - 0.006 * next(4)};
+            const std::uint32_t id = addBox(world, spot, half);
+            MatterPiece& piece = world.pieces[id - 1];
+            const double turn = next(8) == 0 ? 0.02 * static_cast<double>(next(20)) : 0.0;
+            piece.body.orientation = {std::cos(turn), 0.0, std::sin(turn), 0.0};
+            piece.alive = next(16) != 0;
+        }
+    };
+    Physics world;
+    addBox(world, {32.0, -300.0, 0.0}, {300.0, 300.0, 300.0}, true);
+    addRows(world, 26, 38, false);
+    for (int i = 0; i < 600; ++i)
+        addBox(world, {0.1 + 0.2 * (i % 10), 0.1 + 0.2 * (i / 100), 0.1 + 0.2 * (i / 10 % 10)},
+               {0.1, 0.1, 0.1});
+    world.connectTouching();
+    test::expectSameBonds(world.bonds, test::bondsTryingEveryListedPiece(world, 1, 0));
+    EXPECT_GT(world.bonds.size(), 1000u);
+
+    const std::size_t kept = world.bonds.size();
+    const auto first = static_cast<std::uint32_t>(world.pieces.size() + 1);
+    addRows(world, 36, 42, true);
+    world.connectNew(first);
+    const std::vector<Bond> expected = test::bondsTryingEveryListedPiece(world, first, kept);
+    test::expectSameBonds(world.bonds, expected);
+    EXPECT_GT(expected.size(), kept + 100);
 }
 
 TEST(LoadPaths, BondsOfDeadPiecesFallAwayWithoutBreaking) {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/BondReference.hpp"
 #include "support/Files.hpp"
 #include "world/Game.hpp"
 #include "world/SaveFile.hpp"
@@ -469,6 +470,18 @@ std::string LujiazuiTest::loadMessage;
 TEST_F(LujiazuiTest, LoadsToThePinnedWorld) {
     EXPECT_EQ(worldHash(*district), 0x256292d6311d35d0ull);
     EXPECT_EQ(district->physics.bonds.size(), 59916u);
+}
+
+// The district and its large variant of over a hundred thousand pieces bond as trying every piece
+// the grid lists near each piece bonds, bond for bond and in the same order.
+TEST_F(LujiazuiTest, BondsAsTryingEveryListedPieceBondsInBothSizes) {
+    test::expectSameBonds(district->physics.bonds,
+                          test::bondsTryingEveryListedPiece(district->physics, 1, 0));
+    World large;
+    std::string message;
+    ASSERT_TRUE(large.loadMap(ZARN_LUJIAZUI_MAP_LARGE, message)) << message;
+    EXPECT_EQ(large.physics.bonds.size(), 372186u);
+    test::expectSameBonds(large.physics.bonds, test::bondsTryingEveryListedPiece(large.physics, 1, 0));
 }
 
 TEST_F(LujiazuiTest, StandsUnderItsOwnWeight) {
