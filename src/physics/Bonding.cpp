@@ -26,6 +26,21 @@ constexpr double touchReach = 0.04;
 // Returns the number of pieces looked at.
 constexpr std::size_t denseCells = 512; // pieces listed in the reach's cells
 
+// How many of the ascending ids from `from` on are at most `id`, added to `from`: a binary search
+// whose steps the processor need not guess.
+std::size_t countAtMost(const std::vector<std::uint32_t>& ids, std::size_t from, std::uint32_t id) {
+    std::size_t length = ids.size() - from;
+    if (length == 0)
+        return from;
+    const std::uint32_t* base = ids.data() + from;
+    while (length > 1) {
+        const std::size_t half = length / 2;
+        base = base[half] <= id ? base + half : base;
+        length -= half;
+    }
+    return static_cast<std::size_t>(base - ids.data()) + (*base <= id ? 1 : 0);
+}
+
 // The cell lists of the last reach, kept while the next pieces reach the same cells, as pieces
 // next in id order mostly do; the grid does not change while bonding. For each list: where the ids
 // from the first new piece on begin, and where those above the piece in hand begin, which only
@@ -41,7 +56,7 @@ struct ReachCells {
     std::vector<List> lists;
     std::size_t listed = 0;
 
-    void find(const Physics& physics, const grid::CellRange& reach, std::uint32_t first) {
+    void find(const Physics& physics, const grid::CellRange& reach, std::uint32_t first, std::uint32_t id) {
         if (known && sameRange(reach))
             return;
         range = reach;
@@ -49,8 +64,8 @@ struct ReachCells {
         lists.clear();
         listed = 0;
         grid::forEachCell(physics, range, [&](const std::vector<std::uint32_t>& ids) {
-            const auto older = std::lower_bound(ids.begin(), ids.end(), first) - ids.begin();
-            lists.push_back({&ids, static_cast<std::size_t>(older), static_cast<std::size_t>(older)});
+            const std::size_t older = first <= ids.front() ? 0 : countAtMost(ids, 0, first - 1);
+            lists.push_back({&ids, older, countAtMost(ids, older, id)});
             listed += ids.size();
         });
     }
@@ -82,11 +97,10 @@ std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint3
                 consider(piece.id);
         return steps;
     }
-    cells.find(physics, grid::cellRange(reach, 0.0), first);
+    cells.find(physics, grid::cellRange(reach, 0.0), first, id);
     if (cells.listed <= denseCells) {
         for (ReachCells::List& list : cells.lists) {
             const std::vector<std::uint32_t>& ids = *list.ids;
-            list.newer = std::max(list.newer, list.older);
             while (list.newer < ids.size() && ids[list.newer] <= id)
                 ++list.newer;
             for (std::size_t at = 0; at < list.older; ++at)
