@@ -54,40 +54,39 @@ bool TextReader::atEnd() {
 bool TextReader::number(double& value) {
     if (!begin())
         return false;
-    // The characters the stream takes for a floating-point number.
+    // The characters the stream takes for a floating-point number: a sign, digits with at most one
+    // point, and after a digit an exponent, its sign and digits. The digits of a plain decimal are
+    // kept as a whole number too, with how many of them follow the point.
     const std::size_t start = at_;
     const std::size_t end = text_.size();
     const bool negative = text_[at_] == '-';
     if (text_[at_] == '+' || text_[at_] == '-')
         ++at_;
-    bool mantissa = false;
-    bool point = false;
-    bool exponent = false;
-    std::size_t exponentDigits = 0;
-    // The digits of a plain decimal as a whole number, and how many of them follow the point.
     std::uint64_t digits = 0;
     int digitCount = 0;
     int fractionDigits = 0;
-    while (at_ < end) {
-        const char c = text_[at_];
-        if (isDigit(c)) {
-            mantissa = true;
-            exponentDigits += exponent ? 1 : 0;
-            if (!exponent && digitCount < maxExactDigits) {
-                digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-                fractionDigits += point ? 1 : 0;
+    auto takeDigits = [&](bool fraction) {
+        for (; at_ < end && isDigit(text_[at_]); ++at_, ++digitCount)
+            if (digitCount < maxExactDigits) {
+                digits = digits * 10 + static_cast<std::uint64_t>(text_[at_] - '0');
+                fractionDigits += fraction ? 1 : 0;
             }
-            digitCount += exponent ? 0 : 1;
-        } else if (c == '.' && !point && !exponent) {
-            point = true;
-        } else if ((c == 'e' || c == 'E') && !exponent && mantissa) {
-            exponent = true;
-            if (at_ + 1 < end && (text_[at_ + 1] == '+' || text_[at_ + 1] == '-'))
-                ++at_;
-        } else {
-            break;
-        }
+    };
+    takeDigits(false);
+    if (at_ < end && text_[at_] == '.') {
         ++at_;
+        takeDigits(true);
+    }
+    const bool mantissa = digitCount > 0;
+    bool exponent = false;
+    std::size_t exponentDigits = 0;
+    if (mantissa && at_ < end && (text_[at_] == 'e' || text_[at_] == 'E')) {
+        exponent = true;
+        ++at_;
+        if (at_ < end && (text_[at_] == '+' || text_[at_] == '-'))
+            ++at_;
+        for (; at_ < end && isDigit(text_[at_]); ++at_)
+            ++exponentDigits;
     }
     // What the stream then converts must be a number to its last character.
     if (!mantissa || (exponent && exponentDigits == 0))
