@@ -51,6 +51,23 @@ void BM_BondMap(benchmark::State& state) {
 }
 BENCHMARK(BM_BondMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The full topology refresh that ends a load, alone: adjacency, load paths and assemblies of the
+// whole standing district, as after its bonds were made.
+void BM_MapRefresh(benchmark::State& state) {
+    World world;
+    std::string message;
+    if (!world.loadMap(mapPath(state.range(0)), message)) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        world.physics.topologyDirty = true;
+        world.physics.refreshTopology();
+        benchmark::DoNotOptimize(world.physics.pieces.data());
+    }
+}
+BENCHMARK(BM_MapRefresh)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // The load-path pass alone over the standing district: weight carried down to the ground.
 void BM_MapLoadPaths(benchmark::State& state) {
     World world;

@@ -116,6 +116,10 @@ std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint3
     }
     if (!scratch.bondingGridBuilt) {
         scratch.bondingGrid.clear();
+        // Room for a couple of listings a piece on every level, taken only as it is written, so
+        // that the lists are not copied over and over as they grow.
+        for (FineGrid& level : scratch.bondingGrid.levels)
+            level.entries.reserve(2 * physics.pieces.size());
         for (std::size_t index = 0; index < physics.pieces.size(); ++index)
             if (physics.pieces[index].alive)
                 scratch.bondingGrid.enter(bounds[index], static_cast<std::uint32_t>(index + 1));
