@@ -207,17 +207,21 @@ const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map)
     return nullptr;
 }
 
+// Reads the whole file into the map; returns the message of the first failed check, or null. The
+// text is let go before the bonding, which may then take up its memory.
+const char* readMapFile(const std::string& path, std::uint64_t motionLimit, MapContents& map) {
+    std::string text;
+    if (!readWholeFile(path, text))
+        return formatInvalid;
+    TextReader in(text);
+    return readMap(in, motionLimit, map);
+}
+
 } // namespace
 
 bool World::loadMap(const std::string& path, std::string& message) {
-    std::string text;
-    if (!readWholeFile(path, text)) {
-        message = formatInvalid;
-        return false;
-    }
-    TextReader in(text);
     MapContents map;
-    if (const char* failure = readMap(in, physics.motionLimit, map)) {
+    if (const char* failure = readMapFile(path, physics.motionLimit, map)) {
         message = failure;
         return false;
     }
