@@ -130,17 +130,17 @@ std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint3
         scratch.lastVisit = 1;
     }
     const std::uint32_t mark = scratch.lastVisit;
+    // Every visit is a step. The cheap tests go first; a piece is marked once it is taken, so that
+    // its further listings are passed over.
     scratch.bondingGrid.search(reach, [&](std::uint32_t other) {
-        std::uint32_t& seen = scratch.visitStamp[other - 1];
-        if (seen == mark) {
-            ++steps;
+        ++steps;
+        if ((other >= first && other <= id) || !grid::overlaps(bounds[other - 1], reach))
             return;
-        }
+        std::uint32_t& seen = scratch.visitStamp[other - 1];
+        if (seen == mark || physics.gridEntries[other - 1].cells.empty())
+            return;
         seen = mark;
-        if ((other < first || other > id) && !physics.gridEntries[other - 1].cells.empty())
-            consider(other);
-        else
-            ++steps;
+        out.push_back(other);
     });
     std::sort(out.begin(), out.end());
     return steps;
