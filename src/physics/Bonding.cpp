@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "physics/GridCells.hpp"
@@ -41,42 +42,67 @@ std::size_t countAtMost(const std::vector<std::uint32_t>& ids, std::size_t from,
     return static_cast<std::size_t>(base - ids.data()) + (*base <= id ? 1 : 0);
 }
 
-// The cell lists of the last reach, kept while the next pieces reach the same cells, as pieces
-// next in id order mostly do; the grid does not change while bonding. For each list: where the ids
-// from the first new piece on begin, and where those above the piece in hand begin, which only
-// moves on as the pieces are taken in ascending id order.
-struct ReachCells {
+// The cell lists met lately, in a small table by cell key, so that the pieces next in id order, which
+// mostly reach the same cells, find them without the grid's hash table; the grid does not change
+// while bonding. For each list: where the ids from the first new piece on begin, and where those
+// above the piece in hand begin, which only moves on as the pieces are taken in ascending id order.
+class ReachCells {
+  public:
     struct List {
-        const std::vector<std::uint32_t>* ids;
-        std::size_t older; // ids before this are older than the first new piece
-        std::size_t newer; // ids from this on are above the piece in hand
+        const std::vector<std::uint32_t>* ids = nullptr; // null for a cell that lists nothing
+        std::size_t older = 0;                           // ids before this are older than the first new piece
+        std::size_t newer = 0;                           // ids from this on are above the piece in hand
     };
-    grid::CellRange range{};
-    bool known = false;
-    std::vector<List> lists;
+    std::vector<List> lists; // of the cells of the last reach that list pieces
     std::size_t listed = 0;
 
-    void find(const Physics& physics, const grid::CellRange& reach, std::uint32_t first, std::uint32_t id) {
-        if (known && sameRange(reach))
-            return;
-        range = reach;
-        known = true;
+    ReachCells(const Physics& physics, std::uint32_t first) : physics_(physics), first_(first) {}
+
+    void find(const grid::CellRange& range, std::uint32_t id) {
         lists.clear();
         listed = 0;
-        grid::forEachCell(physics, range, [&](const std::vector<std::uint32_t>& ids) {
-            const std::size_t older = first <= ids.front() ? 0 : countAtMost(ids, 0, first - 1);
-            lists.push_back({&ids, older, countAtMost(ids, older, id)});
-            listed += ids.size();
-        });
+        for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+            for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+                for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z) {
+                    const List list = cell(Physics::gridKey(x, y, z), id);
+                    if (list.ids) {
+                        lists.push_back(list);
+                        listed += list.ids->size();
+                    }
+                }
     }
 
   private:
-    bool sameRange(const grid::CellRange& other) const {
-        for (int k = 0; k < 3; ++k)
-            if (other.lo[k] != range.lo[k] || other.hi[k] != range.hi[k])
-                return false;
-        return true;
+    struct Slot {
+        std::uint64_t key = 0;
+        bool used = false;
+        List list;
+    };
+    static constexpr std::size_t slotCount = 256;
+
+    List cell(std::uint64_t key, std::uint32_t id) {
+        Slot& slot = slots_[(key ^ (key >> 32)) & (slotCount - 1)];
+        if (!slot.used || slot.key != key) {
+            slot.key = key;
+            slot.used = true;
+            slot.list = {};
+            const auto found = physics_.cells.find(key);
+            if (found != physics_.cells.end()) {
+                const std::vector<std::uint32_t>& ids = found->second;
+                const std::size_t older = first_ <= ids.front() ? 0 : countAtMost(ids, 0, first_ - 1);
+                slot.list = {&ids, older, countAtMost(ids, older, id)};
+            }
+        }
+        List& list = slot.list;
+        if (list.ids)
+            while (list.newer < list.ids->size() && (*list.ids)[list.newer] <= id)
+                ++list.newer;
+        return list;
     }
+
+    const Physics& physics_;
+    std::uint32_t first_;
+    std::array<Slot, slotCount> slots_{};
 };
 
 std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint32_t id, std::uint32_t first,
@@ -97,12 +123,10 @@ std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint3
                 consider(piece.id);
         return steps;
     }
-    cells.find(physics, grid::cellRange(reach, 0.0), first, id);
+    cells.find(grid::cellRange(reach, 0.0), id);
     if (cells.listed <= denseCells) {
-        for (ReachCells::List& list : cells.lists) {
+        for (const ReachCells::List& list : cells.lists) {
             const std::vector<std::uint32_t>& ids = *list.ids;
-            while (list.newer < ids.size() && ids[list.newer] <= id)
-                ++list.newer;
             for (std::size_t at = 0; at < list.older; ++at)
                 consider(ids[at]);
             for (std::size_t at = list.newer; at < ids.size(); ++at)
@@ -174,7 +198,7 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
             bounds[index] = pieces[index].body.bounds();
     const std::uint64_t bondsBefore = physics.bonds.size();
     std::uint64_t steps = 0;
-    ReachCells cells;
+    ReachCells cells(physics, first);
     std::vector<std::uint32_t>& candidates = scratch.candidates;
     for (std::size_t index = first - 1; index < pieces.size(); ++index) {
         if (!pieces[index].alive)
