@@ -18,10 +18,13 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Fifteen decimal digits stay below 2^53, and every power of ten up to 10^15 is exact in a double.
-constexpr int maxExactDigits = 15;
-constexpr double exactPowersOfTen[maxExactDigits + 1] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+// Up to nineteen decimal digits are kept as a whole number without overflow; those of at most 2^53
+// are exact in a double, as is every power of ten up to 10^22.
+constexpr int maxKeptDigits = 19;
+constexpr std::uint64_t maxExactWhole = std::uint64_t{1} << 53;
+constexpr double exactPowersOfTen[maxKeptDigits + 1] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                                        1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                                        1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
 
 } // namespace
 
@@ -67,7 +70,7 @@ bool TextReader::number(double& value) {
     int fractionDigits = 0;
     auto takeDigits = [&](bool fraction) {
         for (; at_ < end && isDigit(text_[at_]); ++at_, ++digitCount)
-            if (digitCount < maxExactDigits) {
+            if (digitCount < maxKeptDigits) {
                 digits = digits * 10 + static_cast<std::uint64_t>(text_[at_] - '0');
                 fractionDigits += fraction ? 1 : 0;
             }
@@ -91,10 +94,10 @@ bool TextReader::number(double& value) {
     // What the stream then converts must be a number to its last character.
     if (!mantissa || (exponent && exponentDigits == 0))
         return fail();
-    // A decimal of at most fifteen digits and no exponent is a whole number below 2^53 divided by a
-    // power of ten of at most 10^15, both exact in a double: one division rounds their quotient
-    // correctly, to the very double the full conversion gives.
-    if (!exponent && digitCount <= maxExactDigits) {
+    // A decimal without an exponent whose digits make a whole number of at most 2^53 is that number
+    // divided by a power of ten of at most 10^19, both exact in a double: one division rounds their
+    // quotient correctly, to the very double the full conversion gives.
+    if (!exponent && digitCount <= maxKeptDigits && digits <= maxExactWhole) {
         const double magnitude = static_cast<double>(digits) / exactPowersOfTen[fractionDigits];
         value = negative ? -magnitude : magnitude;
         return true;

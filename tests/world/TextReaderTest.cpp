@@ -94,6 +94,11 @@ const char* const texts[] = {
     ".000000000000001",
     "1234567890123456",
     "9007199254740993",
+    "9007199254740992",
+    "900719925474099.3",
+    "0.5800000000000001",
+    "0000000000000000001.5",
+    "00000000000000000001.5",
     "0.30000000000000004",
     "-362.5 x",
     "1,5",
@@ -146,8 +151,9 @@ TEST(TextReader, EveryReadEndsWhereTheStreamsEnds) {
     }
 }
 
-// Plain decimals of up to twenty digits, signed or not, the point anywhere: those of at most fifteen
-// digits take a shorter way to their double than the longer ones, and both must end on the stream's.
+// Plain decimals of up to twenty digits, signed or not, the point anywhere, some with leading zeros:
+// those whose digits make a whole number of at most 2^53 take a shorter way to their double than the
+// others, and both must end on the stream's.
 TEST(TextReader, DecimalsOfEveryLengthReadToTheBit) {
     std::uint64_t state = 0x2545F4914F6CDD1Dull;
     auto next = [&state](std::uint64_t below) {
@@ -158,9 +164,10 @@ TEST(TextReader, DecimalsOfEveryLengthReadToTheBit) {
         std::string text = next(3) == 0 ? "-" : (next(8) == 0 ? "+" : "");
         const auto digits = 1 + next(20);
         const auto point = next(digits + 2); // digits + 1: no point
+        const auto zeros = next(4) == 0 ? next(digits) : 0;
         for (std::uint64_t d = 0; d < digits; ++d) {
             text += d == point ? "." : "";
-            text += static_cast<char>('0' + next(10));
+            text += static_cast<char>('0' + (d < zeros ? 0 : next(10)));
         }
         text += point == digits ? "." : "";
         expectSame(
