@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
@@ -40,12 +41,13 @@ std::uint32_t Physics::add(MatterPiece piece) {
     if (pieces.size() >= maxPieces || !grid::listable(piece.body))
         return 0;
     const auto id = static_cast<std::uint32_t>(pieces.size() + 1);
-    const Vec3& h = piece.body.halfExtents;
-    piece.id = id;
-    piece.body.mass = 8.0 * h.x * h.y * h.z * density;
-    if (piece.stateTime < 0.0)
-        piece.stateTime = time;
-    pieces.push_back(piece);
+    // Copied once, into the store, and completed there.
+    MatterPiece& stored = pieces.emplace_back(std::move(piece));
+    const Vec3& h = stored.body.halfExtents;
+    stored.id = id;
+    stored.body.mass = 8.0 * h.x * h.y * h.z * density;
+    if (stored.stateTime < 0.0)
+        stored.stateTime = time;
     // Set as from outside: loaders add pieces and may change others before the refresh, so the
     // next refresh redoes everything. Splits note their changes themselves.
     topologyDirty = true;

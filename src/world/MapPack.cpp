@@ -196,7 +196,7 @@ const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map)
     physics.pieces.reserve(std::min<std::uint64_t>(pieceCount, in.remaining() / minPieceRecord + 1));
     for (std::uint64_t i = 0; i < pieceCount; ++i) {
         MatterPiece piece;
-        if (!readPiece(in, version, buildingCount, piece) || physics.add(piece) == 0) {
+        if (!readPiece(in, version, buildingCount, piece) || physics.add(std::move(piece)) == 0) {
             return pieceInvalid;
         }
     }
