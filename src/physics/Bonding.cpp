@@ -89,7 +89,8 @@ class ReachCells {
             const auto found = physics_.cells.find(key);
             if (found != physics_.cells.end()) {
                 const std::vector<std::uint32_t>& ids = found->second;
-                const std::size_t older = first_ <= ids.front() ? 0 : countAtMost(ids, 0, first_ - 1);
+                const std::size_t older =
+                    ids.empty() || first_ <= ids.front() ? 0 : countAtMost(ids, 0, first_ - 1);
                 slot.list = {&ids, older, countAtMost(ids, older, id)};
             }
         }
