@@ -78,7 +78,7 @@ class ReachCells {
         bool used = false;
         List list;
     };
-    static constexpr std::size_t slotCount = 256;
+    static constexpr std::size_t slotCount = 1024;
 
     List cell(std::uint64_t key, std::uint32_t id) {
         Slot& slot = slots_[(key ^ (key >> 32)) & (slotCount - 1)];
