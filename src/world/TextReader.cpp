@@ -98,7 +98,8 @@ bool TextReader::number(double& value) {
     // divided by a power of ten of at most 10^19, both exact in a double: one division rounds their
     // quotient correctly, to the very double the full conversion gives.
     if (!exponent && digitCount <= maxKeptDigits && digits <= maxExactWhole) {
-        const double magnitude = static_cast<double>(digits) / exactPowersOfTen[fractionDigits];
+        const double whole = static_cast<double>(digits);
+        const double magnitude = fractionDigits == 0 ? whole : whole / exactPowersOfTen[fractionDigits];
         value = negative ? -magnitude : magnitude;
         return true;
     }
