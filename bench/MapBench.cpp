@@ -35,8 +35,8 @@ void BM_LoadMap(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// The bonding part of a load alone: every touching pair bonded afresh, then the topology refresh.
-void BM_BondMap(benchmark::State& state) {
+// Times `work` on the standing district (arg 0) or its large variant (arg 1), loaded once.
+template <class Work> void onStandingMap(benchmark::State& state, Work work) {
     World world;
     std::string message;
     if (!world.loadMap(mapPath(state.range(0)), message)) {
@@ -44,42 +44,32 @@ void BM_BondMap(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        world.physics.connectTouching();
+        work(world.physics);
+        benchmark::DoNotOptimize(world.physics.pieces.data());
         benchmark::DoNotOptimize(world.physics.bonds.data());
     }
     state.counters["bonds"] = static_cast<double>(world.physics.bonds.size());
+}
+
+// The bonding part of a load alone: every touching pair bonded afresh, then the topology refresh.
+void BM_BondMap(benchmark::State& state) {
+    onStandingMap(state, [](Physics& physics) { physics.connectTouching(); });
 }
 BENCHMARK(BM_BondMap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The full topology refresh that ends a load, alone: adjacency, load paths and assemblies of the
 // whole standing district, as after its bonds were made.
 void BM_MapRefresh(benchmark::State& state) {
-    World world;
-    std::string message;
-    if (!world.loadMap(mapPath(state.range(0)), message)) {
-        state.SkipWithError(message.c_str());
-        return;
-    }
-    for (auto _ : state) {
-        world.physics.topologyDirty = true;
-        world.physics.refreshTopology();
-        benchmark::DoNotOptimize(world.physics.pieces.data());
-    }
+    onStandingMap(state, [](Physics& physics) {
+        physics.topologyDirty = true;
+        physics.refreshTopology();
+    });
 }
 BENCHMARK(BM_MapRefresh)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The load-path pass alone over the standing district: weight carried down to the ground.
 void BM_MapLoadPaths(benchmark::State& state) {
-    World world;
-    std::string message;
-    if (!world.loadMap(mapPath(state.range(0)), message)) {
-        state.SkipWithError(message.c_str());
-        return;
-    }
-    for (auto _ : state) {
-        world.physics.refreshLoadPaths();
-        benchmark::DoNotOptimize(world.physics.pieces.data());
-    }
+    onStandingMap(state, [](Physics& physics) { physics.refreshLoadPaths(); });
 }
 BENCHMARK(BM_MapLoadPaths)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
