@@ -11,7 +11,8 @@ namespace zarn {
 // classic locale reads it: every read skips white space first (blank, tab, line ends, vertical tab,
 // form feed) and then takes as many characters as the stream would take, and fails exactly where the
 // stream would fail. After a failed read every later read fails, as on a stream. Numbers are
-// converted with std::from_chars instead of through the locale.
+// converted with std::from_chars instead of through the locale, a plain decimal of few enough digits
+// by one exact division that gives the same double.
 class TextReader {
   public:
     explicit TextReader(std::string_view text) : text_(text) {}
