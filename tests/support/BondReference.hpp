@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
-#include <cstring>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,9 +12,8 @@
 
 namespace zarn::test {
 
-// The bonds that joining the pieces from `first` on makes when every piece the grid lists near each
-// of them is tried, with the first `kept` bonds of the world as they were before: the plain way,
-// against which the fast search is checked.
+// The bonds that joining the pieces from `first` on makes by trying every piece the grid lists near
+// each of them, after the first `kept` bonds of the world: the plain way the fast search must match.
 inline std::vector<Bond> bondsTryingEveryListedPiece(Physics physics, std::uint32_t first, std::size_t kept) {
     physics.bonds.resize(kept);
     physics.rebuildGrid();
@@ -29,17 +30,16 @@ inline std::vector<Bond> bondsTryingEveryListedPiece(Physics physics, std::uint3
     return physics.bonds;
 }
 
-// What bonding sets of every bond, to the bit, in the same order.
+// Every bond as bonding sets it, to the bit, in the same order.
 inline void expectSameBonds(const std::vector<Bond>& made, const std::vector<Bond>& expected) {
+    using Bits = std::array<std::uint64_t, 3>;
+    auto bits = [](const Bond& bond) {
+        return std::make_tuple(bond.a, bond.b, std::bit_cast<std::uint64_t>(bond.area),
+                               std::bit_cast<Bits>(bond.center), std::bit_cast<Bits>(bond.normal));
+    };
     ASSERT_EQ(made.size(), expected.size());
-    for (std::size_t k = 0; k < made.size(); ++k) {
-        const Bond& a = made[k];
-        const Bond& b = expected[k];
-        const bool same = a.a == b.a && a.b == b.b && std::memcmp(&a.area, &b.area, sizeof a.area) == 0 &&
-                          std::memcmp(&a.center, &b.center, sizeof a.center) == 0 &&
-                          std::memcmp(&a.normal, &b.normal, sizeof a.normal) == 0;
-        ASSERT_TRUE(same) << "bond " << k << ": " << a.a << "-" << a.b << " against " << b.a << "-" << b.b;
-    }
+    for (std::size_t k = 0; k < made.size(); ++k)
+        ASSERT_EQ(bits(made[k]), bits(expected[k])) << "bond " << k;
 }
 
 } // namespace zarn::test
