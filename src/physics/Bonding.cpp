@@ -15,18 +15,6 @@ namespace {
 // up to 0.035 m.
 constexpr double touchReach = 0.04;
 
-// Candidates for bonding piece `id`: alive pieces whose bounds come within the reach of its own,
-// that are either older than the first new piece or newer than `id`, in ascending id order. The
-// grid lists every piece that could pass the bond test; the bounds check only spares the bond test
-// the pieces that are too far away, so the bonds made are those of trying every listed piece. Cell
-// lists are in id order, so the ids between the first new piece and `id` are skipped unseen.
-//
-// Where the cells of the reach list many pieces (a block of small ones), the same pieces are found
-// through a fine grid over the alive pieces, built when first needed: every piece whose bounds meet
-// the reach is listed in a cell the reach meets, unless it is too large to be listed at all.
-// Returns the number of pieces looked at.
-constexpr std::size_t denseCells = 512; // pieces listed in the reach's cells
-
 // How many of the ascending ids from `from` on are at most `id`, added to `from`: a binary search
 // whose steps the processor need not guess.
 std::size_t countAtMost(const std::vector<std::uint32_t>& ids, std::size_t from, std::uint32_t id) {
@@ -105,6 +93,18 @@ class ReachCells {
     std::uint32_t first_;
     std::array<Slot, slotCount> slots_{};
 };
+
+// Candidates for bonding piece `id`: alive pieces whose bounds come within the reach of its own,
+// that are either older than the first new piece or newer than `id`, in ascending id order. The
+// grid lists every piece that could pass the bond test; the bounds check only spares the bond test
+// the pieces that are too far away, so the bonds made are those of trying every listed piece. Cell
+// lists are in id order, so the ids between the first new piece and `id` are skipped unseen.
+//
+// Where the cells of the reach list many pieces (a block of small ones), the same pieces are found
+// through a fine grid over the alive pieces, built when first needed: every piece whose bounds meet
+// the reach is listed in a cell the reach meets, unless it is too large to be listed at all.
+// Returns the number of pieces looked at.
+constexpr std::size_t denseCells = 512; // pieces listed in the reach's cells
 
 std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint32_t id, std::uint32_t first,
                                  std::vector<std::uint32_t>& out) {
