@@ -20,54 +20,24 @@
 set -uo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source_dir=$(dirname "$script_dir")
-build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
-program="$build_dir/zarn.exe"
-out="$build_dir/e2e-audio"
-timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
+# shellcheck source=scripts/e2e-common.sh
+source "$script_dir/e2e-common.sh"
+e2e_begin audio "${1:-}"
 base_overrides="mscoree,mshtml=;winemenubuilder.exe=d"
 
-if [[ ! -f $program ]]; then
-    echo "e2e-audio: $program is missing (build the windows preset first)" >&2
-    exit 1
-fi
-rm -rf "$out"
+e2e_prepare "$program"
 mkdir -p "$out/home"
 printf 'pcm.!default { type null }\n' >"$out/home/.asoundrc"
 # The prefix is made with the user's own HOME, never with the scratch one.
 "$script_dir/wine-run.sh" --init || exit 1
 
-failures=()
-
-# run NAME HOME DLL_OVERRIDES: zarn.exe --collapse --shoot in its own folder under Xvfb.
+# run NAME HOME DLL_OVERRIDES: zarn.exe --collapse --shoot in its own folder under Xvfb, with Wine
+# tracing the wave output calls.
 run() {
-    local name=$1 home=$2 overrides=$3 dir="$out/$1"
-    mkdir -p "$dir"
-    cp "$program" "$dir/"
-    (cd "$dir" && timeout --kill-after=15 $((timeout_seconds + 60)) \
-        xvfb-run -a -s "-screen 0 1600x1000x24" \
-        env HOME="$home" WINEDLLOVERRIDES="$overrides" ZARN_WINEDEBUG=trace+winmm \
-        ZARN_WINE_TIMEOUT="$timeout_seconds" "$script_dir/wine-run.sh" ./zarn.exe --collapse --shoot \
-        >wine.log 2>&1)
-    local status=$?
-    if ((status == 124)); then
-        failures+=("$name: zarn.exe did not finish within $timeout_seconds s")
-    elif ((status != 0)); then
-        failures+=("$name: zarn.exe exited with $status")
-    fi
-    if [[ -e $dir/zarn-error.log ]]; then
-        failures+=("$name: zarn-error.log: $(head -c 500 "$dir/zarn-error.log")")
-    fi
-    local report="$dir/zarn-smoke.txt"
-    if [[ ! -f $report ]]; then
-        failures+=("$name: no report zarn-smoke.txt")
-    else
-        [[ $(tr -d '\r' <"$report" | awk -F= '$1 == "frames" { print $2 }') == 240 ]] ||
-            failures+=("$name: the report does not say frames=240")
-        [[ $(tail -n 1 "$report" | tr -d '\r') == D3D11_RENDER_OK ]] ||
-            failures+=("$name: the report does not end in D3D11_RENDER_OK")
-    fi
-    check_weapon "$name" "$dir/zarn-smoke.ppm"
+    local name=$1
+    e2e_env=(HOME="$2" WINEDLLOVERRIDES="$3" ZARN_WINEDEBUG=trace+winmm)
+    e2e_game_run "$name" no 240 --collapse --shoot
+    check_weapon "$name" "$out/$name/zarn-smoke.ppm"
 }
 
 # calls DIR FUNCTION: how many times Wine traced a call of the wave output function.
@@ -79,11 +49,11 @@ calls() {
 # (0.42, 0.25, 0.13) in any shade, in the lower right quarter of the picture and elsewhere.
 check_weapon() {
     local name=$1 file=$2 counts lower_right others
-    if [[ ! -f $file ]] || (($(stat -c %s "$file") != 16 + 1280 * 720 * 3)); then
+    if ! e2e_ppm_ok "$file"; then
         failures+=("$name: zarn-smoke.ppm is missing or not 1280x720")
         return
     fi
-    counts=$(tail -c +17 "$file" | od -An -v -tu1 -w3840 | awk '
+    counts=$(e2e_pixel_rows "$file" | awk '
         function near(a, b) { return a - b < 0.03 && b - a < 0.03 }
         {
             lower = NR > 360
@@ -142,8 +112,4 @@ if (($(calls "$dir" waveOutReset) != 1 || $(calls "$dir" waveOutClose) != 1)); t
     failures+=("null-output: the device was not reset and closed once at the end")
 fi
 
-if ((${#failures[@]} > 0)); then
-    printf 'e2e-audio: FAILED: %s\n' "${failures[@]}" >&2
-    exit 1
-fi
-echo "e2e-audio: ok (artefacts in $out)"
+e2e_finish " (artefacts in $out)"

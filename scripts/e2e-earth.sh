@@ -15,12 +15,10 @@
 set -uo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source_dir=$(dirname "$script_dir")
-build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
-program="$build_dir/zarn.exe"
-out="$build_dir/e2e-earth"
-timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
-buildings=$(grep -v '^#' "$source_dir/tools/mapgen/lujiazui.tsv" | grep -c .)
+# shellcheck source=scripts/e2e-common.sh
+source "$script_dir/e2e-common.sh"
+e2e_begin earth "${1:-}"
+buildings=$(e2e_district_buildings)
 
 # name | options | up x | up y | organisms (some, or any where no terrain streams: from orbit, and
 # in the frozen probe)
@@ -32,21 +30,7 @@ runs=(
     "probe|--earth --lighting-probe --smoke --dusk|-1|0|any"
 )
 
-
-for file in "$program" "$build_dir/Worlds/Lujiazui/Lujiazui.zarnmap" "$build_dir/Worlds/Earth/ecosystem.zarneco"; do
-    if [[ ! -f $file ]]; then
-        echo "e2e-earth: $file is missing (build the windows preset first)" >&2
-        exit 1
-    fi
-done
-rm -rf "$out"
-mkdir -p "$out"
-failures=()
-
-# value FILE NAME: the value of the report's line NAME=
-value() {
-    tr -d '\r' <"$1" | awk -F= -v name="$2" '$1 == name { print substr($0, length(name) + 2); exit }'
-}
+e2e_prepare "$program" "$build_dir/Worlds/Lujiazui/Lujiazui.zarnmap" "$build_dir/Worlds/Earth/ecosystem.zarneco"
 
 # near A B: A lies within 0.01 of B (the day turns a little during the run).
 near() {
@@ -56,7 +40,7 @@ near() {
 # picture FILE: the distinct colours of every 29th row, and the per mille of their pixels that are
 # not black (a channel above 8: the night sky is dark, but not black).
 picture() {
-    tail -c +17 "$1" | od -An -v -tu1 -w3840 | awk 'NR % 29 == 1' | tr -s ' ' '\n' | awk 'NF' |
+    e2e_pixel_rows "$1" | awk 'NR % 29 == 1' | tr -s ' ' '\n' | awk 'NF' |
         paste - - - | awk '{ n++; seen[$0] = 1; if ($1 > 8 || $2 > 8 || $3 > 8) { lit++ } }
             END { k = 0; for (c in seen) { k++ }; printf "%d %d\n", k, lit * 1000 / (n ? n : 1) }'
 }
@@ -65,29 +49,9 @@ for run in "${runs[@]}"; do
     IFS='|' read -r name options up_x up_y organisms <<<"$run"
     dir="$out/$name"
     echo "e2e-earth: $name (zarn.exe $options)"
-    mkdir -p "$dir"
-    cp "$program" "$dir/"
-    cp -r "$build_dir/Worlds" "$dir/"
     # shellcheck disable=SC2086 # the options are separate words
-    (cd "$dir" && timeout --kill-after=15 $((timeout_seconds + 60)) \
-        xvfb-run -a -s "-screen 0 1600x1000x24" \
-        env ZARN_WINE_TIMEOUT="$timeout_seconds" "$script_dir/wine-run.sh" ./zarn.exe $options >wine.log 2>&1)
-    status=$?
-    if ((status == 124)); then
-        failures+=("$name: zarn.exe did not finish within $timeout_seconds s")
-    elif ((status != 0)); then
-        failures+=("$name: zarn.exe exited with $status")
-    fi
-    if [[ -e $dir/zarn-error.log ]]; then
-        failures+=("$name: zarn-error.log: $(head -c 500 "$dir/zarn-error.log")")
-    fi
+    e2e_game_run "$name" yes 120 $options || continue
     report="$dir/zarn-smoke.txt"
-    if [[ ! -f $report ]]; then
-        failures+=("$name: no report zarn-smoke.txt")
-        continue
-    fi
-    tr -d '\r' <"$report" | paste -sd ' ' | sed 's/^/  report: /'
-    [[ $(value "$report" frames) == 120 ]] || failures+=("$name: frames=$(value "$report" frames), not 120")
     if [[ $name != probe ]]; then # the probe scene keeps no buildings
         [[ $(value "$report" buildings) == "$buildings" ]] ||
             failures+=("$name: buildings=$(value "$report" buildings), not the table's $buildings")
@@ -100,10 +64,8 @@ for run in "${runs[@]}"; do
     elif [[ $organisms == some ]] && ((found == 0)); then
         failures+=("$name: no organisms around the player")
     fi
-    [[ $(tail -n 1 "$report" | tr -d '\r') == D3D11_RENDER_OK ]] ||
-        failures+=("$name: the report does not end in D3D11_RENDER_OK")
     ppm="$dir/zarn-smoke.ppm"
-    if [[ -f $ppm ]] && (($(stat -c %s "$ppm") == 16 + 1280 * 720 * 3)); then
+    if e2e_ppm_ok "$ppm"; then
         read -r colours lit <<<"$(picture "$ppm")"
         echo "  picture: $colours colours in the sampled rows, $((lit / 10))% of their pixels not black"
         ((colours >= 8)) || failures+=("$name: zarn-smoke.ppm has only $colours colours")
@@ -114,8 +76,4 @@ for run in "${runs[@]}"; do
 done
 
 echo "e2e-earth: artefacts in $out"
-if ((${#failures[@]} > 0)); then
-    printf 'e2e-earth: FAILED: %s\n' "${failures[@]}" >&2
-    exit 1
-fi
-echo "e2e-earth: ok"
+e2e_finish

@@ -13,28 +13,17 @@
 set -uo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source_dir=$(dirname "$script_dir")
-build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
+# shellcheck source=scripts/e2e-common.sh
+source "$script_dir/e2e-common.sh"
+e2e_begin render "${1:-}"
 program="$build_dir/tests/zarn_render_check.exe"
-out="$build_dir/e2e-render"
-timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
 pictures=(training collapse city menu earth-day earth-dusk earth-night earth-orbit stars-space moon)
 
-if [[ ! -f $program ]]; then
-    echo "e2e-render: $program is missing (build the windows preset first)" >&2
-    exit 1
-fi
-rm -rf "$out"
-mkdir -p "$out"
+e2e_prepare "$program"
+e2e_wine "$out" "$program"
+status=$?
 cd "$out" || exit 1
 
-# -a takes a free display number; the screen is larger than the 1280x720 client area plus frame.
-timeout --kill-after=15 $((timeout_seconds + 60)) \
-    xvfb-run -a -s "-screen 0 1600x1000x24" \
-    env ZARN_WINE_TIMEOUT="$timeout_seconds" "$script_dir/wine-run.sh" "$program" >wine.log 2>&1
-status=$?
-
-failures=()
 if ((status == 124)); then
     failures+=("the check program did not finish within $timeout_seconds s")
 elif ((status != 0)); then
@@ -45,11 +34,10 @@ if [[ -e zarn-error.log ]]; then
 fi
 if [[ ! -f zarn-render-check.txt ]]; then
     failures+=("no report zarn-render-check.txt")
-elif [[ $(tail -n 1 zarn-render-check.txt | tr -d "\r") != RENDER_CHECK_OK ]]; then
+elif [[ $(e2e_last_line zarn-render-check.txt) != RENDER_CHECK_OK ]]; then
     failures+=("the report does not end in RENDER_CHECK_OK")
 fi
 
-expected_size=$((16 + 1280 * 720 * 3))
 for name in "${pictures[@]}"; do
     file="$name.ppm"
     if [[ ! -f $file ]]; then
@@ -57,16 +45,15 @@ for name in "${pictures[@]}"; do
         continue
     fi
     size=$(stat -c %s "$file")
-    if ((size != expected_size)); then
-        failures+=("$file has $size bytes, not $expected_size")
+    if ((size != ppm_size)); then
+        failures+=("$file has $size bytes, not $ppm_size")
         continue
     fi
-    if [[ $(head -c 16 "$file" | od -An -c | tr -s ' ') != " P 6 \n 1 2 8 0 7 2 0 \n 2 5 5 \n" ]]; then
+    if ! e2e_ppm_header "$file"; then
         failures+=("$file does not start with the header of a 1280x720 binary PPM")
     fi
     # Not blank: the pixels of every 97th row hold several colours.
-    colours=$(tail -c +17 "$file" | od -An -v -tu1 -w3840 | awk 'NR % 97 == 1' |
-        tr -s ' ' '\n' | awk 'NF' | paste - - - | sort -u | wc -l)
+    colours=$(e2e_sampled_colours "$file")
     if ((colours < 4)); then
         failures+=("$file is blank ($colours colours)")
     fi
@@ -76,8 +63,7 @@ echo "e2e-render: artefacts in $out"
 if [[ -f zarn-render-check.txt ]]; then
     tr -d "\r" <zarn-render-check.txt | sed "s/^/  /"
 fi
-if ((${#failures[@]} > 0)); then
-    printf 'e2e-render: FAILED: %s\n' "${failures[@]}" >&2
+if e2e_failed; then
     if [[ -s wine.log ]]; then
         echo "e2e-render: Wine's output:" >&2
         tail -n 20 wine.log >&2

@@ -18,12 +18,10 @@
 set -uo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source_dir=$(dirname "$script_dir")
-build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
-program="$build_dir/zarn.exe"
+# shellcheck source=scripts/e2e-common.sh
+source "$script_dir/e2e-common.sh"
+e2e_begin smoke "${1:-}"
 startup_check="$build_dir/tests/zarn_startup_check.exe"
-out="$build_dir/e2e-smoke"
-timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
 
 # name | options | frames | fractures (zero, positive or any) | top row (sky or matter)
 runs=(
@@ -33,46 +31,13 @@ runs=(
     "shoot|--collapse --shoot|240|positive|matter"
 )
 
-for file in "$program" "$startup_check"; do
-    if [[ ! -f $file ]]; then
-        echo "e2e-smoke: $file is missing (build the windows preset first)" >&2
-        exit 1
-    fi
-done
-rm -rf "$out"
-mkdir -p "$out"
+e2e_prepare "$program" "$startup_check"
 
 sky="107 122 125" # the plain world's sky, linear RGB (0.42, 0.48, 0.49) in bytes
-failures=()
-timings=()
-
-# run_windowed NAME PROGRAM [ARGS...]: runs a copy of the program in its own folder under Xvfb.
-run_windowed() {
-    local name=$1 exe=$2 dir="$out/$1"
-    shift 2
-    mkdir -p "$dir"
-    cp "$exe" "$dir/"
-    if [[ -d $build_dir/Worlds ]]; then
-        cp -r "$build_dir/Worlds" "$dir/"
-    fi
-    local start=$EPOCHREALTIME
-    (cd "$dir" && timeout --kill-after=15 $((timeout_seconds + 60)) \
-        xvfb-run -a -s "-screen 0 1600x1000x24" \
-        env ZARN_WINE_TIMEOUT="$timeout_seconds" "$script_dir/wine-run.sh" "./$(basename "$exe")" "$@" \
-        >wine.log 2>&1)
-    local status=$?
-    timings+=("$(printf '%-18s %6.1f s' "$name" "$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')")")
-    return "$status"
-}
-
-# value FILE NAME: the value of the report's line NAME=
-value() {
-    tr -d '\r' <"$1" | awk -F= -v name="$2" '$1 == name { print substr($0, length(name) + 2); exit }'
-}
 
 # row_sky_share FILE ROW: per mille of the row's pixels that have the sky's colour (within 4).
 row_sky_share() {
-    tail -c +17 "$1" | od -An -v -tu1 -w3840 | awk -v row="$2" -v sky="$sky" '
+    e2e_pixel_rows "$1" | awk -v row="$2" -v sky="$sky" '
         NR == row + 1 {
             split(sky, s, " ")
             n = 0
@@ -94,16 +59,15 @@ check_picture() {
         return
     fi
     size=$(stat -c %s "$file")
-    if ((size != 16 + 1280 * 720 * 3)); then
-        failures+=("$name: zarn-smoke.ppm has $size bytes, not $((16 + 1280 * 720 * 3))")
+    if ((size != ppm_size)); then
+        failures+=("$name: zarn-smoke.ppm has $size bytes, not $ppm_size")
         return
     fi
-    if [[ $(head -c 16 "$file" | od -An -c | tr -s ' ') != " P 6 \n 1 2 8 0 7 2 0 \n 2 5 5 \n" ]]; then
+    if ! e2e_ppm_header "$file"; then
         failures+=("$name: zarn-smoke.ppm does not start with the header of a 1280x720 binary PPM")
     fi
     # Not blank: the pixels of every 97th row hold more than one colour.
-    colours=$(tail -c +17 "$file" | od -An -v -tu1 -w3840 | awk 'NR % 97 == 1' |
-        tr -s ' ' '\n' | awk 'NF' | paste - - - | sort -u | wc -l)
+    colours=$(e2e_sampled_colours "$file")
     if ((colours < 2)); then
         failures+=("$name: zarn-smoke.ppm is blank ($colours colour)")
     fi
@@ -127,26 +91,13 @@ for run in "${runs[@]}"; do
     dir="$out/$name"
     echo "e2e-smoke: $name (zarn.exe $options)"
     # shellcheck disable=SC2086 # the options are separate words
-    run_windowed "$name" "$program" $options
-    status=$?
-    if ((status == 124)); then
-        failures+=("$name: zarn.exe did not finish within $timeout_seconds s")
-    elif ((status != 0)); then
-        failures+=("$name: zarn.exe exited with $status")
-    fi
-    if [[ -e $dir/zarn-error.log ]]; then
-        failures+=("$name: zarn-error.log: $(head -c 500 "$dir/zarn-error.log")")
-    fi
+    e2e_game_run "$name" yes "$frames" $options
+    has_report=$?
     if [[ ! -f $dir/config.ini ]]; then
         failures+=("$name: config.ini was not written at the end of the run")
     fi
+    ((has_report == 0)) || continue
     report="$dir/zarn-smoke.txt"
-    if [[ ! -f $report ]]; then
-        failures+=("$name: no report zarn-smoke.txt")
-        continue
-    fi
-    tr -d '\r' <"$report" | paste -sd ' ' | sed 's/^/  report: /'
-    [[ $(value "$report" frames) == "$frames" ]] || failures+=("$name: frames=$(value "$report" frames), not $frames")
     [[ $(value "$report" buildings) == 0 ]] || failures+=("$name: buildings=$(value "$report" buildings), not 0")
     [[ $(value "$report" gravity_up_x) == 0 && $(value "$report" gravity_up_y) == 1 ]] ||
         failures+=("$name: gravity up is not (0, 1)")
@@ -155,13 +106,11 @@ for run in "${runs[@]}"; do
     zero) [[ $found == 0 ]] || failures+=("$name: fractures=$found, not 0") ;;
     positive) [[ $found =~ ^[0-9]+$ ]] && ((found > 0)) || failures+=("$name: fractures=$found, not above 0") ;;
     esac
-    [[ $(tail -n 1 "$report" | tr -d '\r') == D3D11_RENDER_OK ]] ||
-        failures+=("$name: the report does not end in D3D11_RENDER_OK")
     check_picture "$name" "$dir/zarn-smoke.ppm" "$top"
 done
 
 echo "e2e-smoke: start-up failure (zarn_startup_check.exe)"
-run_windowed startup-failure "$startup_check"
+e2e_run startup-failure yes "$startup_check"
 status=$?
 dir="$out/startup-failure"
 if ((status == 124)); then
@@ -171,7 +120,7 @@ elif ((status != 0)); then
 fi
 if [[ -f $dir/zarn-startup-check.txt ]]; then
     tr -d '\r' <"$dir/zarn-startup-check.txt" | sed 's/^/  /'
-    [[ $(tail -n 1 "$dir/zarn-startup-check.txt" | tr -d '\r') == STARTUP_CHECK_OK ]] ||
+    [[ $(e2e_last_line "$dir/zarn-startup-check.txt") == STARTUP_CHECK_OK ]] ||
         failures+=("start-up failure: the check's report does not end in STARTUP_CHECK_OK")
 else
     failures+=("start-up failure: no report zarn-startup-check.txt")
@@ -180,10 +129,5 @@ if [[ ! -s $dir/zarn-error.log ]]; then
     failures+=("start-up failure: no message in zarn-error.log")
 fi
 
-echo "e2e-smoke: wall time of each run under Wine (artefacts in $out)"
-printf '  %s\n' "${timings[@]}"
-if ((${#failures[@]} > 0)); then
-    printf 'e2e-smoke: FAILED: %s\n' "${failures[@]}" >&2
-    exit 1
-fi
-echo "e2e-smoke: ok"
+e2e_show_timings
+e2e_finish

@@ -17,13 +17,11 @@
 set -uo pipefail
 
 script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-source_dir=$(dirname "$script_dir")
-build_dir=$(cd "${1:-$source_dir/build/windows}" && pwd) || exit 1
-program="$build_dir/zarn.exe"
+# shellcheck source=scripts/e2e-common.sh
+source "$script_dir/e2e-common.sh"
+e2e_begin stars "${1:-}"
 district="$build_dir/Worlds/Lujiazui/Lujiazui.zarnmap"
-out="$build_dir/e2e-stars"
-timeout_seconds=${ZARN_E2E_TIMEOUT:-300}
-buildings=$(grep -v '^#' "$source_dir/tools/mapgen/lujiazui.tsv" | grep -c .)
+buildings=$(e2e_district_buildings)
 
 # name | options | buildings | least and greatest x of up | least and greatest y of up. Up is
 # (0, 1) but for the far pulls of the Sun and the Moon; after the warp it points away from the Sun.
@@ -34,38 +32,21 @@ runs=(
     "warp|--stars --smoke --warp|0|-0.01 0.01|0.92 0.94"
 )
 
-for file in "$program" "$district"; do
-    if [[ ! -f $file ]]; then
-        echo "e2e-stars: $file is missing (build the windows preset first)" >&2
-        exit 1
-    fi
-done
-rm -rf "$out"
-mkdir -p "$out"
-
-failures=()
-timings=()
-
-# value FILE NAME: the value of the report's line NAME=
-value() {
-    tr -d '\r' <"$1" | awk -F= -v name="$2" '$1 == name { print substr($0, length(name) + 2); exit }'
-}
+e2e_prepare "$program" "$district"
 
 # check_picture NAME FILE: a 1280x720 binary PPM with more than one colour and more than black.
 check_picture() {
-    local name=$1 file=$2 size summary colours lit
+    local name=$1 file=$2 summary colours lit
     if [[ ! -f $file ]]; then
         failures+=("$name: zarn-smoke.ppm is missing")
         return
     fi
-    size=$(stat -c %s "$file")
-    if ((size != 16 + 1280 * 720 * 3)) ||
-        [[ $(head -c 16 "$file" | od -An -c | tr -s ' ') != " P 6 \n 1 2 8 0 7 2 0 \n 2 5 5 \n" ]]; then
-        failures+=("$name: zarn-smoke.ppm is not a 1280x720 binary PPM ($size bytes)")
+    if ! e2e_ppm_ok "$file"; then
+        failures+=("$name: zarn-smoke.ppm is not a 1280x720 binary PPM ($(stat -c %s "$file") bytes)")
         return
     fi
     # Every 37th row: how many colours, and the per mille of pixels that are not black.
-    summary=$(tail -c +17 "$file" | od -An -v -tu1 -w3840 | awk '
+    summary=$(e2e_pixel_rows "$file" | awk '
         NR % 37 == 1 {
             for (i = 1; i <= NF; i += 3) {
                 seen[$i " " $(i + 1) " " $(i + 2)] = 1
@@ -84,31 +65,9 @@ for run in "${runs[@]}"; do
     IFS='|' read -r name options count x_range y_range <<<"$run"
     dir="$out/$name"
     echo "e2e-stars: $name (zarn.exe $options)"
-    mkdir -p "$dir"
-    cp "$program" "$dir/"
-    cp -r "$build_dir/Worlds" "$dir/"
-    start=$EPOCHREALTIME
     # shellcheck disable=SC2086 # the options are separate words
-    (cd "$dir" && timeout --kill-after=15 $((timeout_seconds + 60)) \
-        xvfb-run -a -s "-screen 0 1600x1000x24" \
-        env ZARN_WINE_TIMEOUT="$timeout_seconds" "$script_dir/wine-run.sh" ./zarn.exe $options >wine.log 2>&1)
-    status=$?
-    timings+=("$(printf '%-8s %6.1f s' "$name" "$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN { print b - a }')")")
-    if ((status == 124)); then
-        failures+=("$name: zarn.exe did not finish within $timeout_seconds s")
-    elif ((status != 0)); then
-        failures+=("$name: zarn.exe exited with $status")
-    fi
-    if [[ -e $dir/zarn-error.log ]]; then
-        failures+=("$name: zarn-error.log: $(head -c 500 "$dir/zarn-error.log")")
-    fi
+    e2e_game_run "$name" yes 120 $options || continue
     report="$dir/zarn-smoke.txt"
-    if [[ ! -f $report ]]; then
-        failures+=("$name: no report zarn-smoke.txt")
-        continue
-    fi
-    tr -d '\r' <"$report" | paste -sd ' ' | sed 's/^/  report: /'
-    [[ $(value "$report" frames) == 120 ]] || failures+=("$name: frames=$(value "$report" frames), not 120")
     [[ $(value "$report" buildings) == "$count" ]] ||
         failures+=("$name: buildings=$(value "$report" buildings), not $count")
     # The up direction: a unit vector within the scene's bounds.
@@ -120,15 +79,8 @@ for run in "${runs[@]}"; do
             ok = x ~ /^-?[0-9.e+-]+$/ && y ~ /^-?[0-9.e+-]+$/ && x * x + y * y <= 1.000001
             exit ok && x >= a[1] && x <= a[2] && y >= b[1] && y <= b[2] ? 0 : 1
         }' || failures+=("$name: gravity up ($up_x, $up_y) is not within x $x_range, y $y_range")
-    [[ $(tail -n 1 "$report" | tr -d '\r') == D3D11_RENDER_OK ]] ||
-        failures+=("$name: the report does not end in D3D11_RENDER_OK")
     check_picture "$name" "$dir/zarn-smoke.ppm"
 done
 
-echo "e2e-stars: wall time of each run under Wine (artefacts in $out)"
-printf '  %s\n' "${timings[@]}"
-if ((${#failures[@]} > 0)); then
-    printf 'e2e-stars: FAILED: %s\n' "${failures[@]}" >&2
-    exit 1
-fi
-echo "e2e-stars: ok"
+e2e_show_timings
+e2e_finish

@@ -117,7 +117,8 @@ fi
 #   run_phase "e2e: NAME" bash "$script_dir/e2e-NAME.sh"
 # inside the block below (the Windows build and the Wine prefix are ready there). They run the
 # programs in a scratch copy of the program folder, check zarn-smoke.txt by value and
-# zarn-smoke.ppm by content, and that no zarn-error.log appeared.
+# zarn-smoke.ppm by content, and that no zarn-error.log appeared; scripts/e2e-common.sh holds what
+# they share.
 if ((wine_ready)); then
     run_phase "e2e: renderer" bash "$script_dir/e2e-render.sh"
     run_phase "e2e: zarn.exe unattended runs" bash "$script_dir/e2e-smoke.sh"
