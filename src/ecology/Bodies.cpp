@@ -55,7 +55,6 @@ constexpr double chunkReach = 640.0; // across from the focus, beyond which no t
 constexpr double farGroundHalfDepth = 24.0;
 constexpr double farGroundHalfWidth = 64.0;
 constexpr double farGroundMass = 9600.0;
-constexpr double farSideBelow = -6371000.0;
 // Nearer than chunkReach the far ground holds up what no matter lies under within this depth.
 constexpr double matterBelowDepth = 64.0;
 
@@ -258,7 +257,7 @@ class BodyStep {
     // that was unloaded by its distance in 3-D, which may pass 640 m while the distance across does
     // not. Without it such an organism would fall through the world.
     std::optional<Polyhedron> farGround(const Organism& o) {
-        const bool farSide = o.center.y < farSideBelow;
+        const bool farSide = EarthModel::onFarSide(o.center);
         const double surface = model_.surface(o.center.x, o.center.z, farSide);
         if (!std::isfinite(surface))
             return std::nullopt;

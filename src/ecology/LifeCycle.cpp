@@ -28,8 +28,6 @@ constexpr double driftAltitude = 2400.0;
 constexpr double airborneReach = 6500.0;
 // A lying Slab sows a Cube every 30 s in daylight.
 constexpr double sowingInterval = 30.0;
-// Below this world y a position is on the far hemisphere.
-constexpr double farSideBelow = -6371000.0;
 
 double u(std::uint32_t seed) {
     return unitHash(seed);
@@ -136,7 +134,7 @@ void evaporate(Ecology& ecology, const Physics& physics, const EarthModel& model
 // A rising or drifting Slab moves with the wind (x east, z north); it drifts flat once above 2400 m
 // and may start to rain where the ground is stressed.
 void driftWithTheWind(Organism& slab, const EarthModel& model, double time) {
-    const bool farSide = slab.center.y < farSideBelow;
+    const bool farSide = EarthModel::onFarSide(slab.center);
     const EarthRegion climate = model.at(slab.center.x, slab.center.z, farSide);
     const double ground = model.surface(slab.center.x, slab.center.z, farSide);
     slab.velocity = {windDrift * climate.windEast, slab.stage == 0 ? riseSpeed : 0.0,

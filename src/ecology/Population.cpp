@@ -4,6 +4,7 @@
 #include "ecology/Ecology.hpp"
 #include "ecology/PatchMatter.hpp"
 #include "physics/Hash.hpp"
+#include "planet/DayCycle.hpp"
 #include "planet/EarthModel.hpp"
 
 namespace zarn {
@@ -12,7 +13,6 @@ namespace {
 
 using patchmatter::topCenter;
 
-constexpr double patchSize = 64.0;
 // A new patch may give off its first rising Slab this long after it was populated, s.
 constexpr double firstEvaporationDelay = 4.0;
 constexpr std::size_t maxWaterPoints = 2;
@@ -31,7 +31,6 @@ constexpr double bodyStep = 1.0 / 60.0;
 // A body step runs once this much time has gathered: a hair under 1/60 s, so that rounding in the
 // sums of small steps never skips one.
 constexpr double bodyStepDue = 0.016666666566666665;
-constexpr double secondsPerDay = 86400.0;
 
 double u(std::uint32_t seed) {
     return unitHash(seed);
@@ -62,8 +61,8 @@ void Ecology::populate(std::int32_t i, std::int32_t j, bool farSide, std::uint64
         return;
     }
 
-    const double x = (static_cast<double>(i) + 0.5) * patchSize;
-    const double z = (static_cast<double>(j) + 0.5) * patchSize;
+    const double x = ChunkCell::middle(i);
+    const double z = ChunkCell::middle(j);
     const double y = model.surface(x, z, farSide);
     if (!std::isfinite(y))
         return;
@@ -126,7 +125,7 @@ void Ecology::update(Physics& physics, const EarthModel& model, Vec3 focus, Vec3
                      double dayRate) {
     if (!std::isfinite(dt) || dt <= 0.0)
         return;
-    const double days = dt * dayRate / secondsPerDay;
+    const double days = dt * dayRate / DayCycle::secondsPerDay;
     if (std::isfinite(days))
         dayClock += days;
     time += dt;

@@ -13,6 +13,11 @@ struct ChunkCell {
     std::int32_t j = 0;
     bool farSide = false;
 
+    // A cell's edge, m.
+    static constexpr double size = 64.0;
+    // The world x of the middle of cell column k, or the world z of the middle of cell row k.
+    static constexpr double middle(std::int32_t k) { return (k + 0.5) * size; }
+
     friend auto operator<=>(const ChunkCell&, const ChunkCell&) = default;
 };
 

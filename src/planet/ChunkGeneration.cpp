@@ -10,7 +10,6 @@ namespace zarn {
 
 namespace {
 
-constexpr double chunkSize = 64.0;
 constexpr double columnSize = 16.0;
 constexpr Vec3 columnHalfExtents{8.0, 24.0, 8.0};
 
@@ -170,8 +169,8 @@ std::vector<MatterPiece> EarthEngine::generate(int i, int j, bool farSide) const
     pieces.reserve(16);
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 4; ++c) {
-            const double x = chunkSize * i + columnSize * c + 8.0;
-            const double z = chunkSize * j + columnSize * r + 8.0;
+            const double x = ChunkCell::size * i + columnSize * c + 8.0;
+            const double z = ChunkCell::size * j + columnSize * r + 8.0;
             if (!farSide && strictlyInside(districtBounds, x, z)) {
                 continue; // the district's own pieces stand here
             }

@@ -8,7 +8,6 @@ namespace zarn {
 
 namespace {
 
-constexpr double secondsPerDay = 86400.0;
 constexpr double planetRadius = 6371000.0;
 // The world origin stands 4 m above the sphere the horizon is measured on.
 constexpr double originAboveCentre = 6371004.0;

@@ -8,6 +8,9 @@ namespace zarn {
 // the sun stays fixed, tilted by the Earth's obliquity; the world advances the clock every step and
 // turns its up direction with it.
 struct DayCycle {
+    // The length of a day at rate 1, s.
+    static constexpr double secondsPerDay = 86400.0;
+
     double phase = 0.0;           // fraction of the day turned so far, 0 <= phase < 1
     double rate = 1.0;            // 1 = one turn in 86,400 s; 0 stops the clock
     Vec3 observer{0.0, 1.7, 0.0}; // world position of the observer's eye, m

@@ -73,6 +73,9 @@ class EarthModel {
     // The terrain height (a world y) at world (x, z), or NaN where (x, z) lies off the sphere. On the
     // near side the district's square, 1,280 m about the origin, is flat at 0.
     double surface(double x, double z, bool farSide) const;
+    // Whether a world position lies on the far hemisphere: below y = -radius, the other side of the
+    // planet from the district.
+    static constexpr bool onFarSide(const Vec3& position) { return position.y < -radius; }
 
   private:
     std::vector<EarthRegion> regions;

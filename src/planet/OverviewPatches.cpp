@@ -181,7 +181,7 @@ void EarthEngine::updateOverview(Vec3 eye, Vec3 forward) {
             continue;
         const Vec3 where = EarthModel::coordinates(p);
         const EarthRegion region = model.sample(where.x, where.y, 0.25);
-        const double surface = model.surface(p.x, p.z, p.y < -sphereRadius);
+        const double surface = model.surface(p.x, p.z, EarthModel::onFarSide(p));
         double height = region.elevation > 0.0 ? region.elevation : 0.0;
         if (std::isfinite(surface))
             height = EarthModel::altitude({p.x, surface, p.z});

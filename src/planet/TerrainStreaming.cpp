@@ -11,7 +11,6 @@ namespace zarn {
 namespace {
 
 constexpr double passInterval = 0.1; // s of game time between streaming passes
-constexpr double chunkSize = 64.0;
 // Chunks unload beyond these distances and saved ones come back within the next ones; the district
 // stands much farther.
 constexpr double unloadDistance = 640.0;
@@ -27,8 +26,6 @@ constexpr std::uint64_t chunksPerPass = 2;
 // Saved damage is kept up to these limits; beyond them the oldest saved chunk is dropped.
 constexpr std::uint64_t savedPieceLimit = 24000;
 constexpr std::size_t savedChunkLimit = 160;
-// The far hemisphere: the player below this y stands on the other side of the planet.
-constexpr double farSideDepth = -EarthModel::radius;
 
 bool isDistrict(std::uint64_t key) {
     return key == EarthEngine::landmarkOwner;
@@ -44,12 +41,8 @@ bool withinReach(double distance, double reach) {
     return distance <= reach;
 }
 
-bool onFarSide(const Vec3& position) {
-    return position.y < farSideDepth;
-}
-
 Vec3 cellCenter(int i, int j, double height) {
-    return {(i + 0.5) * chunkSize, height, (j + 0.5) * chunkSize};
+    return {ChunkCell::middle(i), height, ChunkCell::middle(j)};
 }
 
 } // namespace
@@ -87,7 +80,7 @@ void EarthEngine::update(Physics& physics, Vec3 position, Vec3 forward, double d
     const auto firstNew = static_cast<std::uint32_t>(physics.pieces.size() + 1);
     rebuildDistrict(physics, position);
     findCandidates(position, forward);
-    generateCandidates(physics, !onFarSide(position));
+    generateCandidates(physics, !EarthModel::onFarSide(position));
     bondNewPieces(physics, firstNew);
 }
 
@@ -197,9 +190,9 @@ void EarthEngine::findCandidates(const Vec3& position, const Vec3& forward) {
     const double limit = 2.0 * EarthModel::radius;
     if (!(std::abs(position.x) < limit && std::abs(position.z) < limit && std::isfinite(position.y)))
         return;
-    const bool farSide = onFarSide(position);
-    const int ci = static_cast<int>(std::floor(position.x / chunkSize));
-    const int cj = static_cast<int>(std::floor(position.z / chunkSize));
+    const bool farSide = EarthModel::onFarSide(position);
+    const int ci = static_cast<int>(std::floor(position.x / ChunkCell::size));
+    const int cj = static_cast<int>(std::floor(position.z / ChunkCell::size));
     for (int j = cj - candidateReach; j <= cj + candidateReach; ++j) {
         for (int i = ci - candidateReach; i <= ci + candidateReach; ++i) {
             const ChunkCell cell{i, j, farSide};
@@ -242,15 +235,15 @@ void EarthEngine::generateCandidates(Physics& physics, bool nearSide) {
             std::vector<MatterPiece>& populated = scratch.populated;
             populated.assign(physics.pieces.begin() + static_cast<std::ptrdiff_t>(first),
                              physics.pieces.end());
-            const double x0 = chunkSize * cell.i;
-            const double z0 = chunkSize * cell.j;
+            const double x0 = ChunkCell::size * cell.i;
+            const double z0 = ChunkCell::size * cell.j;
             const Vec3& c = candidate.center;
             const Box& d = districtBounds;
             if (nearSide && d.min.x < c.x && c.x < d.max.x && d.min.z < c.z && c.z < d.max.z)
                 for (const MatterPiece& piece : physics.pieces) {
                     const Vec3& p = piece.body.center;
-                    if (piece.alive && isDistrict(piece.owner) && x0 <= p.x && p.x < x0 + chunkSize &&
-                        z0 <= p.z && p.z < z0 + chunkSize)
+                    if (piece.alive && isDistrict(piece.owner) && x0 <= p.x && p.x < x0 + ChunkCell::size &&
+                        z0 <= p.z && p.z < z0 + ChunkCell::size)
                         populated.push_back(piece);
                 }
             populateChunk(cell, key, populated, false);
