@@ -93,37 +93,12 @@ class BlockGroups {
     std::vector<double> volume_;
 };
 
-// The face of a block that absorbs: the one of its axis' dominant component, on that component's side.
-int absorbingFace(const Vec3& axis) {
-    const double ax = std::abs(axis.x), ay = std::abs(axis.y), az = std::abs(axis.z);
-    int faceAxis = 0;
-    double component = axis.x;
-    if (ax > ay) {
-        if (az > ax) {
-            faceAxis = 2;
-            component = axis.z;
-        }
-    } else if (az > ay) {
-        faceAxis = 2;
-        component = axis.z;
-    } else {
-        faceAxis = 1;
-        component = axis.y;
-    }
-    return 2 * faceAxis + (component >= 0.0 ? 0 : 1);
-}
-
-double& along(Vec3& v, int axis) {
-    return axis == 0 ? v.x : axis == 1 ? v.y : v.z;
-}
-
 // A thin box lying on the absorbing face of the block, as wide as the face.
 Polyhedron absorbingProbe(const Organism& block, int face) {
     Polyhedron probe = Ecology::body(block);
-    const Vec3 out = faces[static_cast<std::size_t>(face)];
-    const Vec3& h = block.halfExtents;
-    probe.center += block.orientation.rotate({out.x * h.x, out.y * h.y, out.z * h.z});
-    along(probe.halfExtents, faceAxis(face)) = probeHalfDepth;
+    probe.center +=
+        block.orientation.rotate(hadamard(faces[static_cast<std::size_t>(face)], block.halfExtents));
+    probe.halfExtents[faceAxis(face)] = probeHalfDepth;
     return probe;
 }
 
@@ -169,7 +144,7 @@ class BondCounts {
 void absorb(std::vector<Organism>& organisms, const std::vector<Reach>& reaches, std::size_t i, std::size_t r,
             BlockGroups& groups, double f, double dt) {
     const Organism& block = organisms[i];
-    const int face = absorbingFace(block.axis);
+    const int face = dominantFace(block.axis);
     const Polyhedron probe = absorbingProbe(block, face);
     const double amount = faceArea(block, face) * intakeRate * f * dt;
     for (std::size_t j = 0; j < organisms.size(); ++j) {

@@ -20,16 +20,10 @@ constexpr double turnStiffness = 30.0;
 constexpr double turnDamping = 6.0;
 // A spring stretched this far from its rest offset breaks whatever its strength.
 constexpr double breakingStretch = 0.35;
-// A block whose bond broke makes no new bond for this long, s.
-constexpr double bondRest = 0.5;
 // Making a bond costs this share of the block's volume from its mass budget.
 constexpr double bondCost = 0.003;
 // Pieces within this of a block's bounds may touch it.
 constexpr double pieceReach = 0.03;
-
-double volume(const Vec3& half) {
-    return 8.0 * half.x * half.y * half.z;
-}
 
 // Only a live Connection block makes bonds.
 bool bondsFaces(const Organism& o) {
@@ -382,7 +376,7 @@ void Ecology::bondingPass(const Physics& physics) {
         Organism& block = organisms[i];
         if (!block.alive || !bondsFaces(block) || block.busyUntil > time)
             continue;
-        const double cost = bondCost * volume(block.halfExtents);
+        const double cost = bondCost * boxVolume(block.halfExtents);
         // Bonds cost budget while there is some; once the list is full every further bond is refused.
         auto open = [&] { return block.massBudget > 0.0 && bonds.size() < maxBonds; };
         auto pay = [&] { block.massBudget = std::max(0.0, block.massBudget - cost); };

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "ecology/Records.hpp"
 #include "physics/Math.hpp"
 
 namespace zarn {
@@ -16,9 +17,28 @@ constexpr int faceAxis(int face) {
     return face / 2;
 }
 
+// The face of a block's axis: the face of the axis's largest component (y beats x on a tie, z must
+// beat the winner outright), on the side of its sign. A Thrust or Absorption block shows its axis
+// there, and an Absorption block takes in through it.
+inline int dominantFace(const Vec3& axis) {
+    int k = std::abs(axis.y) >= std::abs(axis.x) ? 1 : 0;
+    if (std::abs(axis.z) > std::abs(axis[k]))
+        k = 2;
+    return 2 * k + (axis[k] < 0.0 ? 1 : 0);
+}
+
 // The volume of a box from its half extents, m³.
 constexpr double boxVolume(const Vec3& half) {
     return 8.0 * half.x * half.y * half.z;
+}
+
+// A species' box where it stands in the species' own frame, as a body without mass.
+inline Polyhedron templateBody(const BioTemplate& box) {
+    Polyhedron body;
+    body.center = box.position;
+    body.halfExtents = box.halfExtents;
+    body.orientation = box.orientation;
+    return body;
 }
 
 // The inverse of a unit rotation.

@@ -245,10 +245,7 @@ class EarlierBoxes {
 };
 
 Polyhedron overlapBody(const BioTemplate& box) {
-    Polyhedron body;
-    body.center = box.position;
-    body.halfExtents = box.halfExtents;
-    body.orientation = box.orientation;
+    Polyhedron body = templateBody(box);
     body.mass = overlapTestMass;
     return body;
 }

@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "ecology/BoxFrame.hpp"
 #include "physics/Hash.hpp"
 #include "planet/EarthModel.hpp"
 
@@ -35,17 +36,8 @@ constexpr Vec3 slabGrey{0.84, 0.89, 0.92};
 // Slabs made by add stay at most this wide (half extent, m).
 constexpr double addedSlabHalfLimit = 12.0;
 
-// u(n) of the seeded draws.
-double u(std::uint32_t seed) {
-    return unitHash(seed);
-}
-
 Vec3 blend(const Vec3& from, const Vec3& to, double t) {
     return from + (to - from) * t;
-}
-
-double volume(const Vec3& half) {
-    return 8.0 * half.x * half.y * half.z;
 }
 
 // The day time of the local dawn at a position, as a fraction of a day: the sun rises there
@@ -101,11 +93,11 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
     o.health = 100.0;
     o.birthTime = dayClock - daysAgo;
     o.stageTime = o.birthTime;
-    o.brightness = 0.94 + 0.12 * u(seed + 1u);
+    o.brightness = 0.94 + 0.12 * unitHash(seed + 1u);
 
     switch (kind) {
     case LifeKind::Cube: {
-        const double side = (0.8 + 0.4 * u(seed + 3u)) * 2.5 + 0.3 * profile.size;
+        const double side = (0.8 + 0.4 * unitHash(seed + 3u)) * 2.5 + 0.3 * profile.size;
         const double half = clampedHalf(side, 1.0, 10.0);
         o.halfExtents = {half, half, half};
         break;
@@ -114,10 +106,11 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
         o.halfExtents = {1.0, 1.0, 1.0};
         break;
     case LifeKind::Slab: {
-        const double e = std::pow(10.0, 1.0 + 2.0 * u(seed + 4u));
-        const double wx = (0.95 + 0.1 * u(seed + 5u)) * e;
-        const double wz = (0.95 + 0.1 * u(seed + 7u)) * e;
-        o.halfExtents = {std::min(clampedHalf(wx, 10.0, 1000.0), addedSlabHalfLimit), 0.5 + u(seed + 6u),
+        const double e = std::pow(10.0, 1.0 + 2.0 * unitHash(seed + 4u));
+        const double wx = (0.95 + 0.1 * unitHash(seed + 5u)) * e;
+        const double wz = (0.95 + 0.1 * unitHash(seed + 7u)) * e;
+        o.halfExtents = {std::min(clampedHalf(wx, 10.0, 1000.0), addedSlabHalfLimit),
+                         0.5 + unitHash(seed + 6u),
                          std::min(clampedHalf(wz, 10.0, 1000.0), addedSlabHalfLimit)};
         o.color = slabGrey;
         o.landed = 1;
@@ -128,7 +121,7 @@ void Ecology::add(LifeKind kind, const Vec3& position, std::uint64_t patch, std:
 
     // The box stands on the position.
     o.center.y += o.halfExtents.y;
-    o.nextActionTime = time + 0.1 + 0.5 * u(seed + 303u);
+    o.nextActionTime = time + 0.1 + 0.5 * unitHash(seed + 303u);
     organisms.push_back(o);
     ++births;
 }
@@ -196,7 +189,7 @@ Vec3 Ecology::color(const Organism& organism, double dayTime) {
             base = blend(cubeColors[k], cubeColors[k + 1], g - k);
         }
     } else if (organism.kind == LifeKind::Slab && organism.stage >= 2) {
-        const double s = std::min(1.0, std::log10(std::max(volume(organism.halfExtents), 100.0)) / 6.0);
+        const double s = std::min(1.0, std::log10(std::max(boxVolume(organism.halfExtents), 100.0)) / 6.0);
         base = blend(smallSlabBlue, largeSlabBlue, s);
     }
     return base * organism.brightness;
@@ -204,7 +197,7 @@ Vec3 Ecology::color(const Organism& organism, double dayTime) {
 
 double Ecology::mass(const Organism& organism) {
     const double density = organism.kind == LifeKind::Slab ? slabDensity : solidDensity;
-    return std::max(1.0, volume(organism.halfExtents) * density);
+    return std::max(1.0, boxVolume(organism.halfExtents) * density);
 }
 
 Polyhedron Ecology::body(const Organism& organism) {

@@ -38,6 +38,12 @@ class Ecology {
     // A frame that delivers a long dt runs at most this many body steps (a quarter second); the
     // backlog past them is dropped, so a stall costs a bounded time instead of growing.
     static constexpr int maxBodySteps = 15;
+    // A block whose bond broke makes no new bond for this long, s.
+    static constexpr double bondRest = 0.5;
+    // Slabs narrower than this (half extent, m) do not split when brought down.
+    static constexpr double leastSplitHalf = 0.25;
+    // The grey of a block that starved, linear RGB, and of the matter such a block turns into.
+    static constexpr Vec3 grayColor{0.72, 0.73, 0.70};
 
     // A patch is the terrain chunk (i, j) on the near or far hemisphere.
     using PatchKey = ChunkCell;

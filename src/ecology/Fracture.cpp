@@ -8,8 +8,6 @@ namespace zarn {
 
 namespace {
 
-// Slabs narrower than this (half extent, m) do not split.
-constexpr double leastSplitHalf = 0.25;
 // A split needs room for three more organisms in the list.
 constexpr std::size_t lastSplitCount = Ecology::capacity - 3;
 

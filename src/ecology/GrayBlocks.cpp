@@ -9,7 +9,6 @@ namespace zarn {
 
 namespace {
 
-constexpr Vec3 grayMatter{0.72, 0.73, 0.70};
 // A grey block lies on the pieces that its body, grown by this much, overlaps (m).
 constexpr double lyingReach = 0.02;
 
@@ -49,7 +48,7 @@ MatterPiece matterOf(const Organism& block, std::uint64_t owner) {
     piece.owner = owner;
     piece.groundLevel = 1e30; // the world's
     piece.building = -1;
-    piece.color = grayMatter;
+    piece.color = Ecology::grayColor;
     piece.alive = true;
     piece.anchored = false;
     piece.supported = false;

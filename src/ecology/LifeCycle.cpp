@@ -29,10 +29,6 @@ constexpr double airborneReach = 6500.0;
 // A lying Slab sows a Cube every 30 s in daylight.
 constexpr double sowingInterval = 30.0;
 
-double u(std::uint32_t seed) {
-    return unitHash(seed);
-}
-
 // The seed of a non-negative number of whole units, wrapped into u32.
 std::uint32_t wholeSeed(double value) {
     const double whole = std::trunc(value);
@@ -142,7 +138,7 @@ void driftWithTheWind(Organism& slab, const EarthModel& model, double time) {
     if (slab.center.y - ground > driftAltitude)
         slab.stage = 1;
     if (slab.stage == 1 && std::sin(0.025 * time + 0.001 * slab.center.x) + climate.stress > 0.8 &&
-        u(wholeSeed(0.125 * time) + slab.id) < 0.18)
+        unitHash(wholeSeed(0.125 * time) + slab.id) < 0.18)
         slab.stage = 2;
 }
 

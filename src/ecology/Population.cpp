@@ -32,10 +32,6 @@ constexpr double bodyStep = 1.0 / 60.0;
 // sums of small steps never skips one.
 constexpr double bodyStepDue = 0.016666666566666665;
 
-double u(std::uint32_t seed) {
-    return unitHash(seed);
-}
-
 std::uint32_t patchSeed(std::int32_t i, std::int32_t j, bool farSide) {
     std::uint32_t s = hash32(static_cast<std::uint32_t>(i)) ^ hash32(static_cast<std::uint32_t>(j) + 991u);
     return farSide ? s ^ farSideSalt : s;
@@ -99,26 +95,27 @@ void Ecology::populate(std::int32_t i, std::int32_t j, bool farSide, std::uint64
     const bool onLand = !farSide && !ground.empty();
 
     if (onLand) {
-        const auto cubes = static_cast<std::uint32_t>(std::min(maxCubesPerPatch, std::floor(u(s) + p.size)));
+        const auto cubes =
+            static_cast<std::uint32_t>(std::min(maxCubesPerPatch, std::floor(unitHash(s) + p.size)));
         for (std::uint32_t k = 0; k < cubes; ++k)
-            add(LifeKind::Cube, drawn(ground, s + k), patchId, s + k, p, 8.0 * u(s + 100u + k));
-        if (u(s + 32u) < 0.4 * p.assemblyRate && !speciesA.empty())
+            add(LifeKind::Cube, drawn(ground, s + k), patchId, s + k, p, 8.0 * unitHash(s + 100u + k));
+        if (unitHash(s + 32u) < 0.4 * p.assemblyRate && !speciesA.empty())
             spawnAssembly(drawn(speciesA, s + 48u), drawn(ground, s + 22u) + speciesAOffset, patchId);
         // A chunk back from the saved state still holds the grey matter of its group B species.
-        if (!savedMatter && !speciesB.empty() && u(s + 93u) < 0.3)
+        if (!savedMatter && !speciesB.empty() && unitHash(s + 93u) < 0.3)
             spawnAssembly(drawn(speciesB, s + 94u), ground.back() + speciesBOffset, patchId);
     }
-    if (!held.water.empty() && u(s + 64u) < 0.45 * p.abundance) {
+    if (!held.water.empty() && unitHash(s + 64u) < 0.45 * p.abundance) {
         const std::size_t before = organisms.size();
         add(LifeKind::Slab, held.water[0], patchId, s + 65u, p, 0.0);
         if (organisms.size() > before) {
             Organism& slab = organisms.back();
             patchmatter::makeAirborne(slab, 1, s + 67u);
-            slab.center.y += raisedSlabLift + raisedSlabLiftSpan * u(s + 66u);
+            slab.center.y += raisedSlabLift + raisedSlabLiftSpan * unitHash(s + 66u);
         }
     }
-    if (onLand && u(s + 71u) < 0.16 * p.abundance)
-        add(LifeKind::Slab, ground.back(), patchId, s + 72u, p, 7.0 * u(s + 73u));
+    if (onLand && unitHash(s + 71u) < 0.16 * p.abundance)
+        add(LifeKind::Slab, ground.back(), patchId, s + 72u, p, 7.0 * unitHash(s + 73u));
 }
 
 void Ecology::update(Physics& physics, const EarthModel& model, Vec3 focus, Vec3 gravity, double dt,

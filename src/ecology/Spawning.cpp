@@ -57,13 +57,8 @@ void Ecology::spawnAssembly(const BioAssembly& species, const Vec3& origin, std:
 
     // The lowest bottom of the species' boxes comes to rest at the origin's height.
     double lowest = 1e30;
-    for (const BioTemplate& box : species.boxes) {
-        Polyhedron body;
-        body.center = box.position;
-        body.halfExtents = box.halfExtents;
-        body.orientation = box.orientation;
-        lowest = std::min(lowest, body.bounds().min.y);
-    }
+    for (const BioTemplate& box : species.boxes)
+        lowest = std::min(lowest, templateBody(box).bounds().min.y);
 
     const auto firstId = static_cast<std::uint32_t>(nextId);
     for (const BioTemplate& box : species.boxes) {

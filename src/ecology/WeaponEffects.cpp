@@ -13,29 +13,13 @@ namespace {
 constexpr double leastImpulse = 1e-6;
 // A bond breaks under a hit stronger than its strength over this.
 constexpr double bondHitShare = 60.0;
-// A block whose bond broke makes no new bond for this long, s.
-constexpr double bondRest = 0.5;
-// Slabs of these generations at least this wide are split when brought down, not killed.
+// Slabs of these generations at least Ecology::leastSplitHalf wide are split when brought down, not
+// killed.
 constexpr std::uint32_t lastSplitGeneration = 2;
-constexpr double leastSplitHalf = 0.25;
 
-constexpr Vec3 grayBlock{0.72, 0.73, 0.70};
 // Face markers are thin tiles on the block's face.
 constexpr double markerShare = 0.22;
 constexpr double markerThickness = 0.012;
-
-double volume(const Vec3& half) {
-    return 8.0 * half.x * half.y * half.z;
-}
-
-// The face that shows a Thrust or Absorption block's axis: the axis's largest component (y beats x
-// on a tie, z must beat the winner outright), on the side of its sign.
-int dominantFace(const Vec3& axis) {
-    int k = std::abs(axis.y) >= std::abs(axis.x) ? 1 : 0;
-    if (std::abs(axis.z) > std::abs(axis[k]))
-        k = 2;
-    return 2 * k + (axis[k] < 0.0 ? 1 : 0);
-}
 
 // Bit i stands for face i of faces.
 std::uint32_t markedFaces(const Organism& block) {
@@ -46,8 +30,8 @@ std::uint32_t markedFaces(const Organism& block) {
 
 Vec3 blockColor(const Organism& block) {
     if (block.gray)
-        return grayBlock;
-    const double budget = block.massBudget / volume(block.halfExtents);
+        return Ecology::grayColor;
+    const double budget = block.massBudget / boxVolume(block.halfExtents);
     const double fill = std::isnan(budget) ? 0.0 : std::clamp(budget, 0.0, 1.0);
     return Ecology::abilityColor(block.ability) * (0.35 + 0.65 * fill);
 }

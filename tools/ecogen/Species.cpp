@@ -118,10 +118,6 @@ const std::vector<SpeciesRow> deadTable{
 };
 // clang-format on
 
-double volume(const Vec3& half) {
-    return 8.0 * half.x * half.y * half.z;
-}
-
 // A bond as the two boxes stand: anchor and rotation exactly from their positions and orientations,
 // and as strong as the touching faces allow.
 void addBond(BioAssembly& species, std::uint64_t i, std::uint64_t j) {
@@ -152,7 +148,7 @@ BioAssembly assemble(const SpeciesRow& row) {
         box.position = b.position;
         box.halfExtents = b.half;
         box.axis = b.axis;
-        box.massBudget = b.budget * volume(b.half);
+        box.massBudget = b.budget * boxVolume(b.half);
         box.orientation = b.orientation;
         box.power = b.power;
         box.strengthPerArea = b.strengthPerArea;
