@@ -8,15 +8,12 @@
 
 #include "ecology/BoxFrame.hpp"
 #include "physics/Hash.hpp"
+#include "planet/DayCycle.hpp"
 #include "planet/EarthModel.hpp"
 
 namespace zarn {
 
 namespace {
-
-// Cosine and sine of the obliquity: the sun's direction leans this way out of the turning plane.
-constexpr double obliquityCos = 0.9174791997294519;
-constexpr double obliquitySin = 0.3977837579185512;
 
 // Densities, kg/m³: Slabs are airy, Cubes and Blocks solid.
 constexpr double slabDensity = 8.0;
@@ -48,7 +45,7 @@ double dawnPhase(const Vec3& p) {
     double s = 0.0;
     double c = 0.0;
     if (r > 1e-9) {
-        s = (obliquityCos * p.x + obliquitySin * p.z) / r;
+        s = (DayCycle::obliquityCos * p.x + DayCycle::obliquitySin * p.z) / r;
         c = up / r;
     }
     return (std::atan2(s, c) - std::numbers::pi / 2.0) / (2.0 * std::numbers::pi);

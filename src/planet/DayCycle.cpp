@@ -4,18 +4,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "planet/EarthModel.hpp"
+
 namespace zarn {
-
-namespace {
-
-constexpr double planetRadius = 6371000.0;
-// The world origin stands 4 m above the sphere the horizon is measured on.
-constexpr double originAboveCentre = 6371004.0;
-// Cosine and sine of the obliquity (23.4397 degrees) that tilts the sun's day circle.
-constexpr double obliquityCos = 0.9174791997294519;
-constexpr double obliquitySin = 0.3977837579185512;
-
-} // namespace
 
 void DayCycle::advance(double dt) {
     if (!std::isfinite(dt) || !(dt > 0.0)) {
@@ -41,13 +32,13 @@ Vec3 DayCycle::sunDirection() const {
 }
 
 double DayCycle::solarClearance() const {
-    const Vec3 p{observer.x, observer.y + originAboveCentre, observer.z};
+    const Vec3 p{observer.x, observer.y + EarthModel::centreDepth, observer.z};
     const double r = length(p);
     if (!(r > 1e-9)) {
         return 0.0;
     }
     const double elevation = std::asin(std::clamp(dot(p / r, sunDirection()), -1.0, 1.0));
-    const double dip = std::acos(planetRadius / std::max(r, planetRadius));
+    const double dip = std::acos(EarthModel::radius / std::max(r, EarthModel::radius));
     return elevation + dip;
 }
 

@@ -10,6 +10,10 @@ namespace zarn {
 struct DayCycle {
     // The length of a day at rate 1, s.
     static constexpr double secondsPerDay = 86400.0;
+    // Cosine and sine of the obliquity (23.4397 degrees) that tilts the sun's day circle out of the
+    // plane the planet turns in.
+    static constexpr double obliquityCos = 0.9174791997294519;
+    static constexpr double obliquitySin = 0.3977837579185512;
 
     double phase = 0.0;           // fraction of the day turned so far, 0 <= phase < 1
     double rate = 1.0;            // 1 = one turn in 86,400 s; 0 stops the clock

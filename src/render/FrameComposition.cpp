@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <numbers>
 
+#include "planet/EarthModel.hpp"
 #include "render/Renderer.hpp"
 #include "world/Game.hpp"
 
@@ -19,9 +20,6 @@ constexpr Vec3 menuForward{0.5922683025185973, -0.02030634180063762, 0.805484891
 
 constexpr Vec3 plainFog{0.42, 0.48, 0.49};
 
-// The Earth's sphere as the day light measures the sun's elevation and the horizon's dip against it.
-constexpr double earthRadius = 6371000.0;
-constexpr Vec3 earthCentreBelow{0.0, 6371004.0, 0.0}; // the world origin stands 4 m above the sphere
 // The sun disc shows while its top edge clears the horizon (its angular radius, 9.3 m at 2000 m).
 constexpr double sunDiscClearance = -0.00465;
 constexpr double sunDistance = 2000.0;
@@ -72,11 +70,12 @@ Vec3 steadyEye(const Game& game) {
 }
 
 Vec3 earthDayLight(const DayCycle& dayCycle) {
-    const Vec3 p = dayCycle.observer + earthCentreBelow;
+    // The sun's elevation and the horizon's dip are measured against the Earth's sphere.
+    const Vec3 p = dayCycle.observer + Vec3{0.0, EarthModel::centreDepth, 0.0};
     const double l = length(p);
     const Vec3 sun = dayCycle.sunDirection();
     const double elevation = l > 1e-9 ? std::asin(std::clamp(dot(p, sun) / l, -1.0, 1.0)) : 0.0;
-    const double dip = std::acos(earthRadius / std::max(l, earthRadius));
+    const double dip = std::acos(EarthModel::radius / std::max(l, EarthModel::radius));
     const double x = (elevation + dip + 0.035) / 0.105;
     const double day = x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : (3.0 - 2.0 * x) * x * x);
     const double clearance = std::abs(dayCycle.solarClearance());
