@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ecology/Ecology.hpp"
+#include "world/Utf8Path.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
@@ -21,8 +22,7 @@ bool World::loadEarth(const std::string& mapPath, std::string& message) {
     Ecology ecology;
     std::filesystem::path catalogue;
     try {
-        catalogue =
-            ecosystemCatalogueBeside(std::filesystem::path(std::u8string(mapPath.begin(), mapPath.end())));
+        catalogue = ecosystemCatalogueBeside(pathFromUtf8(mapPath));
     } catch (const std::exception&) {
         // A path that is not UTF-8 names no file on Windows (the conversion throws there): the
         // catalogue reader reports it as missing.

@@ -15,6 +15,7 @@
 
 #include "physics/Hash.hpp"
 #include "world/DurableFile.hpp"
+#include "world/Utf8Path.hpp"
 
 namespace zarn {
 
@@ -638,11 +639,6 @@ const char* splitSave(std::string_view text, int& version, std::string_view& bod
     }
     body = lineEnd == std::string_view::npos ? std::string_view{} : text.substr(lineEnd + 1);
     return fnv1a64(body) == hash ? nullptr : hashMismatch;
-}
-
-// Paths arrive as UTF-8; on Windows they must become wide paths, not the ANSI code page.
-fs::path pathFromUtf8(const std::string& text) {
-    return fs::path(std::u8string(text.begin(), text.end()));
 }
 
 fs::path withSuffix(fs::path path, const char* suffix) {
