@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ecology/BoxFrame.hpp"
+#include "ecology/Clearance.hpp"
 #include "ecology/Ecology.hpp"
 #include "physics/Geometry.hpp"
 
@@ -211,7 +212,7 @@ class EarlierBoxes {
         auto entry = std::lower_bound(byLowestX_.begin(), byLowestX_.end(), bounds.min.x - widest_ - 0.001,
                                       [](const Entry& e, double x) { return e.bounds.min.x < x; });
         for (; entry != byLowestX_.end() && entry->bounds.min.x <= bounds.max.x; ++entry) {
-            if (apart(entry->bounds, bounds))
+            if (!overlapOrTouch(entry->bounds, bounds))
                 continue;
             Contact contact;
             if (collide(bodies_[entry->index], box, contact) && contact.depth > overlapTolerance)
@@ -235,10 +236,6 @@ class EarlierBoxes {
         Box bounds;
         std::size_t index;
     };
-    static bool apart(const Box& a, const Box& b) {
-        return a.max.x < b.min.x || b.max.x < a.min.x || a.max.y < b.min.y || b.max.y < a.min.y ||
-               a.max.z < b.min.z || b.max.z < a.min.z;
-    }
     std::vector<Polyhedron> bodies_;
     std::vector<Entry> byLowestX_;
     double widest_ = 0.0;
