@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "world/TextReader.hpp"
+#include "world/Utf8Path.hpp"
 #include "world/World.hpp"
 
 namespace zarn {
@@ -28,11 +29,6 @@ constexpr std::uint64_t maxBuildings = 1000;
 constexpr double maxSpawnDistance = 3000.0;
 constexpr double maxColorLength = 2.0;
 constexpr std::int32_t lowestBuildingTag = -10;
-
-// Paths arrive as UTF-8; on Windows they must become wide paths, not the ANSI code page.
-std::filesystem::path pathFromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
 
 // The whole file at once. Binary, so that Windows hands over the line ends as they are in the file.
 // A path that is not UTF-8 cannot name a file on Windows (the conversion throws there): it is an

@@ -10,6 +10,7 @@
 
 #include "app/Application.hpp"
 #include "render/RecordingBackend.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
@@ -47,10 +48,7 @@ class ApplicationTest : public ::testing::Test {
     double now = 0.0;
 
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 (std::string("zarn-app-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+        folder = test::scratchFolder("zarn-app");
         // A small frame for the screenshot to read back.
         log.frame.width = 2;
         log.frame.height = 2;

@@ -10,6 +10,7 @@
 #include "app/Application.hpp"
 #include "app/Audio.hpp"
 #include "app/SoundSynthesis.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
@@ -143,11 +144,7 @@ class ApplicationAudioTest : public ::testing::Test {
     double now = 10.0;
 
     void SetUp() override {
-        folder =
-            std::filesystem::temp_directory_path() /
-            (std::string("zarn-audio-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+        folder = test::scratchFolder("zarn-audio");
         app = std::make_unique<Application>(folder);
         auto output = std::make_unique<FakeOutput>(log);
         device = output.get();

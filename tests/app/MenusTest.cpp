@@ -14,6 +14,7 @@
 #include "app/Application.hpp"
 #include "render/MenuLayout.hpp"
 #include "render/RecordingBackend.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
@@ -38,13 +39,7 @@ class MenusTest : public ::testing::Test {
     RecordingHost host;
     std::unique_ptr<Application> app;
 
-    void SetUp() override {
-        folder =
-            std::filesystem::temp_directory_path() /
-            (std::string("zarn-menus-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
-    }
+    void SetUp() override { folder = test::scratchFolder("zarn-menus"); }
 
     void TearDown() override {
         app.reset();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/Settings.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
@@ -150,7 +151,7 @@ TEST(SettingsTest, KeyLinesFollowTheBindingRule) {
 }
 
 TEST(SettingsTest, FilesThatAreMissingOrCannotBeWritten) {
-    const auto folder = std::filesystem::temp_directory_path() / "zarn-settings-test";
+    const auto folder = test::scratchArea("zarn-settings-test");
     std::filesystem::remove_all(folder);
     Settings settings;
     settings.volume = 0.9;

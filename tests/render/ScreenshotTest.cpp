@@ -8,6 +8,7 @@
 
 #include "render/RecordingBackend.hpp"
 #include "render/Renderer.hpp"
+#include "support/Files.hpp"
 
 namespace zarn {
 namespace {
@@ -45,11 +46,7 @@ class ScreenshotTest : public ::testing::Test {
 
     void SetUp() override {
         test::attachRecorder(renderer, log);
-        folder = std::filesystem::temp_directory_path() /
-                 ("zarn-screenshot-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
+        folder = test::scratchFolder("zarn-screenshot");
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,12 +20,21 @@ inline std::string utf8(const std::filesystem::path& path) {
     return {text.begin(), text.end()};
 }
 
+// The area's folder in the temporary folder, one for each build folder the tests run from, so that
+// test runs of several checkouts at once never share a scratch folder.
+inline std::filesystem::path scratchArea(const std::string& area) {
+    std::uint32_t key = 2166136261u;
+    for (const char8_t c : std::filesystem::current_path().u8string())
+        key = (key ^ static_cast<std::uint8_t>(c)) * 16777619u;
+    return std::filesystem::temp_directory_path() / (area + "-" + std::to_string(key));
+}
+
 // A scratch folder of the running test alone (test cases run in parallel processes), emptied, under a
 // folder of the area's own in the temporary folder.
 inline std::filesystem::path scratchFolder(const std::string& area) {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / area /
-                                         (std::string(info->test_suite_name()) + "." + info->name());
+    const std::filesystem::path folder =
+        scratchArea(area) / (std::string(info->test_suite_name()) + "." + info->name());
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
