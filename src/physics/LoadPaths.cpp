@@ -21,27 +21,34 @@ std::uint32_t otherEnd(const Bond& bond, std::uint32_t id) {
     return bond.a == id ? bond.b : bond.a;
 }
 
-TopologyScratch::BondTerms termsOf(const Bond& bond, const Vec3& down) {
-    TopologyScratch::BondTerms terms;
-    terms.area = bond.area;
-    const double c = dot(bond.normal, down);
+TopologyScratch::BondNote noteOf(const Bond& bond, const Vec3& down) {
+    return {bond.area, dot(bond.normal, down), bond.stress, bond.center};
+}
+
+// What a load crossing a bond works with: |normal . down|, the shear share
+// sqrt(1 - (normal . down)^2) and the bending section area * max(1, sqrt(area)). Most bonds are
+// level or upright and no larger than a square metre; their roots are known without being taken.
+struct BondTerms {
+    double absCosine;
+    double shear;
+    double section;
+};
+
+BondTerms termsOf(const TopologyScratch::BondNote& note) {
+    BondTerms terms;
+    const double c = note.cosine;
     terms.absCosine = std::abs(c);
-    terms.shear = std::sqrt(std::max(0.0, 1.0 - c * c));
-    terms.section = bond.area * std::max(1.0, std::sqrt(bond.area));
-    terms.stress = bond.stress;
+    const double sine = std::max(0.0, 1.0 - c * c);
+    terms.shear = sine == 0.0 ? 0.0 : sine == 1.0 ? 1.0 : std::sqrt(sine);
+    const double area = note.area;
+    terms.section = area <= 1.0 ? area : area * std::max(1.0, std::sqrt(area));
     return terms;
 }
 
 // The lever of a piece's centre about a bond's centre, across the gravity.
-double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
-    const Vec3 r = center - bond.center;
+double leverOf(const Vec3& bondCenter, const Vec3& center, const Vec3& down) {
+    const Vec3 r = center - bondCenter;
     return length(r - down * dot(down, r));
-}
-
-// The link from a piece with this centre across bond k to the piece at index `to`.
-TopologyScratch::Link makeLink(const Bond& bond, std::uint64_t k, std::uint32_t to, const Vec3& center,
-                               const Vec3& down) {
-    return {to, static_cast<std::uint32_t>(k), leverOf(bond, center, down)};
 }
 
 bool sameDouble(double a, double b) {
@@ -83,18 +90,17 @@ void linksFromAdjacency(Physics& physics) {
     sizePieceNotes(scratch, count);
     scratch.linkStart.assign(count + 1, 0);
     scratch.links.clear();
-    const Vec3 down = normalized(physics.gravity);
+    scratch.down = normalized(physics.gravity);
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
-    scratch.bondTerms.resize(physics.bonds.size());
+    scratch.bondNotes.resize(physics.bonds.size());
     for (std::size_t index = 0; index < count; ++index) {
         if (index < physics.adjacency.size())
             for (const std::uint64_t k : physics.adjacency[index]) {
                 const Bond& bond = physics.bonds[k];
-                scratch.bondTerms[k] = termsOf(bond, down);
-                scratch.links.push_back(makeLink(bond, k,
-                                                 otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
-                                                 scratch.centers[index], down));
+                scratch.bondNotes[k] = noteOf(bond, scratch.down);
+                scratch.links.push_back({otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
+                                         static_cast<std::uint32_t>(k)});
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
@@ -109,50 +115,68 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     const std::vector<std::uint64_t>& start = scratch.linkStart;
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
-    const std::vector<std::int64_t>& depth = scratch.depth;
+    const std::vector<std::int32_t>& depth = scratch.depth;
     std::vector<double>& load = scratch.load;
-    std::vector<std::uint32_t>& below = scratch.below;
-    const std::vector<TopologyScratch::BondTerms>& terms = scratch.bondTerms;
+    const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
+    const Vec3 down = scratch.down;
+    ChangeNotes& changes = physics.changes;
+    // The bond area under every piece first: the links under a piece are those to a piece nearer
+    // the ground. The pieces do not wait on each other here, so the reads of their bonds overlap
+    // and the walk below finds the bonds at hand.
+    std::vector<double>& supportArea = scratch.supportArea;
+    supportArea.resize(depth.size());
+    for (const std::uint32_t index : order) {
+        const std::int32_t level = depth[index];
+        double area = 0.0;
+        for (std::uint64_t l = start[index]; l < end[index]; ++l)
+            area += depth[links[l].neighbour] < level ? notes[links[l].bond].area : 0.0;
+        supportArea[index] = area;
+    }
     for (std::size_t q = order.size(); q-- > 0;) {
         const std::uint32_t index = order[q];
-        below.clear();
-        double supportArea = 0.0;
-        for (std::uint64_t l = start[index]; l < end[index]; ++l)
-            if (depth[links[l].neighbour] < depth[index]) {
-                below.push_back(static_cast<std::uint32_t>(l));
-                supportArea += terms[links[l].bond].area;
-            }
-        if (below.empty())
+        const std::int32_t level = depth[index];
+        bool carried = false;
+        for (std::uint64_t l = start[index]; l < end[index] && !carried; ++l)
+            carried = depth[links[l].neighbour] < level;
+        if (!carried)
             continue;
-        const double spread = supportArea > minSupportArea ? supportArea : minSupportArea;
+        const double spread = supportArea[index] > minSupportArea ? supportArea[index] : minSupportArea;
+        const Vec3 center = scratch.centers[index];
         // The piece reports the largest stress among the bonds that carry it.
         double pieceStress = 0.0;
-        for (const std::uint32_t l : below) {
-            const TopologyScratch::Link& link = links[l];
-            const TopologyScratch::BondTerms& bond = terms[link.bond];
+        bool first = true;
+        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+            const TopologyScratch::Link link = links[l];
+            if (depth[link.neighbour] >= level)
+                continue;
+            const TopologyScratch::BondNote& bond = notes[link.bond];
+            const BondTerms terms = termsOf(bond);
             const double share = load[index] * bond.area / spread;
             load[link.neighbour] += share;
-            const double compressive = bond.absCosine * share / bond.area;
-            const double shear = bond.shear * share / bond.area;
-            const double lever = link.lever * share;
-            const double bending = lever / bond.section * bendingFactor + shear;
+            const double compressive = terms.absCosine * share / bond.area;
+            const double shear = terms.shear * share / bond.area;
+            const double lever = leverOf(bond.center, center, down) * share;
+            const double bending = lever / terms.section * bendingFactor + shear;
             const double stress = std::max(bending, compressive);
-            // The bonds take their stresses when the pass ends, in bond order.
-            physics.changes.bondLoaded[link.bond] = 1;
-            physics.changes.bondLoadStress[link.bond] = stress;
-            scratch.loadedBonds.push_back(link.bond);
-            pieceStress = l == below.front() ? stress : std::max(pieceStress, stress);
+            // A load crosses a bond once in a pass, so the bond takes its stress now, written only
+            // where it differs (to the bit) from what the bond held when its links were made.
+            changes.bondLoaded[link.bond] = 1;
+            changes.bondLoadStress[link.bond] = stress;
+            if (!sameDouble(stress, bond.stress))
+                bonds[link.bond].stress = stress;
+            pieceStress = first ? stress : std::max(pieceStress, stress);
+            first = false;
             if (compressive > compressiveStrength || bending > bendingStrength) {
                 bonds[link.bond].intact = false;
                 ++physics.brokenBondCount;
                 physics.topologyDirty = true;
-                scratch.breaks.push_back(links[l].bond);
+                scratch.breaks.push_back(link.bond);
             }
         }
         scratch.pieceStress[index] = pieceStress;
         scratch.flags[index] |= carriedFlag;
-        physics.changes.pieceLoaded[index] = 1;
-        physics.changes.pieceLoadStress[index] = pieceStress;
+        changes.pieceLoaded[index] = 1;
+        changes.pieceLoadStress[index] = pieceStress;
     }
 }
 
@@ -167,7 +191,7 @@ void loadFromAnchors(Physics& physics) {
     const std::vector<std::uint64_t>& start = scratch.linkStart;
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
-    std::vector<std::int64_t>& depth = scratch.depth;
+    std::vector<std::int32_t>& depth = scratch.depth;
     std::vector<std::uint32_t>& queue = scratch.queue;
     std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
     std::sort(grounded.begin(), grounded.end(),
@@ -182,7 +206,7 @@ void loadFromAnchors(Physics& physics) {
         }
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const std::uint32_t index = queue[head];
-        const std::int64_t next = depth[index] + 1;
+        const std::int32_t next = depth[index] + 1;
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
             if (depth[neighbour] < 0) {
@@ -256,18 +280,6 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
         piece.assembly = -1;
 }
 
-// The bonds the pass loaded take their stresses, each written only where it differs (to the bit)
-// from what the bond held when its links were made.
-void storeBondStresses(Physics& physics) {
-    TopologyScratch& scratch = physics.topologyScratch;
-    for (const std::uint32_t k : scratch.loadedBonds) {
-        const double stress = physics.changes.bondLoadStress[k];
-        if (!sameDouble(stress, scratch.bondTerms[k].stress))
-            physics.bonds[k].stress = stress;
-    }
-    scratch.loadedBonds.clear();
-}
-
 // One load pass over the links: depths from the anchors, supports, and the weight handed down
 // every bond with the stress it puts on it.
 //
@@ -284,7 +296,7 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::size_t count = physics.pieces.size();
     std::vector<std::uint8_t>& flags = scratch.flags;
-    std::vector<std::int64_t>& depth = scratch.depth;
+    std::vector<std::int32_t>& depth = scratch.depth;
     depth.assign(count, -1);
     scratch.stamp.assign(count, 0);
     scratch.lastComponent = 0;
@@ -300,11 +312,9 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
             depth[index] = 0;
 
     const double weight = length(physics.gravity);
-    scratch.loadedBonds.clear();
     for (std::size_t seed = 0; seed < count; ++seed)
         if ((flags[seed] & (aliveFlag | anchoredFlag)) == aliveFlag && scratch.stamp[seed] == 0)
             loadComponent(physics, seed, ++scratch.lastComponent, weight);
-    storeBondStresses(physics);
 
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint8_t flag = flags[index];
@@ -416,28 +426,20 @@ void groupAssemblies(Physics& physics, bool fresh) {
     }
 }
 
-// The full adjacency pass: every piece's list of intact bonds, the compact links and notes of the
-// load pass, the dead and broken history counts, and the life of every piece as the notes of
-// changes start from.
-void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
-    std::vector<MatterPiece>& pieces = physics.pieces;
-    std::vector<Bond>& bonds = physics.bonds;
-    std::vector<std::vector<std::uint64_t>>& adjacency = physics.adjacency;
+// The piece walk of the full adjacency pass: the compact notes of every piece, its life as the
+// notes of changes start from, and the pieces that moved or died since the grid last saw them.
+// Returns the number of dead pieces.
+std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale) {
+    const std::vector<MatterPiece>& pieces = physics.pieces;
     const std::size_t count = pieces.size();
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<std::uint8_t>& aliveSeen = physics.changes.aliveSeen;
     aliveSeen.resize(count);
-    // Inner lists are cleared, not replaced, so that they keep their storage between refreshes.
-    adjacency.resize(count);
-    for (std::vector<std::uint64_t>& list : adjacency)
-        list.clear();
-
-    std::uint64_t dead = 0;
     sizePieceNotes(scratch, count);
-    // The pieces that moved or died since the grid last saw them are found on the same walk.
     const std::size_t gridded = gridStale ? std::min(count, physics.gridEntries.size()) : 0;
     if (gridStale)
         gridStale->clear();
+    std::uint64_t dead = 0;
     for (std::size_t index = 0; index < count; ++index) {
         const MatterPiece& piece = pieces[index];
         recordPiece(scratch, index, piece);
@@ -446,21 +448,31 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
         if (index < gridded && !grid::entryCurrent(physics.gridEntries[index], piece))
             gridStale->push_back(static_cast<std::uint32_t>(index));
     }
+    return dead;
+}
 
-    // Links are counted per piece first (at index + 1, so that the running sum gives each piece's
-    // start), then filled in bond order from a compact list of the intact bonds.
+// The bond walk of the full adjacency pass: a bond that no longer joins two alive pieces stops
+// being intact, every pair without an intact bond is refused as a contact bond, and the intact ones
+// are listed with their notes and counted per end (at index + 1, so that the running sum gives each
+// piece's first link). Returns the number of bonds that are not intact.
+std::uint64_t noteBonds(Physics& physics) {
+    std::vector<Bond>& bonds = physics.bonds;
+    const std::size_t count = physics.pieces.size();
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::vector<std::uint8_t>& flags = scratch.flags;
     std::vector<std::uint64_t>& start = scratch.linkStart;
     start.assign(count + 1, 0);
     std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
     intact.clear();
-    scratch.bondTerms.resize(bonds.size());
-    const Vec3 down = normalized(physics.gravity);
+    std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
+    notes.resize(bonds.size());
+    const Vec3 down = scratch.down;
     std::uint64_t broken = 0;
     for (std::size_t k = 0; k < bonds.size(); ++k) {
         Bond& bond = bonds[k];
         const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
         // A bond to a dead piece is gone, but it did not break: the score does not count it.
-        if (!inRange || !(scratch.flags[bond.a - 1] & aliveFlag) || !(scratch.flags[bond.b - 1] & aliveFlag))
+        if (bond.intact && (!inRange || !(flags[bond.a - 1] & aliveFlag) || !(flags[bond.b - 1] & aliveFlag)))
             bond.intact = false;
         if (!bond.intact) {
             physics.brokenPairs.insert(pairKey(bond.a, bond.b));
@@ -470,26 +482,62 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
         ++start[bond.a];
         ++start[bond.b];
         // What the load pass needs of the bond is taken from it now, while it is at hand.
-        scratch.bondTerms[k] = termsOf(bond, down);
-        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1,
-                          leverOf(bond, scratch.centers[bond.a - 1], down),
-                          leverOf(bond, scratch.centers[bond.b - 1], down)});
+        notes[k] = noteOf(bond, down);
+        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1});
     }
+    return broken;
+}
+
+// The links of every piece from the counts and the intact bonds, each piece's in bond order.
+void fillLinks(TopologyScratch& scratch, std::size_t count) {
+    std::vector<std::uint64_t>& start = scratch.linkStart;
     for (std::size_t index = 0; index < count; ++index)
         start[index + 1] += start[index];
     scratch.links.resize(start[count]);
-    scratch.linkCursor.assign(start.begin(), start.end() - 1);
-    for (const TopologyScratch::IntactBond& end : intact) {
-        scratch.links[scratch.linkCursor[end.a]++] = {end.b, end.bond, end.leverA};
-        scratch.links[scratch.linkCursor[end.b]++] = {end.a, end.bond, end.leverB};
+    std::vector<std::uint64_t>& cursor = scratch.linkCursor;
+    cursor.assign(start.begin(), start.end() - 1);
+    for (const TopologyScratch::IntactBond& bond : scratch.intactBonds) {
+        scratch.links[cursor[bond.a]++] = {bond.b, bond.bond};
+        scratch.links[cursor[bond.b]++] = {bond.a, bond.bond};
     }
     scratch.linkEnd.assign(start.begin() + 1, start.end());
-    // Each piece's list in bond order, as the links hold it.
-    for (std::size_t index = 0; index < count; ++index)
-        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l)
-            adjacency[index].push_back(scratch.links[l].bond);
-    scratch.deadPieces = dead;
-    scratch.brokenBonds = broken;
+}
+
+// Physics::adjacency from the links. A list that already holds its bonds is left alone, so that a
+// refresh of a world whose bonds stand does not write the lists again.
+void writeAdjacency(Physics& physics) {
+    const TopologyScratch& scratch = physics.topologyScratch;
+    const std::size_t count = physics.pieces.size();
+    const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<TopologyScratch::Link>& links = scratch.links;
+    std::vector<std::vector<std::uint64_t>>& adjacency = physics.adjacency;
+    adjacency.resize(count);
+    for (std::size_t index = 0; index < count; ++index) {
+        std::vector<std::uint64_t>& list = adjacency[index];
+        const std::uint64_t first = start[index];
+        const auto size = static_cast<std::size_t>(start[index + 1] - first);
+        bool same = list.size() == size;
+        for (std::size_t n = 0; same && n < size; ++n)
+            same = list[n] == links[first + n].bond;
+        if (same)
+            continue;
+        // Cleared and refilled, never replaced, so that the list keeps its storage.
+        list.resize(size);
+        for (std::size_t n = 0; n < size; ++n)
+            list[n] = links[first + n].bond;
+    }
+}
+
+// The full adjacency pass: every piece's list of intact bonds, the compact links and notes of the
+// load pass, the dead and broken history counts, and the life of every piece as the notes of
+// changes start from.
+void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    scratch.down = normalized(physics.gravity);
+    scratch.deadPieces = notePieces(physics, gridStale);
+    scratch.brokenBonds = noteBonds(physics);
+    fillLinks(scratch, physics.pieces.size());
+    writeAdjacency(physics);
 }
 
 // ---- refreshes of the components that changed ----
@@ -592,7 +640,6 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     members.clear();
     grounded.clear();
     ChangeNotes& notes = physics.changes;
-    const Vec3 down = normalized(physics.gravity);
     auto join = [&](std::uint32_t index) {
         stamp[index] = component;
         scratch.depth[index] = -1;
@@ -608,8 +655,8 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
         for (const std::uint64_t k : physics.adjacency[index]) {
             const Bond& bond = physics.bonds[k];
             const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
-            scratch.bondTerms[k] = termsOf(bond, down);
-            links.push_back(makeLink(bond, k, neighbour, scratch.centers[index], down));
+            scratch.bondNotes[k] = noteOf(bond, scratch.down);
+            links.push_back({neighbour, static_cast<std::uint32_t>(k)});
             notes.bondLoaded[k] = 0;
             if (physics.pieces[neighbour].anchored) {
                 grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});
@@ -651,14 +698,13 @@ void notedLoadPass(Physics& physics) {
     const std::size_t passBegin = scratch.passPieces.size();
 
     const double weight = length(physics.gravity);
-    scratch.bondTerms.resize(physics.bonds.size());
-    scratch.loadedBonds.clear();
+    scratch.bondNotes.resize(physics.bonds.size());
+    scratch.down = normalized(physics.gravity);
     for (const std::uint32_t index : notes.pieces) {
         const MatterPiece& piece = physics.pieces[index];
         if (piece.alive && !piece.anchored && scratch.stamp[index] <= before)
             gatherNotedComponent(physics, index, ++scratch.lastComponent, weight);
     }
-    storeBondStresses(physics);
 
     for (std::size_t p = passBegin; p < scratch.passPieces.size(); ++p) {
         const std::uint32_t index = scratch.passPieces[p];

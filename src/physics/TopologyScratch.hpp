@@ -12,24 +12,24 @@ namespace zarn {
 // once the world has reached its size. Apart from the two history counts below and the numbering
 // of components and floods it holds no state that outlives one call.
 struct TopologyScratch {
-    // One end of an intact bond seen from a piece: the other piece's index, the bond's index and the
-    // lever of the piece's centre about the bond's centre across the gravity.
+    // One end of an intact bond seen from a piece: the other piece's index and the bond's index.
     struct Link {
         std::uint32_t neighbour;
         std::uint32_t bond;
-        double lever;
     };
-    // What the load pass works out from a bond, taken from it where its links are made: the area,
-    // |normal . down|, the shear share sqrt(1 - (normal . down)^2), the bending section
-    // area * max(1, sqrt(area)), and the stress the bond held then.
-    struct BondTerms {
+    // What the load pass needs of a bond, copied from it where its links are made: the area, the
+    // cosine normal . down, the stress the bond held then and its centre. The terms derived from
+    // them (shear share, bending section, levers) are worked out where a load crosses the bond,
+    // which is at most once per pass.
+    struct BondNote {
         double area;
-        double absCosine;
-        double shear;
-        double section;
+        double cosine;
         double stress;
+        Vec3 center;
     };
-    std::vector<BondTerms> bondTerms; // per bond index
+    std::vector<BondNote> bondNotes; // per bond index
+    // The direction of gravity the notes were taken with.
+    Vec3 down;
     // A compact copy of the adjacency lists that the load paths walk: the links of the piece at
     // index i are links[linkStart[i] .. linkStart[i + 1]), in the order of Physics::adjacency.
     std::vector<std::uint64_t> linkStart;
@@ -39,8 +39,6 @@ struct TopologyScratch {
         std::uint32_t bond;
         std::uint32_t a; // piece indices
         std::uint32_t b;
-        double leverA = 0.0; // the levers of the two links (full adjacency pass only)
-        double leverB = 0.0;
     };
     std::vector<IntactBond> intactBonds;
     // Per piece, as the last adjacency pass saw them: flags (alive, anchored, supported, carried),
@@ -62,7 +60,7 @@ struct TopologyScratch {
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
     // never needs clearing), one component's pieces and its visiting order, the weight each
     // piece passes down, and the links under the current piece.
-    std::vector<std::int64_t> depth;
+    std::vector<std::int32_t> depth;
     std::vector<std::uint32_t> stamp;
     std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
@@ -75,10 +73,9 @@ struct TopologyScratch {
     };
     std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
-    std::vector<std::uint32_t> below;
-    // Bonds the current load pass broke, and those it loaded.
+    std::vector<double> supportArea; // bond area under each piece of the component
+    // Bonds the current load pass broke.
     std::vector<std::uint32_t> breaks;
-    std::vector<std::uint32_t> loadedBonds;
     // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
     std::vector<std::uint32_t> passPieces;
     std::vector<std::uint32_t> visitStamp;
