@@ -1,7 +1,9 @@
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <xmmintrin.h>
 
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
@@ -107,9 +109,28 @@ void linksFromAdjacency(Physics& physics) {
     scratch.linkEnd.assign(scratch.linkStart.begin() + 1, scratch.linkStart.end());
 }
 
+// Walks over a component visit its pieces in an order of their own, far from the order of the
+// arrays that hold them, and fetching each cold line only when it is reached costs more than the
+// whole rest of the walk: the walks ask for the lines of the pieces a few turns ahead.
+constexpr std::size_t lookAhead = 8;
+
+void prefetch(const void* address) {
+    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
+}
+
+// The area of a bond where `below` holds, +0 elsewhere: a sum of such terms equals the sum of the
+// areas where `below` holds, to the bit (the sum starts at +0, and adding +0 to anything but -0
+// changes nothing). Selected without a branch, so that a walk over links that goes one way or the
+// other at random does not stall on every turn.
+double areaWhere(bool below, double area) {
+    const std::uint64_t keep = std::uint64_t{0} - static_cast<std::uint64_t>(below);
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(area) & keep);
+}
+
 // Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
-// of the breadth-first order), so that a piece has received all of its load before its turn.
-void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
+// of the breadth-first order `order`), so that a piece has received all of its load before its
+// turn. The links under a piece are those to a piece nearer the ground.
+void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t size) {
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
@@ -120,28 +141,37 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     const Vec3 down = scratch.down;
     ChangeNotes& changes = physics.changes;
-    // The bond area under every piece first: the links under a piece are those to a piece nearer
-    // the ground. The pieces do not wait on each other here, so the reads of their bonds overlap
-    // and the walk below finds the bonds at hand.
-    std::vector<double>& supportArea = scratch.supportArea;
-    supportArea.resize(depth.size());
-    for (const std::uint32_t index : order) {
-        const std::int32_t level = depth[index];
-        double area = 0.0;
-        for (std::uint64_t l = start[index]; l < end[index]; ++l)
-            area += depth[links[l].neighbour] < level ? notes[links[l].bond].area : 0.0;
-        supportArea[index] = area;
-    }
-    for (std::size_t q = order.size(); q-- > 0;) {
+    // First, in walking order, what each piece brings to its turn: its centre, the bond area under
+    // it and how many links it has there. The pieces do not wait on each other here, so the reads of
+    // their scattered notes overlap, and the hand-down below finds them at hand.
+    std::vector<TopologyScratch::WalkPiece>& walk = scratch.walk;
+    walk.resize(size);
+    for (std::size_t q = 0; q < size; ++q) {
+        if (q + 2 * lookAhead < size)
+            prefetch(&scratch.centers[order[q + 2 * lookAhead]]);
+        if (q + lookAhead < size) {
+            const std::uint32_t ahead = order[q + lookAhead];
+            for (std::uint64_t l = start[ahead]; l < end[ahead]; ++l)
+                prefetch(&notes[links[l].bond]);
+        }
         const std::uint32_t index = order[q];
         const std::int32_t level = depth[index];
-        bool carried = false;
-        for (std::uint64_t l = start[index]; l < end[index] && !carried; ++l)
-            carried = depth[links[l].neighbour] < level;
-        if (!carried)
+        double area = 0.0;
+        std::uint32_t below = 0;
+        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+            const bool under = depth[links[l].neighbour] < level;
+            area += areaWhere(under, notes[links[l].bond].area);
+            below += under ? 1 : 0;
+        }
+        walk[q] = {scratch.centers[index], area, below};
+    }
+    for (std::size_t q = size; q-- > 0;) {
+        const TopologyScratch::WalkPiece& piece = walk[q];
+        if (piece.below == 0)
             continue;
-        const double spread = supportArea[index] > minSupportArea ? supportArea[index] : minSupportArea;
-        const Vec3 center = scratch.centers[index];
+        const std::uint32_t index = order[q];
+        const std::int32_t level = depth[index];
+        const double spread = piece.supportArea > minSupportArea ? piece.supportArea : minSupportArea;
         // The piece reports the largest stress among the bonds that carry it.
         double pieceStress = 0.0;
         bool first = true;
@@ -155,7 +185,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
             load[link.neighbour] += share;
             const double compressive = terms.absCosine * share / bond.area;
             const double shear = terms.shear * share / bond.area;
-            const double lever = leverOf(bond.center, center, down) * share;
+            const double lever = leverOf(bond.center, piece.center, down) * share;
             const double bending = lever / terms.section * bendingFactor + shear;
             const double stress = std::max(bending, compressive);
             // A load crosses a bond once in a pass, so the bond takes its stress now, written only
@@ -192,60 +222,131 @@ void loadFromAnchors(Physics& physics) {
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     std::vector<std::int32_t>& depth = scratch.depth;
-    std::vector<std::uint32_t>& queue = scratch.queue;
     std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
     std::sort(grounded.begin(), grounded.end(),
               [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
                   return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
               });
-    queue.clear();
+    // The queue holds each piece once, and one slot more for the unconditional writes below.
+    std::vector<std::uint32_t>& queue = scratch.walkOrder;
+    if (queue.size() < depth.size() + 1)
+        queue.resize(depth.size() + 1);
+    std::size_t tail = 0;
     for (const TopologyScratch::AnchorLink& link : grounded)
         if (depth[link.piece] < 0) {
             depth[link.piece] = 1;
-            queue.push_back(link.piece);
+            queue[tail++] = link.piece;
         }
-    for (std::size_t head = 0; head < queue.size(); ++head) {
+    for (std::size_t head = 0; head < tail; ++head) {
         const std::uint32_t index = queue[head];
         const std::int32_t next = depth[index] + 1;
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+            // A neighbour not reached yet joins the queue; written without a branch (see areaWhere).
             const std::uint32_t neighbour = links[l].neighbour;
-            if (depth[neighbour] < 0) {
-                depth[neighbour] = next;
-                queue.push_back(neighbour);
-            }
+            const std::int32_t seen = depth[neighbour];
+            const bool fresh = seen < 0;
+            depth[neighbour] = fresh ? next : seen;
+            queue[tail] = neighbour;
+            tail += fresh ? 1 : 0;
         }
     }
-    handDownLoads(physics, queue);
+    handDownLoads(physics, queue.data(), tail);
 }
 
-// Depths and loads of one component of unanchored pieces, flooded from `seed` over the links of a
-// full adjacency pass.
-void loadComponent(Physics& physics, std::size_t seed, std::uint32_t component, double weight) {
-    TopologyScratch& scratch = physics.topologyScratch;
+// The root of x's tree among the components being joined, halving the path on the way.
+std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+// The components of alive unanchored pieces that the links join, each numbered from one in the
+// order of its first piece (into scratch.stamp) and listed in index order: the pieces of component
+// c are scratch.gathered[componentStart[c - 1] .. componentStart[c]).
+//
+// They are found by joining trees over the links in index order rather than by flooding, so that
+// every array is read in the order it is stored in.
+void findComponents(TopologyScratch& scratch, std::size_t count) {
     const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     const std::vector<std::uint8_t>& flags = scratch.flags;
-    std::vector<std::uint32_t>& stamp = scratch.stamp;
-    std::vector<std::uint32_t>& members = scratch.members;
-    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
-
-    // The component's pieces, each gathered once by the stamp, and the bonds that tie them to
-    // anchors.
-    members.clear();
-    grounded.clear();
-    stamp[seed] = component;
-    members.push_back(static_cast<std::uint32_t>(seed));
-    for (std::size_t head = 0; head < members.size(); ++head) {
-        const std::uint32_t index = members[head];
-        scratch.load[index] = weight * scratch.mass[index];
-        for (std::uint64_t l = start[index]; l < start[index + 1]; ++l) {
+    auto loose = [&flags](std::size_t index) {
+        return (flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag;
+    };
+    // Each tree's root is its first piece.
+    std::vector<std::uint32_t>& parent = scratch.parent;
+    parent.resize(count);
+    for (std::size_t index = 0; index < count; ++index)
+        parent[index] = static_cast<std::uint32_t>(index);
+    for (std::size_t index = 0; index < count; ++index) {
+        if (!loose(index))
+            continue;
+        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            if (flags[neighbour] & anchoredFlag) {
+            if (neighbour <= index || !loose(neighbour))
+                continue; // each bond is joined from its first end
+            const std::uint32_t x = rootOf(parent, static_cast<std::uint32_t>(index));
+            const std::uint32_t y = rootOf(parent, neighbour);
+            if (x < y)
+                parent[y] = x;
+            else if (y < x)
+                parent[x] = y;
+        }
+    }
+    // Numbers and sizes; a piece comes after its root, which has its number by then.
+    std::vector<std::uint32_t>& stamp = scratch.stamp;
+    std::vector<std::uint64_t>& componentStart = scratch.componentStart;
+    componentStart.clear();
+    std::uint32_t components = 0;
+    for (std::size_t index = 0; index < count; ++index) {
+        if (!loose(index))
+            continue;
+        const std::uint32_t root = rootOf(parent, static_cast<std::uint32_t>(index));
+        if (root == index) {
+            stamp[index] = ++components;
+            componentStart.push_back(0);
+        } else {
+            stamp[index] = stamp[root];
+        }
+        ++componentStart[stamp[index] - 1];
+    }
+    scratch.lastComponent = components;
+    std::uint64_t placed = 0;
+    for (std::uint64_t& size : componentStart) {
+        placed += size;
+        size = placed - size; // the component's first slot, moved up as its pieces are placed
+    }
+    std::vector<std::uint32_t>& gathered = scratch.gathered;
+    gathered.resize(placed);
+    for (std::size_t index = 0; index < count; ++index)
+        if (loose(index))
+            gathered[componentStart[stamp[index] - 1]++] = static_cast<std::uint32_t>(index);
+}
+
+// Depths and loads of one component of unanchored pieces (its pieces in index order).
+//
+// The first sweep over the pieces reads their links in the order they are stored and asks for the
+// centres and the bonds' notes, all of which the walks from the anchors then reach in their own order.
+void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t size, double weight) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::vector<std::uint64_t>& start = scratch.linkStart;
+    const std::vector<std::uint64_t>& end = scratch.linkEnd;
+    const std::vector<TopologyScratch::Link>& links = scratch.links;
+    const std::vector<std::uint8_t>& flags = scratch.flags;
+    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
+    grounded.clear();
+    for (std::size_t m = 0; m < size; ++m) {
+        const std::uint32_t index = members[m];
+        scratch.load[index] = weight * scratch.mass[index];
+        prefetch(&scratch.centers[index]);
+        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+            const std::uint32_t neighbour = links[l].neighbour;
+            prefetch(&scratch.bondNotes[links[l].bond]);
+            if (flags[neighbour] & anchoredFlag)
                 grounded.push_back({neighbour, links[l].bond, index});
-            } else if (stamp[neighbour] != component) {
-                stamp[neighbour] = component;
-                members.push_back(neighbour);
-            }
         }
     }
     if (grounded.empty())
@@ -312,9 +413,13 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
             depth[index] = 0;
 
     const double weight = length(physics.gravity);
-    for (std::size_t seed = 0; seed < count; ++seed)
-        if ((flags[seed] & (aliveFlag | anchoredFlag)) == aliveFlag && scratch.stamp[seed] == 0)
-            loadComponent(physics, seed, ++scratch.lastComponent, weight);
+    findComponents(scratch, count);
+    std::uint64_t first = 0;
+    for (const std::uint64_t next : scratch.componentStart) {
+        loadComponent(physics, scratch.gathered.data() + first, static_cast<std::size_t>(next - first),
+                      weight);
+        first = next;
+    }
 
     for (std::size_t index = 0; index < count; ++index) {
         const std::uint8_t flag = flags[index];

@@ -65,6 +65,14 @@ struct TopologyScratch {
     std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> queue;
+    // The walk from the anchors, which appends without a branch: sized for every piece and one
+    // more, so that a slot past the end can always be written.
+    std::vector<std::uint32_t> walkOrder;
+    // A full load pass: the trees that join pieces into components, and the pieces of every
+    // component in index order, component after component (each ending at its componentStart).
+    std::vector<std::uint32_t> parent;
+    std::vector<std::uint32_t> gathered;
+    std::vector<std::uint64_t> componentStart;
     // A bond from a piece of the component in hand to an anchor (indices).
     struct AnchorLink {
         std::uint32_t anchor;
@@ -73,7 +81,14 @@ struct TopologyScratch {
     };
     std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
-    std::vector<double> supportArea; // bond area under each piece of the component
+    // A piece of the component in hand, in walking order: its centre, the bond area under it and
+    // the number of its links there.
+    struct WalkPiece {
+        Vec3 center;
+        double supportArea;
+        std::uint32_t below;
+    };
+    std::vector<WalkPiece> walk;
     // Bonds the current load pass broke.
     std::vector<std::uint32_t> breaks;
     // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
