@@ -24,7 +24,7 @@ std::uint32_t otherEnd(const Bond& bond, std::uint32_t id) {
 }
 
 TopologyScratch::BondNote noteOf(const Bond& bond, const Vec3& down) {
-    return {bond.area, dot(bond.normal, down), bond.stress, bond.center};
+    return {bond.area, dot(bond.normal, down), bond.stress};
 }
 
 // What a load crossing a bond works with: |normal . down|, the shear share
@@ -47,10 +47,12 @@ BondTerms termsOf(const TopologyScratch::BondNote& note) {
     return terms;
 }
 
-// The lever of a piece's centre about a bond's centre, across the gravity.
-double leverOf(const Vec3& bondCenter, const Vec3& center, const Vec3& down) {
-    const Vec3 r = center - bondCenter;
-    return length(r - down * dot(down, r));
+// The lever of a piece's centre about a bond's centre, across the gravity. A piece right above or
+// below its bond has none, and its root is not taken.
+double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
+    const Vec3 r = center - bond.center;
+    const double squared = lengthSquared(r - down * dot(down, r));
+    return squared == 0.0 ? 0.0 : std::sqrt(squared);
 }
 
 bool sameDouble(double a, double b) {
@@ -102,7 +104,8 @@ void linksFromAdjacency(Physics& physics) {
                 const Bond& bond = physics.bonds[k];
                 scratch.bondNotes[k] = noteOf(bond, scratch.down);
                 scratch.links.push_back({otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
-                                         static_cast<std::uint32_t>(k)});
+                                         static_cast<std::uint32_t>(k),
+                                         leverOf(bond, scratch.centers[index], scratch.down)});
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
@@ -139,7 +142,6 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
     const std::vector<std::int32_t>& depth = scratch.depth;
     std::vector<double>& load = scratch.load;
     const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
-    const Vec3 down = scratch.down;
     ChangeNotes& changes = physics.changes;
     // First, in walking order, what each piece brings to its turn: its centre, the bond area under
     // it and how many links it has there. The pieces do not wait on each other here, so the reads of
@@ -147,13 +149,6 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
     std::vector<TopologyScratch::WalkPiece>& walk = scratch.walk;
     walk.resize(size);
     for (std::size_t q = 0; q < size; ++q) {
-        if (q + 2 * lookAhead < size)
-            prefetch(&scratch.centers[order[q + 2 * lookAhead]]);
-        if (q + lookAhead < size) {
-            const std::uint32_t ahead = order[q + lookAhead];
-            for (std::uint64_t l = start[ahead]; l < end[ahead]; ++l)
-                prefetch(&notes[links[l].bond]);
-        }
         const std::uint32_t index = order[q];
         const std::int32_t level = depth[index];
         double area = 0.0;
@@ -163,7 +158,7 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             area += areaWhere(under, notes[links[l].bond].area);
             below += under ? 1 : 0;
         }
-        walk[q] = {scratch.centers[index], area, below};
+        walk[q] = {area, below};
     }
     for (std::size_t q = size; q-- > 0;) {
         const TopologyScratch::WalkPiece& piece = walk[q];
@@ -185,7 +180,7 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             load[link.neighbour] += share;
             const double compressive = terms.absCosine * share / bond.area;
             const double shear = terms.shear * share / bond.area;
-            const double lever = leverOf(bond.center, piece.center, down) * share;
+            const double lever = link.lever * share;
             const double bending = lever / terms.section * bendingFactor + shear;
             const double stress = std::max(bending, compressive);
             // A load crosses a bond once in a pass, so the bond takes its stress now, written only
@@ -341,7 +336,6 @@ void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t s
     for (std::size_t m = 0; m < size; ++m) {
         const std::uint32_t index = members[m];
         scratch.load[index] = weight * scratch.mass[index];
-        prefetch(&scratch.centers[index]);
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
             prefetch(&scratch.bondNotes[links[l].bond]);
@@ -588,7 +582,9 @@ std::uint64_t noteBonds(Physics& physics) {
         ++start[bond.b];
         // What the load pass needs of the bond is taken from it now, while it is at hand.
         notes[k] = noteOf(bond, down);
-        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1});
+        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1,
+                          leverOf(bond, scratch.centers[bond.a - 1], down),
+                          leverOf(bond, scratch.centers[bond.b - 1], down)});
     }
     return broken;
 }
@@ -602,8 +598,8 @@ void fillLinks(TopologyScratch& scratch, std::size_t count) {
     std::vector<std::uint64_t>& cursor = scratch.linkCursor;
     cursor.assign(start.begin(), start.end() - 1);
     for (const TopologyScratch::IntactBond& bond : scratch.intactBonds) {
-        scratch.links[cursor[bond.a]++] = {bond.b, bond.bond};
-        scratch.links[cursor[bond.b]++] = {bond.a, bond.bond};
+        scratch.links[cursor[bond.a]++] = {bond.b, bond.bond, bond.leverA};
+        scratch.links[cursor[bond.b]++] = {bond.a, bond.bond, bond.leverB};
     }
     scratch.linkEnd.assign(start.begin() + 1, start.end());
 }
@@ -761,7 +757,8 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
             const Bond& bond = physics.bonds[k];
             const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
             scratch.bondNotes[k] = noteOf(bond, scratch.down);
-            links.push_back({neighbour, static_cast<std::uint32_t>(k)});
+            links.push_back({neighbour, static_cast<std::uint32_t>(k),
+                             leverOf(bond, scratch.centers[index], scratch.down)});
             notes.bondLoaded[k] = 0;
             if (physics.pieces[neighbour].anchored) {
                 grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});

@@ -12,20 +12,20 @@ namespace zarn {
 // once the world has reached its size. Apart from the two history counts below and the numbering
 // of components and floods it holds no state that outlives one call.
 struct TopologyScratch {
-    // One end of an intact bond seen from a piece: the other piece's index and the bond's index.
+    // One end of an intact bond seen from a piece: the other piece's index, the bond's index and the
+    // lever of the piece's centre about the bond's centre across the gravity.
     struct Link {
         std::uint32_t neighbour;
         std::uint32_t bond;
+        double lever;
     };
     // What the load pass needs of a bond, copied from it where its links are made: the area, the
-    // cosine normal . down, the stress the bond held then and its centre. The terms derived from
-    // them (shear share, bending section, levers) are worked out where a load crosses the bond,
-    // which is at most once per pass.
+    // cosine normal . down and the stress the bond held then. The terms derived from them (shear
+    // share, bending section) are worked out where a load crosses the bond, at most once per pass.
     struct BondNote {
         double area;
         double cosine;
         double stress;
-        Vec3 center;
     };
     std::vector<BondNote> bondNotes; // per bond index
     // The direction of gravity the notes were taken with.
@@ -39,6 +39,8 @@ struct TopologyScratch {
         std::uint32_t bond;
         std::uint32_t a; // piece indices
         std::uint32_t b;
+        double leverA = 0.0; // the levers of the two links (full adjacency pass only)
+        double leverB = 0.0;
     };
     std::vector<IntactBond> intactBonds;
     // Per piece, as the last adjacency pass saw them: flags (alive, anchored, supported, carried),
@@ -81,10 +83,9 @@ struct TopologyScratch {
     };
     std::vector<AnchorLink> anchorLinks;
     std::vector<double> load;
-    // A piece of the component in hand, in walking order: its centre, the bond area under it and
-    // the number of its links there.
+    // A piece of the component in hand, in walking order: the bond area under it and the number of
+    // its links there.
     struct WalkPiece {
-        Vec3 center;
         double supportArea;
         std::uint32_t below;
     };
