@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
-#include <xmmintrin.h>
 
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
@@ -112,15 +111,6 @@ void linksFromAdjacency(Physics& physics) {
     scratch.linkEnd.assign(scratch.linkStart.begin() + 1, scratch.linkStart.end());
 }
 
-// Walks over a component visit its pieces in an order of their own, far from the order of the
-// arrays that hold them, and fetching each cold line only when it is reached costs more than the
-// whole rest of the walk: the walks ask for the lines of the pieces a few turns ahead.
-constexpr std::size_t lookAhead = 8;
-
-void prefetch(const void* address) {
-    _mm_prefetch(static_cast<const char*>(address), _MM_HINT_T0);
-}
-
 // The area of a bond where `below` holds, +0 elsewhere: a sum of such terms equals the sum of the
 // areas where `below` holds, to the bit (the sum starts at +0, and adding +0 to anything but -0
 // changes nothing). Selected without a branch, so that a walk over links that goes one way or the
@@ -133,7 +123,8 @@ double areaWhere(bool below, double area) {
 // Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
 // of the breadth-first order `order`), so that a piece has received all of its load before its
 // turn. The links under a piece are those to a piece nearer the ground.
-void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t size) {
+void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
+    const std::size_t size = order.size();
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
@@ -143,8 +134,8 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
     std::vector<double>& load = scratch.load;
     const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     ChangeNotes& changes = physics.changes;
-    // First, in walking order, what each piece brings to its turn: its centre, the bond area under
-    // it and how many links it has there. The pieces do not wait on each other here, so the reads of
+    // First, in walking order, what each piece brings to its turn: the bond area under it and how
+    // many links it has there. The pieces do not wait on each other here, so the reads of
     // their scattered notes overlap, and the hand-down below finds them at hand.
     std::vector<TopologyScratch::WalkPiece>& walk = scratch.walk;
     walk.resize(size);
@@ -222,30 +213,25 @@ void loadFromAnchors(Physics& physics) {
               [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
                   return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
               });
-    // The queue holds each piece once, and one slot more for the unconditional writes below.
-    std::vector<std::uint32_t>& queue = scratch.walkOrder;
-    if (queue.size() < depth.size() + 1)
-        queue.resize(depth.size() + 1);
-    std::size_t tail = 0;
+    std::vector<std::uint32_t>& queue = scratch.queue;
+    queue.clear();
     for (const TopologyScratch::AnchorLink& link : grounded)
         if (depth[link.piece] < 0) {
             depth[link.piece] = 1;
-            queue[tail++] = link.piece;
+            queue.push_back(link.piece);
         }
-    for (std::size_t head = 0; head < tail; ++head) {
+    for (std::size_t head = 0; head < queue.size(); ++head) {
         const std::uint32_t index = queue[head];
         const std::int32_t next = depth[index] + 1;
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
-            // A neighbour not reached yet joins the queue; written without a branch (see areaWhere).
             const std::uint32_t neighbour = links[l].neighbour;
-            const std::int32_t seen = depth[neighbour];
-            const bool fresh = seen < 0;
-            depth[neighbour] = fresh ? next : seen;
-            queue[tail] = neighbour;
-            tail += fresh ? 1 : 0;
+            if (depth[neighbour] < 0) {
+                depth[neighbour] = next;
+                queue.push_back(neighbour);
+            }
         }
     }
-    handDownLoads(physics, queue.data(), tail);
+    handDownLoads(physics, queue);
 }
 
 // The root of x's tree among the components being joined, halving the path on the way.
@@ -323,8 +309,8 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
 
 // Depths and loads of one component of unanchored pieces (its pieces in index order).
 //
-// The first sweep over the pieces reads their links in the order they are stored and asks for the
-// centres and the bonds' notes, all of which the walks from the anchors then reach in their own order.
+// The first sweep reads the pieces' links in the order they are stored, so that the walks from the
+// anchors, which reach them in an order of their own, find them at hand.
 void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t size, double weight) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
@@ -338,7 +324,6 @@ void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t s
         scratch.load[index] = weight * scratch.mass[index];
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            prefetch(&scratch.bondNotes[links[l].bond]);
             if (flags[neighbour] & anchoredFlag)
                 grounded.push_back({neighbour, links[l].bond, index});
         }

@@ -67,9 +67,6 @@ struct TopologyScratch {
     std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> queue;
-    // The walk from the anchors, which appends without a branch: sized for every piece and one
-    // more, so that a slot past the end can always be written.
-    std::vector<std::uint32_t> walkOrder;
     // A full load pass: the trees that join pieces into components, and the pieces of every
     // component in index order, component after component (each ending at its componentStart).
     std::vector<std::uint32_t> parent;
