@@ -254,7 +254,7 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     const std::vector<std::uint8_t>& flags = scratch.flags;
-    auto loose = [&flags](std::size_t index) {
+    auto unanchored = [&flags](std::size_t index) {
         return (flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag;
     };
     // Each tree's root is its first piece.
@@ -263,11 +263,11 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     for (std::size_t index = 0; index < count; ++index)
         parent[index] = static_cast<std::uint32_t>(index);
     for (std::size_t index = 0; index < count; ++index) {
-        if (!loose(index))
+        if (!unanchored(index))
             continue;
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            if (neighbour <= index || !loose(neighbour))
+            if (neighbour <= index || !unanchored(neighbour))
                 continue; // each bond is joined from its first end
             const std::uint32_t x = rootOf(parent, static_cast<std::uint32_t>(index));
             const std::uint32_t y = rootOf(parent, neighbour);
@@ -283,7 +283,7 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     componentStart.clear();
     std::uint32_t components = 0;
     for (std::size_t index = 0; index < count; ++index) {
-        if (!loose(index))
+        if (!unanchored(index))
             continue;
         const std::uint32_t root = rootOf(parent, static_cast<std::uint32_t>(index));
         if (root == index) {
@@ -303,7 +303,7 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     std::vector<std::uint32_t>& gathered = scratch.gathered;
     gathered.resize(placed);
     for (std::size_t index = 0; index < count; ++index)
-        if (loose(index))
+        if (unanchored(index))
             gathered[componentStart[stamp[index] - 1]++] = static_cast<std::uint32_t>(index);
 }
 
@@ -580,13 +580,13 @@ void fillLinks(TopologyScratch& scratch, std::size_t count) {
     for (std::size_t index = 0; index < count; ++index)
         start[index + 1] += start[index];
     scratch.links.resize(start[count]);
-    std::vector<std::uint64_t>& cursor = scratch.linkCursor;
-    cursor.assign(start.begin(), start.end() - 1);
+    // Each piece's end moves up from its start as its links are filled in.
+    std::vector<std::uint64_t>& end = scratch.linkEnd;
+    end.assign(start.begin(), start.end() - 1);
     for (const TopologyScratch::IntactBond& bond : scratch.intactBonds) {
-        scratch.links[cursor[bond.a]++] = {bond.b, bond.bond, bond.leverA};
-        scratch.links[cursor[bond.b]++] = {bond.a, bond.bond, bond.leverB};
+        scratch.links[end[bond.a]++] = {bond.b, bond.bond, bond.leverA};
+        scratch.links[end[bond.b]++] = {bond.a, bond.bond, bond.leverB};
     }
-    scratch.linkEnd.assign(start.begin() + 1, start.end());
 }
 
 // Physics::adjacency from the links. A list that already holds its bonds is left alone, so that a

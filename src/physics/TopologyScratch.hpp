@@ -34,7 +34,6 @@ struct TopologyScratch {
     // index i are links[linkStart[i] .. linkStart[i + 1]), in the order of Physics::adjacency.
     std::vector<std::uint64_t> linkStart;
     std::vector<Link> links;
-    std::vector<std::uint64_t> linkCursor;
     struct IntactBond {
         std::uint32_t bond;
         std::uint32_t a; // piece indices
