@@ -59,8 +59,7 @@ struct TopologyScratch {
 
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
-    // never needs clearing), one component's pieces and its visiting order, the weight each
-    // piece passes down, and the links under the current piece.
+    // never needs clearing), and one component's pieces and its visiting order.
     std::vector<std::int32_t> depth;
     std::vector<std::uint32_t> stamp;
     std::uint32_t lastComponent = 0;
@@ -78,6 +77,7 @@ struct TopologyScratch {
         std::uint32_t piece;
     };
     std::vector<AnchorLink> anchorLinks;
+    // The weight each piece passes down.
     std::vector<double> load;
     // A piece of the component in hand, in walking order: the bond area under it and the number of
     // its links there.
@@ -100,7 +100,6 @@ struct TopologyScratch {
     std::vector<Box> bounds;
     FineLevels bondingGrid;
     bool bondingGridBuilt = false;
-    std::vector<const std::vector<std::uint32_t>*> cellLists;
     std::vector<std::uint32_t> candidates;
     // Grid: the cell keys of the piece being re-entered, and the pieces a full refresh found away
     // from their grid entries.
