@@ -38,10 +38,11 @@ void grow(FineGrid& grid) {
     }
 }
 
-void add(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, std::uint32_t id) {
+// Lists entry in cell (x, y, z), whose key is given.
+void add(FineGrid& grid, FineGrid::Entry entry, std::int64_t x, std::int64_t y, std::int64_t z,
+         std::uint64_t key) {
     if ((grid.usedSlots + 1) * 2 > grid.slotHead.size())
         grow(grid);
-    const std::uint64_t key = fine::key(x, y, z);
     const std::uint64_t hash = fine::slotHash(key);
     const std::size_t slot = fine::slotOf(grid, key, hash);
     if (grid.slotHead[slot] == 0) {
@@ -51,7 +52,8 @@ void add(FineGrid& grid, std::int64_t x, std::int64_t y, std::int64_t z, std::ui
         setBit(grid.blockOccupied, fine::slotHash(fine::key(x >> fine::blockShift, y >> fine::blockShift,
                                                             z >> fine::blockShift)));
     }
-    grid.entries.push_back({id, grid.slotHead[slot]});
+    entry.next = grid.slotHead[slot];
+    grid.entries.push_back(entry);
     grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
 }
 
@@ -63,19 +65,31 @@ void FineLevels::clear() {
     big.clear();
 }
 
-void FineLevels::enter(const Box& bounds, std::uint32_t id) {
+void FineLevels::enter(const Box& bounds, std::uint32_t id, std::int32_t group) {
     for (std::size_t level = 0; level < fine::levelCount; ++level) {
         const fine::Range range = fine::rangeOf(bounds, level);
         if (range.cells <= (level == 0 ? fine::maxCellsPerBox : fine::maxCoarseCellsPerBox)) {
             FineGrid& grid = levels[level];
+            FineGrid::Entry entry;
+            entry.id = id;
+            entry.group = group;
+            for (int k = 0; k < 3; ++k)
+                entry.low[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(range.lo[k]);
             for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
-                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                        add(grid, x, y, z, id);
+                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y) {
+                    std::uint64_t key = fine::key(x, y, range.lo[2]);
+                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z, key += fine::keyZ) {
+                        entry.first = x == range.lo[0] && y == range.lo[1] && z == range.lo[2];
+                        add(grid, entry, x, y, z, key);
+                    }
+                }
             return;
         }
     }
-    big.push_back(id);
+    FineGrid::Entry entry;
+    entry.id = id;
+    entry.group = group;
+    big.push_back(entry);
 }
 
 } // namespace zarn

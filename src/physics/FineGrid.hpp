@@ -20,7 +20,12 @@ struct FineGrid {
     // One listing of a piece in one cell.
     struct Entry {
         std::uint32_t id = 0;
-        std::uint32_t next = 0; // next entry of the cell + 1; 0 ends the chain
+        std::uint32_t next = 0;  // next entry of the cell + 1; 0 ends the chain
+        std::int32_t group = -1; // what the caller entered with the box
+        // The low bits of the piece's first cell on each axis: a box spans at most a few cells, so
+        // they tell whether a listing lies on the first cell of its box along an axis.
+        std::array<std::uint16_t, 3> low{};
+        bool first = false; // the listing in the piece's first cell
     };
     std::vector<std::uint64_t> slotKey;
     std::vector<std::uint32_t> slotHead; // first entry + 1; 0 marks an empty slot
@@ -109,7 +114,16 @@ inline std::size_t slotOf(const FineGrid& grid, std::uint64_t key, std::uint64_t
     return slot;
 }
 
-// Calls visit(id) for every entry of every cell of the range.
+// Whether a listing in cell (x, y, z) of the range lies in the first cell that the range shares with
+// its box: there alone does a search that wants each box once take it.
+inline bool firstShared(const FineGrid::Entry& entry, const Range& range, std::int64_t x, std::int64_t y,
+                        std::int64_t z) {
+    return (x == range.lo[0] || static_cast<std::uint16_t>(x) == entry.low[0]) &&
+           (y == range.lo[1] || static_cast<std::uint16_t>(y) == entry.low[1]) &&
+           (z == range.lo[2] || static_cast<std::uint16_t>(z) == entry.low[2]);
+}
+
+// Calls visit(entry, x, y, z) for every listing of every cell of the range.
 template <class Visit> void visitRange(const FineGrid& grid, const Range& range, Visit&& visit) {
     std::int64_t block[2][3];
     for (int k = 0; k < 3; ++k) {
@@ -136,7 +150,7 @@ template <class Visit> void visitRange(const FineGrid& grid, const Range& range,
                             const std::size_t slot = slotOf(grid, cell, hash);
                             for (std::uint32_t at = grid.slotHead[slot]; at != 0;
                                  at = grid.entries[at - 1].next)
-                                visit(grid.entries[at - 1].id);
+                                visit(grid.entries[at - 1], x, y, z);
                         }
                     }
             }
@@ -147,10 +161,10 @@ template <class Visit> void visitRange(const FineGrid& grid, const Range& range,
 // The levels of the fine grid and the boxes too large for any of them.
 struct FineLevels {
     std::array<FineGrid, fine::levelCount> levels;
-    std::vector<std::uint32_t> big;
+    std::vector<FineGrid::Entry> big;
 
     void clear();
-    void enter(const Box& bounds, std::uint32_t id);
+    void enter(const Box& bounds, std::uint32_t id, std::int32_t group = -1);
     // Calls visit(id) for every id whose box may meet reach (ids may repeat).
     template <class Visit> void search(const Box& reach, Visit&& visit) const {
         for (std::size_t level = 0; level < fine::levelCount; ++level) {
@@ -164,10 +178,38 @@ struct FineLevels {
                     visit(entry.id);
                 continue;
             }
-            fine::visitRange(grid, range, visit);
+            fine::visitRange(grid, range,
+                             [&](const FineGrid::Entry& entry, std::int64_t, std::int64_t, std::int64_t) {
+                                 visit(entry.id);
+                             });
         }
-        for (const std::uint32_t id : big)
-            visit(id);
+        for (const FineGrid::Entry& entry : big)
+            visit(entry.id);
+    }
+    // Calls visit(id, group) for every box that may meet reach, once for each time it was entered (a box
+    // entered again may come twice, and a cell that shares its key with another may bring boxes of
+    // that cell).
+    template <class Visit> void searchEach(const Box& reach, Visit&& visit) const {
+        for (std::size_t level = 0; level < fine::levelCount; ++level) {
+            const FineGrid& grid = levels[level];
+            if (grid.entries.empty())
+                continue;
+            const fine::Range range = fine::rangeOf(reach, level);
+            if (range.cells > static_cast<double>(grid.entries.size())) {
+                for (const FineGrid::Entry& entry : grid.entries)
+                    if (entry.first)
+                        visit(entry.id, entry.group);
+                continue;
+            }
+            fine::visitRange(
+                grid, range,
+                [&](const FineGrid::Entry& entry, std::int64_t x, std::int64_t y, std::int64_t z) {
+                    if (fine::firstShared(entry, range, x, y, z))
+                        visit(entry.id, entry.group);
+                });
+        }
+        for (const FineGrid::Entry& entry : big)
+            visit(entry.id, entry.group);
     }
 };
 

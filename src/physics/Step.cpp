@@ -426,10 +426,10 @@ float floatAbove(double value) {
 
 // Enters a piece in the fine grid with its present bounds. Entries it had before stay where they
 // were: a search that finds the piece through any of them tests it as it last entered.
-void fineEnter(Physics& physics, std::uint32_t id) {
+void fineEnter(Physics& physics, std::uint32_t id, const Box& present) {
     StepScratch& scratch = physics.stepScratch;
     const MatterPiece& piece = physics.pieces[id - 1];
-    const Box bounds = widened(piece.body.bounds(), fineMargin);
+    const Box bounds = widened(present, fineMargin);
     scratch.enteredBounds = bounds;
     FinePiece& entered = scratch.finePieces[id - 1];
     for (int k = 0; k < 3; ++k) {
@@ -440,7 +440,11 @@ void fineEnter(Physics& physics, std::uint32_t id) {
     // Rounded down, so that the drift measured from it is never too small.
     entered.shift =
         piece.assembly >= 0 ? floatBelow(scratch.shifted[static_cast<std::size_t>(piece.assembly)]) : 0.0f;
-    scratch.fine.enter(bounds, id);
+    scratch.fine.enter(bounds, id, piece.assembly);
+}
+
+void fineEnter(Physics& physics, std::uint32_t id) {
+    fineEnter(physics, id, physics.pieces[id - 1].body.bounds());
 }
 
 // Enters a piece of a 32 m cell in the fine grid once per step, with the cells it is listed in.
@@ -450,26 +454,36 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
         return;
     scratch.pieceStamp[id - 1] = scratch.stamp;
     const Physics::GridEntry& listed = physics.gridEntries[id - 1];
+    const MatterPiece& piece = physics.pieces[id - 1];
+    const Box present = piece.body.bounds();
     // A key of 0 is as likely as any other: such a piece takes the long way.
     scratch.listedCell[id - 1] = listed.cells.size() == 1 ? listed.cells.front() : 0;
     scratch.listedRange[id - 1] = 0;
     if (listed.cells.size() > 1) {
+        // Most pieces have not moved since they were listed.
         Polyhedron pose;
         pose.center = listed.center;
         pose.halfExtents = listed.halfExtents;
         pose.orientation = listed.orientation;
         grid::CellRange range;
-        if (grid::listingRange(pose.bounds(), range)) {
+        if (grid::listingRange(grid::entryCurrent(listed, piece) ? present : pose.bounds(), range)) {
             scratch.listings.push_back(range);
             scratch.listedRange[id - 1] = static_cast<std::uint32_t>(scratch.listings.size());
         }
     }
-    fineEnter(physics, id);
+    fineEnter(physics, id, present);
 }
 
 // The coarse grid of re-entries: 4 m cells, hashed into a table of the last re-entry that reached each.
+// Cells that share a slot of the table stamp each other, so it is large: a stamp that reaches a
+// search by such a share only costs a search made again.
 constexpr double moveCellsPerMetre = 0.25;
 constexpr double maxMoveCells = 64.0;
+constexpr int moveSlotShift = 46; // the top 18 bits of a cell's hash pick its slot
+constexpr std::size_t moveSlots = std::size_t{1} << (64 - moveSlotShift);
+// Re-entries are numbered on from step to step, so that the table needs no clearing: stamps of an
+// earlier step are older than every search of this one. The numbers start over before they run out.
+constexpr std::uint32_t lastMoveNumber = 0xF0000000u;
 
 template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
     std::int64_t lo[3];
@@ -487,7 +501,7 @@ template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
         for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
             for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
-                visit(fine::slotHash(fine::key(x, y, z)) >> fine::occupancyShift);
+                visit(fine::slotHash(fine::key(x, y, z)) >> moveSlotShift);
     return true;
 }
 
@@ -506,15 +520,21 @@ void reenterMembers(Physics& physics, std::int32_t index) {
     scratch.reenteredAt[static_cast<std::size_t>(index)] = scratch.shifted[static_cast<std::size_t>(index)];
 }
 
-// Enters the pieces of one 32 m cell in the fine grid, once per step.
-void fineInsertCell(Physics& physics, std::uint64_t key, const std::vector<std::uint32_t>& list) {
-    std::vector<std::uint64_t>& inserted = physics.stepScratch.insertedCells;
-    const auto at = std::lower_bound(inserted.begin(), inserted.end(), key);
-    if (at != inserted.end() && *at == key)
-        return;
-    inserted.insert(at, key);
-    for (const std::uint32_t id : list)
-        fineInsertPiece(physics, id);
+// The id list of a 32 m cell, nullptr for an empty cell. The first look at a cell in a step enters
+// its pieces in the fine grid and keeps the list at hand (the 32 m grid does not change while the
+// solver runs).
+const std::vector<std::uint32_t>* cellList(Physics& physics, std::uint64_t key) {
+    StepScratch& scratch = physics.stepScratch;
+    if (const std::uint32_t* known = scratch.cellIndex.find(key))
+        return scratch.cellLists[*known];
+    const auto cell = physics.cells.find(key);
+    const std::vector<std::uint32_t>* list = cell == physics.cells.end() ? nullptr : &cell->second;
+    scratch.cellIndex.set(key, static_cast<std::uint32_t>(scratch.cellLists.size()));
+    scratch.cellLists.push_back(list);
+    if (list != nullptr)
+        for (const std::uint32_t id : *list)
+            fineInsertPiece(physics, id);
+    return list;
 }
 
 std::uint64_t rangeHash(const grid::CellRange& range) {
@@ -538,9 +558,9 @@ bool sameRange(const RangeInfo& info, const grid::CellRange& range) {
 std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
     StepScratch& scratch = physics.stepScratch;
     const std::uint64_t hash = rangeHash(range);
-    const auto found = scratch.rangeIndex.find(hash);
+    const std::uint32_t* found = scratch.rangeIndex.find(hash);
     // Ranges that share a hash are chained through sameHash.
-    std::uint32_t chained = found == scratch.rangeIndex.end() ? 0 : found->second + 1;
+    std::uint32_t chained = found == nullptr ? 0 : *found + 1;
     for (std::uint32_t at = chained; at != 0; at = scratch.ranges[at - 1].sameHash)
         if (sameRange(scratch.ranges[at - 1], range))
             return at - 1;
@@ -551,7 +571,7 @@ std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
     RangeInfo& info = scratch.ranges[index];
     info.cells = range;
     info.sameHash = chained;
-    scratch.rangeIndex[hash] = index;
+    scratch.rangeIndex.set(hash, index);
     info.keys.clear();
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
@@ -562,11 +582,10 @@ std::uint32_t rangeFor(Physics& physics, const grid::CellRange& range) {
     // Cell lists are ascending: merging them gives the ascending union.
     info.ids.clear();
     for (const std::uint64_t key : info.keys) {
-        const auto cell = physics.cells.find(key);
-        if (cell == physics.cells.end())
+        const std::vector<std::uint32_t>* cell = cellList(physics, key);
+        if (cell == nullptr)
             continue;
-        fineInsertCell(physics, key, cell->second);
-        const std::vector<std::uint32_t>& list = cell->second;
+        const std::vector<std::uint32_t>& list = *cell;
         if (info.ids.empty()) {
             info.ids.assign(list.begin(), list.end());
             continue;
@@ -599,15 +618,14 @@ bool isListed(const Physics& physics, std::uint32_t id, const RangeInfo& info) {
     return listedIn(physics, info, id);
 }
 
-// The members of an assembly that the range lists, ascending; made once per step, range and assembly.
-const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t range,
-                                                 std::int32_t assembly) {
+// The members of an assembly that the range lists, ascending, by their index in
+// StepScratch::membersInRange; made once per step, range and assembly.
+std::uint32_t membersInRangeAt(Physics& physics, std::uint32_t range, std::int32_t assembly) {
     StepScratch& scratch = physics.stepScratch;
     const std::uint64_t key =
         (static_cast<std::uint64_t>(range) << 32) | static_cast<std::uint32_t>(assembly);
-    const auto found = scratch.membersInRangeIndex.find(key);
-    if (found != scratch.membersInRangeIndex.end())
-        return scratch.membersInRange[found->second];
+    if (const std::uint32_t* found = scratch.membersInRangeIndex.find(key))
+        return *found;
     const auto index = static_cast<std::uint32_t>(scratch.membersInRangeCount++);
     if (scratch.membersInRange.size() < scratch.membersInRangeCount)
         scratch.membersInRange.emplace_back();
@@ -616,18 +634,25 @@ const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t
     const RangeInfo& info = scratch.ranges[range];
     const std::vector<std::uint32_t>& all = physics.assemblies[static_cast<std::size_t>(assembly)].members;
     // The shorter way: the listed ids that belong to the assembly, or the members that are listed.
+    // Every piece the range lists is in the fine grid, with its assembly at hand.
     if (info.ids.size() <= all.size()) {
         for (const std::uint32_t id : info.ids)
-            if (physics.pieces[id - 1].assembly == assembly)
+            if (scratch.finePieces[id - 1].assembly == assembly)
                 members.push_back(id);
     } else {
         for (const std::uint32_t id : all)
-            if (listedIn(physics, info, id))
+            if (scratch.pieceStamp[id - 1] == scratch.stamp && isListed(physics, id, info))
                 members.push_back(id);
         std::sort(members.begin(), members.end());
     }
-    scratch.membersInRangeIndex.emplace(key, index);
-    return members;
+    scratch.membersInRangeIndex.set(key, index);
+    return index;
+}
+
+const std::vector<std::uint32_t>& membersInRange(Physics& physics, std::uint32_t range,
+                                                 std::int32_t assembly) {
+    const std::uint32_t at = membersInRangeAt(physics, range, assembly);
+    return physics.stepScratch.membersInRange[at];
 }
 
 // The awake ids a range lists, brought up to date: made once per step and range, then merged with
@@ -652,6 +677,18 @@ void refreshAwake(Physics& physics, std::uint32_t range) {
     }
 }
 
+// Keeps the slots of the re-entry stamps that a search looks at, when they are few.
+void noteMoveSlots(NearSearch& search) {
+    std::size_t count = 0;
+    const bool stampable = forEachMoveCell(search.reach, [&](std::uint64_t cell) {
+        if (count < search.moveSlots.size())
+            search.moveSlots[count] = static_cast<std::uint32_t>(cell);
+        ++count;
+    });
+    search.moveSlotCount =
+        stampable && count <= search.moveSlots.size() ? static_cast<std::uint8_t>(count) : std::uint8_t{0xFF};
+}
+
 // A new search for piece i of assembly a, whose bounds widened by 0.02 are box: the ids that the
 // range lists and that may touch the piece while its assembly moves by less than the slack, ascending;
 // or every id of the range when the search is too big for the fine grid.
@@ -673,16 +710,16 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         search.end = out.size();
         return;
     }
+    noteMoveSlots(search);
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
     }
     const double base = searchSlack + fineMargin;
-    auto consider = [&](std::uint32_t id) {
-        std::uint32_t& seen = scratch.seen[id - 1];
-        if (seen == scratch.gatherStamp)
+    auto consider = [&](std::uint32_t id, std::int32_t assembly) {
+        // The walk never tests i's own assembly.
+        if (assembly == a)
             return;
-        seen = scratch.gatherStamp;
         const FinePiece& piece = scratch.finePieces[id - 1];
         const double drift = piece.assembly >= 0
                                  ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] - piece.shift
@@ -691,14 +728,19 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         if (!(piece.lo[0] <= box.max.x + e && box.min.x - e <= piece.hi[0] && piece.lo[1] <= box.max.y + e &&
               box.min.y - e <= piece.hi[1] && piece.lo[2] <= box.max.z + e && box.min.z - e <= piece.hi[2]))
             return;
-        // The walk never tests i's own assembly, nor a moving piece of lower id, which tests i
-        // itself; moving pieces do not stop moving while the solver runs.
-        if (piece.assembly == a || (id < i && scratch.awakeMark[id - 1]))
+        // A piece entered again may be met through each of its entries.
+        std::uint32_t& seen = scratch.seen[id - 1];
+        if (seen == scratch.gatherStamp)
+            return;
+        seen = scratch.gatherStamp;
+        // Nor a moving piece of lower id, which tests i itself; moving pieces do not stop moving
+        // while the solver runs.
+        if (id < i && scratch.awakeMark[id - 1])
             return;
         if (isListed(physics, id, info))
             out.push_back(id);
     };
-    scratch.fine.search(search.reach, consider);
+    scratch.fine.searchEach(search.reach, consider);
     search.end = out.size();
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
 }
@@ -718,9 +760,15 @@ bool searchHolds(Physics& physics, std::uint32_t i, std::int32_t a, std::uint32_
             return false;
         bool calm = true;
         const std::uint32_t since = search.moves;
-        if (!forEachMoveCell(search.reach,
-                             [&](std::uint64_t cell) { calm = calm && scratch.moveStamps[cell] <= since; }) ||
-            !calm)
+        if (search.moveSlotCount <= search.moveSlots.size()) {
+            for (std::size_t k = 0; k < search.moveSlotCount; ++k)
+                calm = calm && scratch.moveStamps[search.moveSlots[k]] <= since;
+        } else if (!forEachMoveCell(search.reach, [&](std::uint64_t cell) {
+                       calm = calm && scratch.moveStamps[cell] <= since;
+                   })) {
+            return false;
+        }
+        if (!calm)
             return false;
         search.moves = scratch.moves; // nothing near it was entered again in between
     }
@@ -743,9 +791,10 @@ void beginBroadPhase(Physics& physics) {
     scratch.fine.clear();
     scratch.listings.clear();
     scratch.searchIds.clear();
-    if (scratch.moveStamps.empty() || scratch.moves > 0)
-        scratch.moveStamps.assign(std::size_t{1} << (64 - fine::occupancyShift), 0u);
-    scratch.moves = 0;
+    if (scratch.moveStamps.size() != moveSlots || scratch.moves > lastMoveNumber) {
+        scratch.moveStamps.assign(moveSlots, 0u);
+        scratch.moves = 0;
+    }
     scratch.movedEverywhere = 0;
     scratch.shifts = 0;
     if (++scratch.stamp == 0) {
@@ -763,11 +812,28 @@ void beginBroadPhase(Physics& physics) {
     scratch.listedRange.resize(physics.pieces.size());
     scratch.lastRange.resize(physics.pieces.size(), 0);
     scratch.lastRangeStamp.resize(physics.pieces.size(), 0);
-    scratch.insertedCells.clear();
+    scratch.lastOwn.resize(physics.pieces.size(), 0);
+    scratch.cellIndex.clear();
+    scratch.cellLists.clear();
     scratch.rangeCount = 0;
     scratch.rangeIndex.clear();
     scratch.membersInRangeCount = 0;
     scratch.membersInRangeIndex.clear();
+}
+
+// How many ids of an ascending list are below id: a binary search that selects instead of branching,
+// since the lists are long and the branches unforeseeable.
+std::size_t countBelow(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
+    if (ids.empty())
+        return 0;
+    const std::uint32_t* base = ids.data();
+    std::size_t n = ids.size();
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        base = base[half] < id ? base + half : base;
+        n -= half;
+    }
+    return static_cast<std::size_t>(base - ids.data()) + (*base < id ? 1 : 0);
 }
 
 // One candidate pair of the walk. Returns without a test where the walk skips the pair.
@@ -794,6 +860,19 @@ void tryPair(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::u
     resolveContact(physics, ctx, i, j, a, b, contact, cursor);
 }
 
+// The range of piece i of assembly a whose query box has these cells, with its members in the range.
+std::uint32_t pieceRange(Physics& physics, std::uint32_t i, std::int32_t a, const grid::CellRange& cells) {
+    StepScratch& scratch = physics.stepScratch;
+    std::uint32_t range = scratch.lastRange[i - 1];
+    if (scratch.lastRangeStamp[i - 1] != scratch.stamp || !sameRange(scratch.ranges[range], cells)) {
+        range = rangeFor(physics, cells);
+        scratch.lastRange[i - 1] = range;
+        scratch.lastRangeStamp[i - 1] = scratch.stamp;
+        scratch.lastOwn[i - 1] = membersInRangeAt(physics, range, a);
+    }
+    return range;
+}
+
 // The plain walk over every id the grid lists for the query box.
 void visitListed(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::int32_t a, const Box& box,
                  std::size_t cursor) {
@@ -810,19 +889,14 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
     StepScratch& scratch = physics.stepScratch;
     // A piece's range rarely changes from one pass to the next.
     const grid::CellRange cells = grid::cellRange(box, 0.0);
-    std::uint32_t range = scratch.lastRange[i - 1];
-    if (scratch.lastRangeStamp[i - 1] != scratch.stamp || !sameRange(scratch.ranges[range], cells)) {
-        range = rangeFor(physics, cells);
-        scratch.lastRange[i - 1] = range;
-        scratch.lastRangeStamp[i - 1] = scratch.stamp;
-    }
+    const std::uint32_t range = pieceRange(physics, i, a, cells);
     refreshAwake(physics, range);
     const RangeInfo& info = scratch.ranges[range];
-    const std::vector<std::uint32_t>& own = membersInRange(physics, range, a);
+    const std::vector<std::uint32_t>& own = scratch.membersInRange[scratch.lastOwn[i - 1]];
 
     // Tested: every listed id except i's own assembly and the awake pieces of lower id.
     auto below = [i](const std::vector<std::uint32_t>& ids) {
-        return static_cast<std::int64_t>(std::lower_bound(ids.begin(), ids.end(), i) - ids.begin());
+        return static_cast<std::int64_t>(countBelow(ids, i));
     };
     const std::int64_t tested = static_cast<std::int64_t>(info.ids.size()) -
                                 static_cast<std::int64_t>(own.size()) - (below(info.awake) - below(own));

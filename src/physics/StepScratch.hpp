@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "physics/FineGrid.hpp"
@@ -93,6 +92,70 @@ struct NearSearch {
     std::size_t end = 0;
     double ownShift = 0.0; // corrections of the piece's assembly when it was made
     Box reach;             // where it looked
+    // The slots of the re-entry stamps of the cells it looked in; a count of 0xFF when there were
+    // too many to keep.
+    std::array<std::uint32_t, 8> moveSlots{};
+    std::uint8_t moveSlotCount = 0;
+};
+
+// A table from 64-bit keys to indices, made afresh for every step: open addressing over slots that
+// a new stamp empties all at once. Lookups only: nothing iterates it.
+struct StepIndex {
+    std::vector<std::uint64_t> keys;
+    std::vector<std::uint32_t> values;
+    std::vector<std::uint32_t> stamps; // a slot is in use when it holds the current stamp
+    std::uint32_t stamp = 1;
+    std::size_t used = 0;
+
+    void clear() {
+        used = 0;
+        if (++stamp == 0) {
+            std::fill(stamps.begin(), stamps.end(), 0u);
+            stamp = 1;
+        }
+    }
+    // The value of key, or nullptr.
+    const std::uint32_t* find(std::uint64_t key) const {
+        if (used == 0)
+            return nullptr;
+        const std::size_t slot = slotOf(key);
+        return stamps[slot] == stamp ? &values[slot] : nullptr;
+    }
+    void set(std::uint64_t key, std::uint32_t value) {
+        if ((used + 1) * 2 > stamps.size())
+            grow();
+        const std::size_t slot = slotOf(key);
+        if (stamps[slot] != stamp) {
+            stamps[slot] = stamp;
+            keys[slot] = key;
+            ++used;
+        }
+        values[slot] = value;
+    }
+
+  private:
+    std::size_t slotOf(std::uint64_t key) const {
+        const std::size_t mask = stamps.size() - 1;
+        std::size_t slot = fine::slotHash(key) & mask;
+        while (stamps[slot] == stamp && keys[slot] != key)
+            slot = (slot + 1) & mask;
+        return slot;
+    }
+    void grow() {
+        const std::vector<std::uint64_t> oldKeys = std::move(keys);
+        const std::vector<std::uint32_t> oldValues = std::move(values);
+        const std::vector<std::uint32_t> oldStamps = std::move(stamps);
+        const std::size_t size = std::max<std::size_t>(1024, oldStamps.size() * 2);
+        keys.assign(size, 0);
+        values.assign(size, 0);
+        stamps.assign(size, 0);
+        const std::uint32_t current = stamp;
+        stamp = 1;
+        used = 0;
+        for (std::size_t slot = 0; slot < oldStamps.size(); ++slot)
+            if (oldStamps[slot] == current)
+                set(oldKeys[slot], oldValues[slot]);
+    }
 };
 
 // Working storage of stepping and impacts, kept between calls so that a step allocates nothing
@@ -126,19 +189,22 @@ struct StepScratch {
     std::uint32_t gatherStamp = 0;
     std::vector<std::uint32_t> merged;
     std::uint32_t stamp = 0;
-    std::vector<std::uint64_t> insertedCells; // 32 m cells already in the fine grid, sorted
-    std::vector<RangeInfo> ranges;            // the first rangeCount are this step's
+    // The 32 m cells looked at this step (their pieces are in the fine grid): key -> index in cellLists.
+    StepIndex cellIndex;
+    std::vector<const std::vector<std::uint32_t>*> cellLists; // nullptr for an empty cell
+    std::vector<RangeInfo> ranges;                            // the first rangeCount are this step's
     std::size_t rangeCount = 0;
-    std::unordered_map<std::uint64_t, std::uint32_t> rangeIndex; // hash of a range -> its last index
-    std::vector<std::uint32_t> lastRange;                        // per piece index: its range this step
-    std::vector<std::uint32_t> lastRangeStamp;                   // per piece index: step lastRange is of
+    StepIndex rangeIndex;                      // hash of a range -> its last index
+    std::vector<std::uint32_t> lastRange;      // per piece index: its range this step
+    std::vector<std::uint32_t> lastRangeStamp; // per piece index: step lastRange is of
+    std::vector<std::uint32_t> lastOwn; // per piece index: its assembly's members in lastRange (an index)
     // Members of one assembly listed in one range, ascending; keyed (range index << 32) | assembly.
     std::vector<std::vector<std::uint32_t>> membersInRange;
     std::size_t membersInRangeCount = 0;
-    std::unordered_map<std::uint64_t, std::uint32_t> membersInRangeIndex;
+    StepIndex membersInRangeIndex;
     std::vector<NearSearch> searches;      // per piece index
     std::vector<std::uint32_t> searchIds;  // the ids of this step's searches
-    std::uint32_t moves = 0;               // re-entries this step
+    std::uint32_t moves = 0;               // re-entries so far, numbered on from step to step
     std::uint64_t shifts = 0;              // corrections this step
     std::uint32_t movedEverywhere = 0;     // last re-entry too large to stamp
     std::vector<std::uint32_t> moveStamps; // per hashed 4 m cell: the last re-entry that reached it
