@@ -167,6 +167,19 @@ struct FineLevels {
     void enter(const Box& bounds, std::uint32_t id, std::int32_t group = -1);
     // Calls visit(id) for every id whose box may meet reach (ids may repeat).
     template <class Visit> void search(const Box& reach, Visit&& visit) const {
+        walk<false>(reach, [&](const FineGrid::Entry& entry) { visit(entry.id); });
+    }
+    // Calls visit(id, group) for every box that may meet reach, once for each time it was entered (a
+    // box entered again may come twice, and a cell that shares its key with another may bring boxes
+    // of that cell).
+    template <class Visit> void searchEach(const Box& reach, Visit&& visit) const {
+        walk<true>(reach, [&](const FineGrid::Entry& entry) { visit(entry.id, entry.group); });
+    }
+
+  private:
+    // Calls visit(entry) for the listings of the cells that reach meets: all of them, or with Once
+    // only the first listing of each entry that the search meets.
+    template <bool Once, class Visit> void walk(const Box& reach, Visit&& visit) const {
         for (std::size_t level = 0; level < fine::levelCount; ++level) {
             const FineGrid& grid = levels[level];
             if (grid.entries.empty())
@@ -175,41 +188,19 @@ struct FineLevels {
             // A level with fewer entries than the search has cells is cheaper to walk whole.
             if (range.cells > static_cast<double>(grid.entries.size())) {
                 for (const FineGrid::Entry& entry : grid.entries)
-                    visit(entry.id);
-                continue;
-            }
-            fine::visitRange(grid, range,
-                             [&](const FineGrid::Entry& entry, std::int64_t, std::int64_t, std::int64_t) {
-                                 visit(entry.id);
-                             });
-        }
-        for (const FineGrid::Entry& entry : big)
-            visit(entry.id);
-    }
-    // Calls visit(id, group) for every box that may meet reach, once for each time it was entered (a box
-    // entered again may come twice, and a cell that shares its key with another may bring boxes of
-    // that cell).
-    template <class Visit> void searchEach(const Box& reach, Visit&& visit) const {
-        for (std::size_t level = 0; level < fine::levelCount; ++level) {
-            const FineGrid& grid = levels[level];
-            if (grid.entries.empty())
-                continue;
-            const fine::Range range = fine::rangeOf(reach, level);
-            if (range.cells > static_cast<double>(grid.entries.size())) {
-                for (const FineGrid::Entry& entry : grid.entries)
-                    if (entry.first)
-                        visit(entry.id, entry.group);
+                    if (!Once || entry.first)
+                        visit(entry);
                 continue;
             }
             fine::visitRange(
                 grid, range,
                 [&](const FineGrid::Entry& entry, std::int64_t x, std::int64_t y, std::int64_t z) {
-                    if (fine::firstShared(entry, range, x, y, z))
-                        visit(entry.id, entry.group);
+                    if (!Once || fine::firstShared(entry, range, x, y, z))
+                        visit(entry);
                 });
         }
         for (const FineGrid::Entry& entry : big)
-            visit(entry.id, entry.group);
+            visit(entry);
     }
 };
 
