@@ -11,6 +11,9 @@ namespace zarn {
 
 namespace {
 
+using grid::overlaps;
+using grid::widened;
+
 constexpr std::size_t maxSounds = 12;
 constexpr std::size_t maxContactImpacts = 2;
 constexpr std::size_t maxBondCandidates = 16;
@@ -50,18 +53,8 @@ GravityFrame gravityFrame(const Vec3& gravity) {
     return frame;
 }
 
-bool overlaps(const Box& a, const Box& b) {
-    return a.min.x <= b.max.x && b.min.x <= a.max.x && a.min.y <= b.max.y && b.min.y <= a.max.y &&
-           a.min.z <= b.max.z && b.min.z <= a.max.z;
-}
-
 Box joined(const Box& a, const Box& b) {
     return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
-}
-
-Box widened(const Box& box, double margin) {
-    const Vec3 m{margin, margin, margin};
-    return {box.min - m, box.max + m};
 }
 
 // 1 / m + n · ((I⁻¹ (r × n)) × r): the inverse mass an assembly shows to an impulse along n at r.
