@@ -106,6 +106,32 @@ class ReachCells {
 // Returns the number of pieces looked at.
 constexpr std::size_t denseCells = 512; // pieces listed in the reach's cells
 
+// The fine grid over the alive pieces. Each level is sized first for the listings and pieces it
+// will take, so that its tables are written once instead of copied over and over as they grow.
+void buildBondingGrid(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::vector<MatterPiece>& pieces = physics.pieces;
+    FineLevels& grid = scratch.bondingGrid;
+    grid.clear();
+    std::array<std::size_t, fine::levelCount + 1> listings{};
+    std::array<std::size_t, fine::levelCount + 1> boxes{};
+    for (std::size_t index = 0; index < pieces.size(); ++index) {
+        if (!pieces[index].alive)
+            continue;
+        fine::Range range;
+        const std::size_t level = fine::levelOf(scratch.bounds[index], range);
+        ++boxes[level];
+        listings[level] += level < fine::levelCount ? static_cast<std::size_t>(range.cells) : 1;
+    }
+    for (std::size_t level = 0; level < fine::levelCount; ++level)
+        grid.presize(level, listings[level], boxes[level]);
+    grid.big.reserve(listings[fine::levelCount]);
+    for (std::size_t index = 0; index < pieces.size(); ++index)
+        if (pieces[index].alive)
+            grid.enter(scratch.bounds[index], static_cast<std::uint32_t>(index + 1));
+    scratch.bondingGridBuilt = true;
+}
+
 std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint32_t id, std::uint32_t first,
                                  std::vector<std::uint32_t>& out) {
     TopologyScratch& scratch = physics.topologyScratch;
@@ -139,17 +165,8 @@ std::uint64_t touchingCandidates(Physics& physics, ReachCells& cells, std::uint3
         }
         return steps;
     }
-    if (!scratch.bondingGridBuilt) {
-        scratch.bondingGrid.clear();
-        // Room for a couple of listings a piece on every level, taken only as it is written, so
-        // that the lists are not copied over and over as they grow.
-        for (FineGrid& level : scratch.bondingGrid.levels)
-            level.entries.reserve(2 * physics.pieces.size());
-        for (std::size_t index = 0; index < physics.pieces.size(); ++index)
-            if (physics.pieces[index].alive)
-                scratch.bondingGrid.enter(bounds[index], static_cast<std::uint32_t>(index + 1));
-        scratch.bondingGridBuilt = true;
-    }
+    if (!scratch.bondingGridBuilt)
+        buildBondingGrid(physics);
     if (++scratch.lastVisit == 0) {
         std::fill(scratch.visitStamp.begin(), scratch.visitStamp.end(), 0u);
         scratch.lastVisit = 1;
@@ -257,6 +274,11 @@ bool Physics::connectTouching(const BondingBudget& budget) {
     topologyDirty = true;
     if (!bondNewPieces(*this, 1, budget))
         return false;
+    // The refresh lists every bond and counts every piece: room for them all at once, so that its
+    // lists are not copied over and over as they grow.
+    topologyScratch.intactBonds.reserve(bonds.size());
+    buildingMassCounts.units.reserve(pieces.size());
+    buildingMassCounts.isLoose.reserve(pieces.size());
     refreshTopology();
     return true;
 }

@@ -1,5 +1,7 @@
 #include "physics/FineGrid.hpp"
 
+#include <algorithm>
+
 namespace zarn {
 
 namespace {
@@ -65,31 +67,40 @@ void FineLevels::clear() {
     big.clear();
 }
 
-void FineLevels::enter(const Box& bounds, std::uint32_t id, std::int32_t group) {
-    for (std::size_t level = 0; level < fine::levelCount; ++level) {
-        const fine::Range range = fine::rangeOf(bounds, level);
-        if (range.cells <= (level == 0 ? fine::maxCellsPerBox : fine::maxCoarseCellsPerBox)) {
-            FineGrid& grid = levels[level];
-            FineGrid::Entry entry;
-            entry.id = id;
-            entry.group = group;
-            for (int k = 0; k < 3; ++k)
-                entry.low[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(range.lo[k]);
-            for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-                for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y) {
-                    std::uint64_t key = fine::key(x, y, range.lo[2]);
-                    for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z, key += fine::keyZ) {
-                        entry.first = x == range.lo[0] && y == range.lo[1] && z == range.lo[2];
-                        add(grid, entry, x, y, z, key);
-                    }
-                }
-            return;
-        }
+void FineLevels::presize(std::size_t level, std::size_t listings, std::size_t boxes) {
+    FineGrid& grid = levels[level];
+    grid.entries.reserve(listings);
+    // Most boxes have a cell of their own; add keeps the table at most half full.
+    std::size_t slots = std::max<std::size_t>(grid.slotHead.size(), 1);
+    while (slots < 2 * boxes)
+        slots *= 2;
+    if (grid.usedSlots == 0 && slots > grid.slotHead.size()) {
+        grid.slotHead.assign(slots, 0);
+        grid.slotKey.assign(slots, 0);
     }
+}
+
+void FineLevels::enter(const Box& bounds, std::uint32_t id, std::int32_t group) {
     FineGrid::Entry entry;
     entry.id = id;
     entry.group = group;
-    big.push_back(entry);
+    fine::Range range;
+    const std::size_t level = fine::levelOf(bounds, range);
+    if (level == fine::levelCount) {
+        big.push_back(entry);
+        return;
+    }
+    FineGrid& grid = levels[level];
+    for (int k = 0; k < 3; ++k)
+        entry.low[static_cast<std::size_t>(k)] = static_cast<std::uint16_t>(range.lo[k]);
+    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y) {
+            std::uint64_t key = fine::key(x, y, range.lo[2]);
+            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z, key += fine::keyZ) {
+                entry.first = x == range.lo[0] && y == range.lo[1] && z == range.lo[2];
+                add(grid, entry, x, y, z, key);
+            }
+        }
 }
 
 } // namespace zarn

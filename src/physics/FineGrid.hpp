@@ -75,6 +75,17 @@ inline Range rangeOf(const Box& box, std::size_t level) {
     return range;
 }
 
+// The level a box is listed on, the first where it spans few cells, with its range there;
+// levelCount for a box too large for every level.
+inline std::size_t levelOf(const Box& box, Range& range) {
+    for (std::size_t level = 0; level < levelCount; ++level) {
+        range = rangeOf(box, level);
+        if (range.cells <= (level == 0 ? maxCellsPerBox : maxCoarseCellsPerBox))
+            return level;
+    }
+    return levelCount;
+}
+
 // A cell's key: its coordinates times three odd constants, summed modulo 2^64, so that a walk along
 // z steps the key by one addition. Cells that share a key share a chain.
 inline constexpr std::uint64_t keyX = 0x9E3779B97F4A7C15ull;
@@ -164,6 +175,9 @@ struct FineLevels {
     std::vector<FineGrid::Entry> big;
 
     void clear();
+    // Room on a level of a grid just cleared for this many listings and for the cells of this many
+    // boxes, so that a grid whose boxes are known before it is filled is not copied as it grows.
+    void presize(std::size_t level, std::size_t listings, std::size_t boxes);
     void enter(const Box& bounds, std::uint32_t id, std::int32_t group = -1);
     // Calls visit(id) for every id whose box may meet reach (ids may repeat).
     template <class Visit> void search(const Box& reach, Visit&& visit) const {

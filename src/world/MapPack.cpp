@@ -30,11 +30,10 @@ constexpr double maxSpawnDistance = 3000.0;
 constexpr double maxColorLength = 2.0;
 constexpr std::int32_t lowestBuildingTag = -10;
 
-// The whole file at once. Binary, so that Windows hands over the line ends as they are in the file.
+// The file and its size. Binary, so that Windows hands over the line ends as they are in the file.
 // A path that is not UTF-8 cannot name a file on Windows (the conversion throws there): it is an
 // unreadable file.
-bool readWholeFile(const std::string& path, std::string& text) {
-    std::ifstream file;
+bool openMapFile(const std::string& path, std::ifstream& file, std::uint64_t& size) {
     try {
         file.open(pathFromUtf8(path), std::ios::binary);
     } catch (const std::exception&) {
@@ -44,14 +43,12 @@ bool readWholeFile(const std::string& path, std::string& text) {
         return false;
     }
     file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
+    const std::streamoff end = file.tellg();
     file.seekg(0, std::ios::beg);
-    if (size < 0 || !file) {
+    if (end < 0 || !file) {
         return false;
     }
-    text.resize(static_cast<std::size_t>(size));
-    file.read(text.data(), size);
-    text.resize(static_cast<std::size_t>(file.gcount()));
+    size = static_cast<std::uint64_t>(end);
     return true;
 }
 
@@ -204,12 +201,13 @@ const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map)
 }
 
 // Reads the whole file into the map; returns the message of the first failed check, or null. The
-// text is let go before the bonding, which may then take up its memory.
+// text is read a piece at a time, so that a large map never holds its file and its pieces at once.
 const char* readMapFile(const std::string& path, std::uint64_t motionLimit, MapContents& map) {
-    std::string text;
-    if (!readWholeFile(path, text))
+    std::ifstream file;
+    std::uint64_t size = 0;
+    if (!openMapFile(path, file, size))
         return formatInvalid;
-    TextReader in(text);
+    TextReader in(file, size);
     return readMap(in, motionLimit, map);
 }
 

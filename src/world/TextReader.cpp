@@ -1,5 +1,6 @@
 #include "world/TextReader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <locale>
@@ -28,25 +29,71 @@ constexpr double exactPowersOfTen[maxKeptDigits + 1] = {1e0,  1e1,  1e2,  1e3,  
 
 } // namespace
 
+TextReader::TextReader(std::istream& source, std::uint64_t size, std::size_t piece)
+    : source_(&source), unread_(size), piece_(std::max<std::size_t>(piece, 1)) {}
+
 bool TextReader::fail() {
     failed_ = true;
     return false;
 }
 
+bool TextReader::more() {
+    if (source_ == nullptr || unread_ == 0)
+        return false;
+    // What is left of the piece in hand moves to the front, and the next piece goes behind it.
+    const std::size_t kept = text_.size() - at_;
+    held_.erase(0, at_);
+    lastSpace_ = lastSpace_ != std::string::npos && lastSpace_ >= at_ ? lastSpace_ - at_ : std::string::npos;
+    at_ = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece_, unread_));
+    held_.resize(kept + wanted);
+    source_->read(held_.data() + kept, static_cast<std::streamsize>(wanted));
+    const auto got = static_cast<std::size_t>(source_->gcount());
+    held_.resize(kept + got);
+    // A stream that ends early ends the text there.
+    unread_ = got < wanted ? 0 : unread_ - got;
+    text_ = held_;
+    for (std::size_t at = kept + got; at > kept; --at)
+        if (isSpace(held_[at - 1])) {
+            lastSpace_ = at - 1;
+            break;
+        }
+    return got > 0;
+}
+
+bool TextReader::has(std::size_t& at) {
+    if (at < text_.size())
+        return true;
+    const std::size_t offset = at - at_;
+    if (!more())
+        return false;
+    at = at_ + offset;
+    return at < text_.size();
+}
+
 void TextReader::skipSpace() {
-    while (at_ < text_.size() && isSpace(text_[at_]))
+    while (has(at_) && isSpace(text_[at_]))
         ++at_;
 }
 
-int TextReader::peek() const {
-    return failed_ || at_ >= text_.size() ? -1 : static_cast<unsigned char>(text_[at_]);
+int TextReader::peek() {
+    return failed_ || !has(at_) ? -1 : static_cast<unsigned char>(text_[at_]);
 }
 
 bool TextReader::begin() {
     if (failed_)
         return false;
     skipSpace();
-    return at_ < text_.size() || fail();
+    if (at_ >= text_.size())
+        return fail();
+    // Every token but a quoted string ends at the next white space: unless one is in hand already,
+    // the pieces up to it are taken in first, so that the token is read as if the text were whole.
+    if (unread_ > 0 && (lastSpace_ == std::string::npos || lastSpace_ < at_)) {
+        std::size_t look = at_;
+        while (has(look) && !isSpace(text_[look]))
+            ++look;
+    }
+    return true;
 }
 
 bool TextReader::atEnd() {
@@ -192,11 +239,11 @@ bool TextReader::quoted(std::string& value) {
     ++at_;
     value.clear();
     while (true) {
-        if (at_ >= text_.size())
+        if (!has(at_))
             return fail();
         char c = text_[at_++];
         if (c == '\\') {
-            if (at_ >= text_.size())
+            if (!has(at_))
                 return fail();
             c = text_[at_++];
         } else if (c == '"') {
@@ -209,19 +256,20 @@ bool TextReader::quoted(std::string& value) {
 void TextReader::skipLine(std::size_t limit) {
     if (failed_)
         return;
-    for (std::size_t taken = 0; taken < limit && at_ < text_.size() && text_[at_] != '\n'; ++taken)
+    for (std::size_t taken = 0; taken < limit && has(at_) && text_[at_] != '\n'; ++taken)
         ++at_;
-    if (at_ < text_.size() && text_[at_] == '\n')
+    if (has(at_) && text_[at_] == '\n')
         ++at_;
 }
 
 bool TextReader::line(std::string& value) {
-    if (failed_ || at_ >= text_.size())
+    if (failed_ || !has(at_))
         return fail();
-    const std::size_t start = at_;
-    while (at_ < text_.size() && text_[at_] != '\n')
-        ++at_;
-    value.assign(text_.data() + start, at_ - start);
+    std::size_t end = at_;
+    while (has(end) && text_[end] != '\n')
+        ++end;
+    value.assign(text_.data() + at_, end - at_);
+    at_ = end;
     if (at_ < text_.size())
         ++at_; // the line end is taken, not kept
     return true;

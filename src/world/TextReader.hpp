@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <string>
 #include <string_view>
 
@@ -13,9 +14,19 @@ namespace zarn {
 // stream would fail. After a failed read every later read fails, as on a stream. Numbers are
 // converted with std::from_chars instead of through the locale, a plain decimal of few enough digits
 // by one exact division that gives the same double.
+//
+// The text is held whole, or read from a stream a piece at a time: then only the piece in hand and
+// the token that runs on past it are held, so that a large file is never all in memory at once.
 class TextReader {
   public:
+    static constexpr std::size_t defaultPiece = 64 * 1024;
+
     explicit TextReader(std::string_view text) : text_(text) {}
+    // The next `size` bytes of the stream (fewer when it ends first), taken `piece` bytes at a time.
+    TextReader(std::istream& source, std::uint64_t size, std::size_t piece = defaultPiece);
+    // The text in hand views the reader's own storage.
+    TextReader(const TextReader&) = delete;
+    TextReader& operator=(const TextReader&) = delete;
 
     // >> double: sign, digits with at most one point, an exponent after a digit; refused when that is
     // no number or beyond the range of double.
@@ -35,19 +46,30 @@ class TextReader {
     bool line(std::string& value);
     // >> std::ws, and the next character (-1 at the end).
     void skipSpace();
-    int peek() const;
+    int peek();
     // Whether only white space is left, and how many characters are.
     bool atEnd();
-    std::size_t remaining() const { return text_.size() - at_; }
+    std::uint64_t remaining() const { return text_.size() - at_ + unread_; }
 
   private:
     bool begin(); // the sentry: fails at the end of the text or after a failure
     bool fail();
+    // Whether the character at `at` is there, after taking in the next piece when `at` has run
+    // past the piece in hand (which moves what is left of it, and `at`, to the front).
+    bool has(std::size_t& at);
+    bool more();
     template <class Value> bool integerOf(Value& value, bool unsignedWrap);
 
     std::string_view text_;
     std::size_t at_ = 0;
     bool failed_ = false;
+    // Reading from a stream: the bytes not yet taken from it, the size of a piece, and the piece
+    // in hand (text_ views it).
+    std::istream* source_ = nullptr;
+    std::uint64_t unread_ = 0;
+    std::size_t piece_ = 0;
+    std::string held_;
+    std::size_t lastSpace_ = std::string::npos; // of the piece in hand
 };
 
 } // namespace zarn

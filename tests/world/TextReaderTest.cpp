@@ -3,6 +3,7 @@
 #include <locale>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -190,6 +191,64 @@ TEST(TextReader, LinesAndAFailureThatSticks) {
     EXPECT_FALSE(reader.number(seven)); // "x"
     EXPECT_FALSE(reader.word(line));    // the stream stays failed too
     EXPECT_FALSE(reader.line(line));
+}
+
+// A reader of a stream holds a piece of it at a time. Whatever byte the pieces end on, every read,
+// the count of what is left and the words after it come out as from the same text held whole.
+TEST(TextReader, PiecesOfAStreamReadAsTheWholeText) {
+    using Read = std::string (*)(TextReader&);
+    const Read reads[] = {
+        [](TextReader& in) {
+            double v = 0.0;
+            return in.number(v) ? bitsOf(v) : "-";
+        },
+        [](TextReader& in) {
+            std::int32_t v = 0;
+            return in.integer(v) ? bitsOf(v) : "-";
+        },
+        [](TextReader& in) {
+            std::uint64_t v = 0;
+            return in.count(v) ? bitsOf(v) : "-";
+        },
+        [](TextReader& in) {
+            bool v = false;
+            return in.flag(v) ? bitsOf(v) : "-";
+        },
+        [](TextReader& in) {
+            std::string v;
+            return in.quoted(v) ? v + std::to_string(in.peek()) : "-";
+        },
+        [](TextReader& in) {
+            std::string v;
+            return in.line(v) ? v + '/' + (in.line(v) ? v : "-") : "-";
+        },
+        [](TextReader& in) {
+            in.skipLine(3);
+            std::string v;
+            return in.word(v) ? v : "-";
+        },
+    };
+    auto transcript = [](TextReader& in, Read read) {
+        std::string out = read(in) + '|' + std::to_string(in.remaining());
+        for (std::string word; in.word(word);)
+            out += '|' + word;
+        return out + (in.atEnd() ? "|end" : "|more");
+    };
+    std::vector<std::string> cases(std::begin(texts), std::end(texts));
+    cases.insert(cases.end(),
+                 {"ZARNMAP 2 rest\r\nname line\n-8 0.5", "\"a \\\" b\" c", "  \n  x y\n", "abcdef\n",
+                  "1234567.25e-3 -77\t\"q\\\\\"x 0 1", std::string(300, '7') + " 2"});
+    for (const std::string& text : cases) {
+        for (const Read read : reads) {
+            TextReader whole(text);
+            const std::string expected = transcript(whole, read);
+            for (const std::size_t piece : {1, 2, 3, 5, 64}) {
+                std::istringstream stream(text);
+                TextReader pieces(stream, text.size(), piece);
+                EXPECT_EQ(transcript(pieces, read), expected) << '"' << text << "\" in pieces of " << piece;
+            }
+        }
+    }
 }
 
 } // namespace
