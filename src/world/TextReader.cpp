@@ -11,10 +11,6 @@ namespace zarn {
 
 namespace {
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -61,19 +57,12 @@ bool TextReader::more() {
     return got > 0;
 }
 
-bool TextReader::has(std::size_t& at) {
-    if (at < text_.size())
-        return true;
+bool TextReader::refill(std::size_t& at) {
     const std::size_t offset = at - at_;
     if (!more())
         return false;
     at = at_ + offset;
     return at < text_.size();
-}
-
-void TextReader::skipSpace() {
-    while (has(at_) && isSpace(text_[at_]))
-        ++at_;
 }
 
 int TextReader::peek() {
@@ -88,12 +77,15 @@ bool TextReader::begin() {
         return fail();
     // Every token but a quoted string ends at the next white space: unless one is in hand already,
     // the pieces up to it are taken in first, so that the token is read as if the text were whole.
-    if (unread_ > 0 && (lastSpace_ == std::string::npos || lastSpace_ < at_)) {
-        std::size_t look = at_;
-        while (has(look) && !isSpace(text_[look]))
-            ++look;
-    }
+    if (unread_ > 0 && (lastSpace_ == std::string::npos || lastSpace_ < at_))
+        holdToken();
     return true;
+}
+
+void TextReader::holdToken() {
+    std::size_t look = at_;
+    while (has(look) && !isSpace(text_[look]))
+        ++look;
 }
 
 bool TextReader::atEnd() {
