@@ -1,5 +1,6 @@
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include <benchmark/benchmark.h>
 
@@ -42,6 +43,34 @@ void refreshTopology(benchmark::State& state) {
         state.SkipWithError("bonds broke during the refresh");
 }
 BENCHMARK(refreshTopology)->Arg(4000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The floor under a full refresh of the same world: one plain read, in order, of every 64-byte line
+// of its piece and bond records, which a refresh reads at least once.
+std::uint64_t sumLines(const void* records, std::size_t bytes) {
+    const auto* data = static_cast<const unsigned char*>(records);
+    std::uint64_t sum = 0;
+    for (std::size_t at = 0; at + sizeof sum <= bytes; at += 64) {
+        std::uint64_t word;
+        std::memcpy(&word, data + at, sizeof word);
+        sum += word;
+    }
+    return sum;
+}
+
+void readRecordsFloor(benchmark::State& state) {
+    Physics& world = frameWorld(static_cast<std::size_t>(state.range(0)));
+    if (!standing(state, world))
+        return;
+    const std::size_t pieceBytes = world.pieces.size() * sizeof(zarn::MatterPiece);
+    const std::size_t bondBytes = world.bonds.size() * sizeof(zarn::Bond);
+    for (auto _ : state) {
+        const std::uint64_t sum =
+            sumLines(world.pieces.data(), pieceBytes) + sumLines(world.bonds.data(), bondBytes);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.counters["MB"] = static_cast<double>(pieceBytes + bondBytes) / 1e6;
+}
+BENCHMARK(readRecordsFloor)->Arg(4000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // Twenty thousand cubes resting one by one on a single anchored slab: twenty thousand small
 // components sharing one anchor.

@@ -122,8 +122,10 @@ double areaWhere(bool below, double area) {
 
 // Hands the load of every piece of one component down its bonds, deepest piece first (the reverse
 // of the breadth-first order `order`), so that a piece has received all of its load before its
-// turn. The links under a piece are those to a piece nearer the ground.
-void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
+// turn. The links under a piece are those to a piece nearer the ground. `members` lists the same
+// pieces in the order they were gathered (index order in a full pass).
+void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, const std::uint32_t* members,
+                   std::size_t memberCount) {
     const std::size_t size = order.size();
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
@@ -134,13 +136,16 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
     std::vector<double>& load = scratch.load;
     const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     ChangeNotes& changes = physics.changes;
-    // First, in walking order, what each piece brings to its turn: the bond area under it and how
-    // many links it has there. The pieces do not wait on each other here, so the reads of
-    // their scattered notes overlap, and the hand-down below finds them at hand.
+    // First, for every piece, what it brings to its turn: the bond area under it and how many
+    // links it has there. Once the depths are known the pieces do not wait on each other, so this
+    // runs through them in the order they were gathered, which reads their links and the notes of
+    // their bonds in the order those are stored (bonds are numbered piece by piece as they are
+    // made); the hand-down below then finds them at hand.
     std::vector<TopologyScratch::WalkPiece>& walk = scratch.walk;
-    walk.resize(size);
-    for (std::size_t q = 0; q < size; ++q) {
-        const std::uint32_t index = order[q];
+    if (walk.size() < physics.pieces.size())
+        walk.resize(physics.pieces.size());
+    for (std::size_t m = 0; m < memberCount; ++m) {
+        const std::uint32_t index = members[m];
         const std::int32_t level = depth[index];
         double area = 0.0;
         std::uint32_t below = 0;
@@ -149,13 +154,13 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
             area += areaWhere(under, notes[links[l].bond].area);
             below += under ? 1 : 0;
         }
-        walk[q] = {area, below};
+        walk[index] = {area, below};
     }
     for (std::size_t q = size; q-- > 0;) {
-        const TopologyScratch::WalkPiece& piece = walk[q];
+        const std::uint32_t index = order[q];
+        const TopologyScratch::WalkPiece& piece = walk[index];
         if (piece.below == 0)
             continue;
-        const std::uint32_t index = order[q];
         const std::int32_t level = depth[index];
         const double spread = piece.supportArea > minSupportArea ? piece.supportArea : minSupportArea;
         // The piece reports the largest stress among the bonds that carry it.
@@ -202,7 +207,7 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order) {
 // Breadth first from the anchors: depth is the number of bonds to the ground. The first level comes
 // from the anchors in id order, each through its bonds in bond order (the order of its adjacency
 // list), without walking the anchor's bonds to other components.
-void loadFromAnchors(Physics& physics) {
+void loadFromAnchors(Physics& physics, const std::uint32_t* members, std::size_t memberCount) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
@@ -231,7 +236,7 @@ void loadFromAnchors(Physics& physics) {
             }
         }
     }
-    handDownLoads(physics, queue);
+    handDownLoads(physics, queue, members, memberCount);
 }
 
 // The root of x's tree among the components being joined, halving the path on the way.
@@ -330,7 +335,7 @@ void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t s
     }
     if (grounded.empty())
         return; // nothing holds it up
-    loadFromAnchors(physics);
+    loadFromAnchors(physics, members, size);
 }
 
 // The end of a load pass for one piece: its support mark (a piece that loses it starts to move),
@@ -756,7 +761,7 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     }
     scratch.passPieces.insert(scratch.passPieces.end(), members.begin(), members.end());
     if (!grounded.empty())
-        loadFromAnchors(physics);
+        loadFromAnchors(physics, members.data(), members.size());
 }
 
 // One load pass over the components that hold a noted piece, then the end of the pass for their

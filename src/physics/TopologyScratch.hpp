@@ -79,7 +79,7 @@ struct TopologyScratch {
     std::vector<AnchorLink> anchorLinks;
     // The weight each piece passes down.
     std::vector<double> load;
-    // A piece of the component in hand, in walking order: the bond area under it and the number of
+    // Per piece index, for the component in hand: the bond area under the piece and the number of
     // its links there.
     struct WalkPiece {
         double supportArea;
