@@ -982,11 +982,24 @@ void Physics::rebuildAssemblies() {
 
 void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter,
                             const Quaternion& rotation) {
+    // Most calls carry a position correction with no turn. The turn (1, 0, 0, 0) multiplies by one
+    // and adds only zeros, which leave every non-zero finite number as it is: such offsets and
+    // orientations are kept as they are, and only zeros (whose sign the sums may change) and
+    // non-finite numbers take the whole rotation.
+    const bool still = rotation.w == 1.0 && rotation.x == 0.0 && rotation.y == 0.0 && rotation.z == 0.0;
+    // Non-zero and finite: a number that adding a zero of either sign leaves as it is.
+    auto solid = [](double value) { return std::abs(value) > 0.0 && std::abs(value) < HUGE_VAL; };
     for (const std::uint32_t id : assembly.members) {
         noteMoved(id - 1);
         Polyhedron& body = pieces[id - 1].body;
-        body.center = rotation.rotate(body.center - previousCenter) + assembly.center;
-        body.orientation = rotation * body.orientation;
+        const Vec3 offset = body.center - previousCenter;
+        body.center =
+            (still && solid(offset.x) && solid(offset.y) && solid(offset.z) ? offset
+                                                                            : rotation.rotate(offset)) +
+            assembly.center;
+        const Quaternion& q = body.orientation;
+        if (!still || !(solid(q.w) && solid(q.x) && solid(q.y) && solid(q.z)))
+            body.orientation = rotation * body.orientation;
         body.angularVelocity = assembly.angularVelocity;
         body.velocity = assembly.velocity + cross(assembly.angularVelocity, body.center - assembly.center);
     }
