@@ -55,6 +55,10 @@ void add(FineGrid& grid, FineGrid::Entry entry, std::int64_t x, std::int64_t y, 
                                                             z >> fine::blockShift)));
     }
     entry.next = grid.slotHead[slot];
+    // Entries of one group entered one after another form a run along the chain.
+    entry.skip = entry.next != 0 && grid.entries[entry.next - 1].group == entry.group
+                     ? grid.entries[entry.next - 1].skip
+                     : entry.next;
     grid.entries.push_back(entry);
     grid.slotHead[slot] = static_cast<std::uint32_t>(grid.entries.size());
 }

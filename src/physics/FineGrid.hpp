@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct FineGrid {
     struct Entry {
         std::uint32_t id = 0;
         std::uint32_t next = 0;  // next entry of the cell + 1; 0 ends the chain
+        std::uint32_t skip = 0;  // the first entry of the chain after this one of another group + 1
         std::int32_t group = -1; // what the caller entered with the box
         // The low bits of the piece's first cell on each axis: a box spans at most a few cells, so
         // they tell whether a listing lies on the first cell of its box along an axis.
@@ -134,8 +136,13 @@ inline bool firstShared(const FineGrid::Entry& entry, const Range& range, std::i
            (z == range.lo[2] || static_cast<std::uint16_t>(z) == entry.low[2]);
 }
 
-// Calls visit(entry, x, y, z) for every listing of every cell of the range.
-template <class Visit> void visitRange(const FineGrid& grid, const Range& range, Visit&& visit) {
+// A group no entry has: a walk that skips it skips nothing.
+inline constexpr std::int32_t noGroup = INT32_MIN;
+
+// Calls visit(entry, x, y, z) for every listing of every cell of the range, except those of group
+// skipped, whose runs along a chain are stepped over whole.
+template <class Visit>
+void visitRange(const FineGrid& grid, const Range& range, std::int32_t skipped, Visit&& visit) {
     std::int64_t block[2][3];
     for (int k = 0; k < 3; ++k) {
         block[0][k] = range.lo[k] >> blockShift;
@@ -159,9 +166,15 @@ template <class Visit> void visitRange(const FineGrid& grid, const Range& range,
                             if (!testBit(grid.occupied, hash))
                                 continue;
                             const std::size_t slot = slotOf(grid, cell, hash);
-                            for (std::uint32_t at = grid.slotHead[slot]; at != 0;
-                                 at = grid.entries[at - 1].next)
-                                visit(grid.entries[at - 1], x, y, z);
+                            for (std::uint32_t at = grid.slotHead[slot]; at != 0;) {
+                                const FineGrid::Entry& entry = grid.entries[at - 1];
+                                if (entry.group == skipped) {
+                                    at = entry.skip;
+                                    continue;
+                                }
+                                visit(entry, x, y, z);
+                                at = entry.next;
+                            }
                         }
                     }
             }
@@ -181,19 +194,19 @@ struct FineLevels {
     void enter(const Box& bounds, std::uint32_t id, std::int32_t group = -1);
     // Calls visit(id) for every id whose box may meet reach (ids may repeat).
     template <class Visit> void search(const Box& reach, Visit&& visit) const {
-        walk<false>(reach, [&](const FineGrid::Entry& entry) { visit(entry.id); });
+        walk<false>(reach, fine::noGroup, [&](const FineGrid::Entry& entry) { visit(entry.id); });
     }
     // Calls visit(id, group) for every box that may meet reach, once for each time it was entered (a
     // box entered again may come twice, and a cell that shares its key with another may bring boxes
-    // of that cell).
-    template <class Visit> void searchEach(const Box& reach, Visit&& visit) const {
-        walk<true>(reach, [&](const FineGrid::Entry& entry) { visit(entry.id, entry.group); });
+    // of that cell), and may leave out boxes of group skipped.
+    template <class Visit> void searchEach(const Box& reach, std::int32_t skipped, Visit&& visit) const {
+        walk<true>(reach, skipped, [&](const FineGrid::Entry& entry) { visit(entry.id, entry.group); });
     }
 
   private:
     // Calls visit(entry) for the listings of the cells that reach meets: all of them, or with Once
     // only the first listing of each entry that the search meets.
-    template <bool Once, class Visit> void walk(const Box& reach, Visit&& visit) const {
+    template <bool Once, class Visit> void walk(const Box& reach, std::int32_t skipped, Visit&& visit) const {
         for (std::size_t level = 0; level < fine::levelCount; ++level) {
             const FineGrid& grid = levels[level];
             if (grid.entries.empty())
@@ -207,7 +220,7 @@ struct FineLevels {
                 continue;
             }
             fine::visitRange(
-                grid, range,
+                grid, range, skipped,
                 [&](const FineGrid::Entry& entry, std::int64_t x, std::int64_t y, std::int64_t z) {
                     if (!Once || fine::firstShared(entry, range, x, y, z))
                         visit(entry);

@@ -524,9 +524,24 @@ const std::vector<std::uint32_t>* cellList(Physics& physics, std::uint64_t key) 
     const std::vector<std::uint32_t>* list = cell == physics.cells.end() ? nullptr : &cell->second;
     scratch.cellIndex.set(key, static_cast<std::uint32_t>(scratch.cellLists.size()));
     scratch.cellLists.push_back(list);
-    if (list != nullptr)
-        for (const std::uint32_t id : *list)
+    if (list == nullptr)
+        return list;
+    // The pieces of each moving assembly enter one after another, so that they lie in runs along the
+    // chains of the fine grid, which a search for one of them steps over whole.
+    std::vector<std::uint64_t>& moving = scratch.enteringMembers;
+    moving.clear();
+    for (const std::uint32_t id : *list) {
+        if (!scratch.awakeMark[id - 1])
             fineInsertPiece(physics, id);
+        else if (scratch.pieceStamp[id - 1] != scratch.stamp)
+            moving.push_back(
+                (static_cast<std::uint64_t>(static_cast<std::uint32_t>(physics.pieces[id - 1].assembly))
+                 << 32) |
+                id);
+    }
+    std::sort(moving.begin(), moving.end());
+    for (const std::uint64_t entry : moving)
+        fineInsertPiece(physics, static_cast<std::uint32_t>(entry));
     return list;
 }
 
@@ -733,7 +748,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         if (isListed(physics, id, info))
             out.push_back(id);
     };
-    scratch.fine.searchEach(search.reach, consider);
+    scratch.fine.searchEach(search.reach, a, consider);
     search.end = out.size();
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
 }

@@ -192,7 +192,8 @@ struct StepScratch {
     // The 32 m cells looked at this step (their pieces are in the fine grid): key -> index in cellLists.
     StepIndex cellIndex;
     std::vector<const std::vector<std::uint32_t>*> cellLists; // nullptr for an empty cell
-    std::vector<RangeInfo> ranges;                            // the first rangeCount are this step's
+    std::vector<std::uint64_t> enteringMembers; // (assembly << 32) | id of moving pieces of a cell
+    std::vector<RangeInfo> ranges;              // the first rangeCount are this step's
     std::size_t rangeCount = 0;
     StepIndex rangeIndex;                      // hash of a range -> its last index
     std::vector<std::uint32_t> lastRange;      // per piece index: its range this step
