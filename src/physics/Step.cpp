@@ -469,24 +469,32 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
 
 // The coarse grid of re-entries: 4 m cells, hashed into a table of the last re-entry that reached each.
 // Cells that share a slot of the table stamp each other, so it is large: a stamp that reaches a
-// search by such a share only costs a search made again.
-constexpr double moveCellsPerMetre = 0.25;
+// search by such a share only costs a search made again. A second table does the same for blocks of
+// 4 x 4 x 4 cells: it is small enough to stay in the cache, and a search whose blocks no re-entry
+// reached since needs no look at its cells.
+struct MoveGrid {
+    double cellsPerMetre;
+    int slotShift; // the top bits of a cell's hash pick its slot
+};
+constexpr MoveGrid moveCells{0.25, 46};
+constexpr MoveGrid moveBlocks{0.0625, 52};
 constexpr double maxMoveCells = 64.0;
-constexpr int moveSlotShift = 46; // the top 18 bits of a cell's hash pick its slot
-constexpr std::size_t moveSlots = std::size_t{1} << (64 - moveSlotShift);
-// Re-entries are numbered on from step to step, so that the table needs no clearing: stamps of an
+constexpr std::size_t slotCount(const MoveGrid& grid) {
+    return std::size_t{1} << (64 - grid.slotShift);
+}
+// Re-entries are numbered on from step to step, so that the tables need no clearing: stamps of an
 // earlier step are older than every search of this one. The numbers start over before they run out.
 constexpr std::uint32_t lastMoveNumber = 0xF0000000u;
 
-template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
+template <class Visit> bool forEachMoveCell(const MoveGrid& grid, const Box& box, Visit&& visit) {
     std::int64_t lo[3];
     std::int64_t hi[3];
     double cells = 1.0;
     for (int k = 0; k < 3; ++k) {
         lo[k] =
-            static_cast<std::int64_t>(std::floor(std::clamp(box.min[k] * moveCellsPerMetre, -1e15, 1e15)));
+            static_cast<std::int64_t>(std::floor(std::clamp(box.min[k] * grid.cellsPerMetre, -1e15, 1e15)));
         hi[k] =
-            static_cast<std::int64_t>(std::floor(std::clamp(box.max[k] * moveCellsPerMetre, -1e15, 1e15)));
+            static_cast<std::int64_t>(std::floor(std::clamp(box.max[k] * grid.cellsPerMetre, -1e15, 1e15)));
         cells *= static_cast<double>(hi[k] - lo[k]) + 1.0;
     }
     if (!(cells <= maxMoveCells))
@@ -494,7 +502,7 @@ template <class Visit> bool forEachMoveCell(const Box& box, Visit&& visit) {
     for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
         for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
             for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
-                visit(fine::slotHash(fine::key(x, y, z)) >> moveSlotShift);
+                visit(fine::slotHash(fine::key(x, y, z)) >> grid.slotShift);
     return true;
 }
 
@@ -505,9 +513,13 @@ void reenterMembers(Physics& physics, std::int32_t index) {
         if (scratch.pieceStamp[id - 1] != scratch.stamp)
             continue;
         fineEnter(physics, id);
-        // Searches near the new entry no longer hold; one too large to stamp ends them all.
+        // Searches near the new entry no longer hold; one too large to stamp ends them all. A box
+        // that spans few cells spans fewer blocks.
         const Box& entered = scratch.enteredBounds;
-        if (!forEachMoveCell(entered, [&](std::uint64_t cell) { scratch.moveStamps[cell] = move; }))
+        if (forEachMoveCell(moveCells, entered, [&](std::uint64_t cell) { scratch.moveStamps[cell] = move; }))
+            forEachMoveCell(moveBlocks, entered,
+                            [&](std::uint64_t block) { scratch.blockStamps[block] = move; });
+        else
             scratch.movedEverywhere = move;
     }
     scratch.reenteredAt[static_cast<std::size_t>(index)] = scratch.shifted[static_cast<std::size_t>(index)];
@@ -686,15 +698,28 @@ void refreshAwake(Physics& physics, std::uint32_t range) {
 }
 
 // Keeps the slots of the re-entry stamps that a search looks at, when they are few.
-void noteMoveSlots(NearSearch& search) {
+void noteMoveSlots(const MoveGrid& grid, const Box& reach, MoveSlots& kept) {
     std::size_t count = 0;
-    const bool stampable = forEachMoveCell(search.reach, [&](std::uint64_t cell) {
-        if (count < search.moveSlots.size())
-            search.moveSlots[count] = static_cast<std::uint32_t>(cell);
+    const bool stampable = forEachMoveCell(grid, reach, [&](std::uint64_t cell) {
+        if (count < kept.slots.size())
+            kept.slots[count] = static_cast<std::uint32_t>(cell);
         ++count;
     });
-    search.moveSlotCount =
-        stampable && count <= search.moveSlots.size() ? static_cast<std::uint8_t>(count) : std::uint8_t{0xFF};
+    kept.count =
+        stampable && count <= kept.slots.size() ? static_cast<std::uint8_t>(count) : std::uint8_t{0xFF};
+}
+
+// Whether no re-entry after `since` stamped the cells of a search's reach.
+bool calmSince(const MoveGrid& grid, const std::vector<std::uint32_t>& stamps, const MoveSlots& kept,
+               const Box& reach, std::uint32_t since) {
+    bool calm = true;
+    if (kept.count <= kept.slots.size()) {
+        for (std::size_t k = 0; k < kept.count; ++k)
+            calm = calm && stamps[kept.slots[k]] <= since;
+        return calm;
+    }
+    return forEachMoveCell(grid, reach, [&](std::uint64_t cell) { calm = calm && stamps[cell] <= since; }) &&
+           calm;
 }
 
 // A new search for piece i of assembly a, whose bounds widened by 0.02 are box: the ids that the
@@ -718,7 +743,8 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         search.end = out.size();
         return;
     }
-    noteMoveSlots(search);
+    noteMoveSlots(moveCells, search.reach, search.moveSlots);
+    noteMoveSlots(moveBlocks, search.reach, search.blockSlots);
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
@@ -766,17 +792,9 @@ bool searchHolds(Physics& physics, std::uint32_t i, std::int32_t a, std::uint32_
     if (search.moves != scratch.moves) {
         if (scratch.movedEverywhere > search.moves)
             return false;
-        bool calm = true;
         const std::uint32_t since = search.moves;
-        if (search.moveSlotCount <= search.moveSlots.size()) {
-            for (std::size_t k = 0; k < search.moveSlotCount; ++k)
-                calm = calm && scratch.moveStamps[search.moveSlots[k]] <= since;
-        } else if (!forEachMoveCell(search.reach, [&](std::uint64_t cell) {
-                       calm = calm && scratch.moveStamps[cell] <= since;
-                   })) {
-            return false;
-        }
-        if (!calm)
+        if (!calmSince(moveBlocks, scratch.blockStamps, search.blockSlots, search.reach, since) &&
+            !calmSince(moveCells, scratch.moveStamps, search.moveSlots, search.reach, since))
             return false;
         search.moves = scratch.moves; // nothing near it was entered again in between
     }
@@ -799,8 +817,9 @@ void beginBroadPhase(Physics& physics) {
     scratch.fine.clear();
     scratch.listings.clear();
     scratch.searchIds.clear();
-    if (scratch.moveStamps.size() != moveSlots || scratch.moves > lastMoveNumber) {
-        scratch.moveStamps.assign(moveSlots, 0u);
+    if (scratch.moveStamps.size() != slotCount(moveCells) || scratch.moves > lastMoveNumber) {
+        scratch.moveStamps.assign(slotCount(moveCells), 0u);
+        scratch.blockStamps.assign(slotCount(moveBlocks), 0u);
         scratch.moves = 0;
     }
     scratch.movedEverywhere = 0;

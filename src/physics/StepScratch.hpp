@@ -80,6 +80,13 @@ struct FinePiece {
     std::int32_t assembly;
 };
 
+// The slots of the re-entry stamps of the cells a search looked in; a count of 0xFF when there
+// were too many to keep.
+struct MoveSlots {
+    std::array<std::uint32_t, 8> slots{};
+    std::uint8_t count = 0;
+};
+
 // The last search of the fine grid for one moving piece during a step: the ids it found are
 // StepScratch::searchIds[begin .. end).
 struct NearSearch {
@@ -92,10 +99,8 @@ struct NearSearch {
     std::size_t end = 0;
     double ownShift = 0.0; // corrections of the piece's assembly when it was made
     Box reach;             // where it looked
-    // The slots of the re-entry stamps of the cells it looked in; a count of 0xFF when there were
-    // too many to keep.
-    std::array<std::uint32_t, 8> moveSlots{};
-    std::uint8_t moveSlotCount = 0;
+    MoveSlots moveSlots;   // of the 4 m cells it looked in
+    MoveSlots blockSlots;  // of the 16 m blocks it looked in
 };
 
 // A table from 64-bit keys to indices, made afresh for every step: open addressing over slots that
@@ -203,17 +208,18 @@ struct StepScratch {
     std::vector<std::vector<std::uint32_t>> membersInRange;
     std::size_t membersInRangeCount = 0;
     StepIndex membersInRangeIndex;
-    std::vector<NearSearch> searches;      // per piece index
-    std::vector<std::uint32_t> searchIds;  // the ids of this step's searches
-    std::uint32_t moves = 0;               // re-entries so far, numbered on from step to step
-    std::uint64_t shifts = 0;              // corrections this step
-    std::uint32_t movedEverywhere = 0;     // last re-entry too large to stamp
-    std::vector<std::uint32_t> moveStamps; // per hashed 4 m cell: the last re-entry that reached it
-    Box enteredBounds;                     // bounds of the last entry made
-    std::vector<std::int32_t> wokenLog;    // assemblies woken during this step's solver, in order
-    std::vector<double> shifted;           // per assembly, distance moved by position corrections this step
-    std::vector<double> reenteredAt;       // per assembly, its shifted when its members last entered
-    std::vector<std::uint8_t> awakeMark;   // per piece index: member of an awake assembly
+    std::vector<NearSearch> searches;       // per piece index
+    std::vector<std::uint32_t> searchIds;   // the ids of this step's searches
+    std::uint32_t moves = 0;                // re-entries so far, numbered on from step to step
+    std::uint64_t shifts = 0;               // corrections this step
+    std::uint32_t movedEverywhere = 0;      // last re-entry too large to stamp
+    std::vector<std::uint32_t> moveStamps;  // per hashed 4 m cell: the last re-entry that reached it
+    std::vector<std::uint32_t> blockStamps; // the same per hashed block of 4 x 4 x 4 cells
+    Box enteredBounds;                      // bounds of the last entry made
+    std::vector<std::int32_t> wokenLog;     // assemblies woken during this step's solver, in order
+    std::vector<double> shifted;            // per assembly, distance moved by position corrections this step
+    std::vector<double> reenteredAt;        // per assembly, its shifted when its members last entered
+    std::vector<std::uint8_t> awakeMark;    // per piece index: member of an awake assembly
 
     // Impacts (an impact may run inside a step or a blast, so it keeps its own lists).
     std::vector<std::uint32_t> region;
