@@ -470,40 +470,70 @@ void fineInsertPiece(Physics& physics, std::uint32_t id) {
 // The coarse grid of re-entries: 4 m cells, hashed into a table of the last re-entry that reached each.
 // Cells that share a slot of the table stamp each other, so it is large: a stamp that reaches a
 // search by such a share only costs a search made again. A second table does the same for blocks of
-// 4 x 4 x 4 cells: it is small enough to stay in the cache, and a search whose blocks no re-entry
-// reached since needs no look at its cells.
-struct MoveGrid {
-    double cellsPerMetre;
-    int slotShift; // the top bits of a cell's hash pick its slot
-};
-constexpr MoveGrid moveCells{0.25, 46};
-constexpr MoveGrid moveBlocks{0.0625, 52};
+// 4 x 4 x 4 cells: it is small enough to stay in the cache, and a search looks at the stamp of a
+// cell only where its block was stamped since.
+constexpr double moveCellsPerMetre = 0.25;
 constexpr double maxMoveCells = 64.0;
-constexpr std::size_t slotCount(const MoveGrid& grid) {
-    return std::size_t{1} << (64 - grid.slotShift);
-}
+constexpr int moveBlockShift = 2;  // cells per block edge: 1 << moveBlockShift
+constexpr int moveSlotShift = 46;  // the top 18 bits of a cell's hash pick its slot
+constexpr int blockSlotShift = 52; // the top 12 bits of a block's
+constexpr std::size_t moveSlots = std::size_t{1} << (64 - moveSlotShift);
+constexpr std::size_t blockSlots = std::size_t{1} << (64 - blockSlotShift);
 // Re-entries are numbered on from step to step, so that the tables need no clearing: stamps of an
 // earlier step are older than every search of this one. The numbers start over before they run out.
 constexpr std::uint32_t lastMoveNumber = 0xF0000000u;
 
-template <class Visit> bool forEachMoveCell(const MoveGrid& grid, const Box& box, Visit&& visit) {
+// The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number); the floor is taken by
+// truncation, exact below that bound.
+std::int64_t moveCell(double coordinate) {
+    constexpr double limit = 1e15;
+    const double scaled = coordinate * moveCellsPerMetre;
+    if (!(scaled > -limit))
+        return scaled != scaled ? 0 : static_cast<std::int64_t>(-limit);
+    if (!(scaled < limit))
+        return static_cast<std::int64_t>(limit);
+    const auto cell = static_cast<std::int64_t>(scaled);
+    return static_cast<double>(cell) > scaled ? cell - 1 : cell;
+}
+
+// The cells of a box, and whether they are few enough to stamp.
+struct MoveRange {
     std::int64_t lo[3];
     std::int64_t hi[3];
+    bool stampable;
+};
+
+MoveRange moveRange(const Box& box) {
+    MoveRange range{};
     double cells = 1.0;
     for (int k = 0; k < 3; ++k) {
-        lo[k] =
-            static_cast<std::int64_t>(std::floor(std::clamp(box.min[k] * grid.cellsPerMetre, -1e15, 1e15)));
-        hi[k] =
-            static_cast<std::int64_t>(std::floor(std::clamp(box.max[k] * grid.cellsPerMetre, -1e15, 1e15)));
-        cells *= static_cast<double>(hi[k] - lo[k]) + 1.0;
+        range.lo[k] = moveCell(box.min[k]);
+        range.hi[k] = moveCell(box.max[k]);
+        cells *= static_cast<double>(range.hi[k] - range.lo[k]) + 1.0;
     }
-    if (!(cells <= maxMoveCells))
-        return false;
-    for (std::int64_t x = lo[0]; x <= hi[0]; ++x)
-        for (std::int64_t y = lo[1]; y <= hi[1]; ++y)
-            for (std::int64_t z = lo[2]; z <= hi[2]; ++z)
-                visit(fine::slotHash(fine::key(x, y, z)) >> grid.slotShift);
-    return true;
+    range.stampable = cells <= maxMoveCells;
+    return range;
+}
+
+std::uint32_t cellSlot(std::int64_t x, std::int64_t y, std::int64_t z) {
+    return static_cast<std::uint32_t>(fine::slotHash(fine::key(x, y, z)) >> moveSlotShift);
+}
+
+std::uint32_t blockSlotAt(std::int64_t x, std::int64_t y, std::int64_t z) {
+    return static_cast<std::uint32_t>(fine::slotHash(fine::key(x, y, z)) >> blockSlotShift);
+}
+
+// The slot of the block of cell (x, y, z).
+std::uint32_t blockSlot(std::int64_t x, std::int64_t y, std::int64_t z) {
+    return blockSlotAt(x >> moveBlockShift, y >> moveBlockShift, z >> moveBlockShift);
+}
+
+// Calls visit(x, y, z) for every cell of a stampable range.
+template <class Visit> void forEachMoveCell(const MoveRange& range, Visit&& visit) {
+    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
+        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
+            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
+                visit(x, y, z);
 }
 
 void reenterMembers(Physics& physics, std::int32_t index) {
@@ -513,14 +543,16 @@ void reenterMembers(Physics& physics, std::int32_t index) {
         if (scratch.pieceStamp[id - 1] != scratch.stamp)
             continue;
         fineEnter(physics, id);
-        // Searches near the new entry no longer hold; one too large to stamp ends them all. A box
-        // that spans few cells spans fewer blocks.
-        const Box& entered = scratch.enteredBounds;
-        if (forEachMoveCell(moveCells, entered, [&](std::uint64_t cell) { scratch.moveStamps[cell] = move; }))
-            forEachMoveCell(moveBlocks, entered,
-                            [&](std::uint64_t block) { scratch.blockStamps[block] = move; });
-        else
+        // Searches near the new entry no longer hold; one too large to stamp ends them all.
+        const MoveRange range = moveRange(scratch.enteredBounds);
+        if (!range.stampable) {
             scratch.movedEverywhere = move;
+            continue;
+        }
+        forEachMoveCell(range, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
+            scratch.moveStamps[cellSlot(x, y, z)] = move;
+            scratch.blockStamps[blockSlot(x, y, z)] = move;
+        });
     }
     scratch.reenteredAt[static_cast<std::size_t>(index)] = scratch.shifted[static_cast<std::size_t>(index)];
 }
@@ -698,28 +730,61 @@ void refreshAwake(Physics& physics, std::uint32_t range) {
 }
 
 // Keeps the slots of the re-entry stamps that a search looks at, when they are few.
-void noteMoveSlots(const MoveGrid& grid, const Box& reach, MoveSlots& kept) {
+void noteMoveSlots(NearSearch& search) {
+    const MoveRange range = moveRange(search.reach);
+    MoveSlots& cells = search.moveSlots;
+    MoveSlots& blocks = search.blockSlots;
+    cells.count = 0xFF;
+    blocks.count = 0xFF;
+    if (!range.stampable)
+        return;
     std::size_t count = 0;
-    const bool stampable = forEachMoveCell(grid, reach, [&](std::uint64_t cell) {
-        if (count < kept.slots.size())
-            kept.slots[count] = static_cast<std::uint32_t>(cell);
+    forEachMoveCell(range, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
+        if (count < cells.slots.size())
+            cells.slots[count] = cellSlot(x, y, z);
         ++count;
     });
-    kept.count =
-        stampable && count <= kept.slots.size() ? static_cast<std::uint8_t>(count) : std::uint8_t{0xFF};
+    if (count <= cells.slots.size())
+        cells.count = static_cast<std::uint8_t>(count);
+    MoveRange blockRange = range;
+    for (int k = 0; k < 3; ++k) {
+        blockRange.lo[k] >>= moveBlockShift;
+        blockRange.hi[k] >>= moveBlockShift;
+    }
+    count = 0;
+    forEachMoveCell(blockRange, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
+        if (count < blocks.slots.size())
+            blocks.slots[count] = blockSlotAt(x, y, z);
+        ++count;
+    });
+    if (count <= blocks.slots.size())
+        blocks.count = static_cast<std::uint8_t>(count);
 }
 
-// Whether no re-entry after `since` stamped the cells of a search's reach.
-bool calmSince(const MoveGrid& grid, const std::vector<std::uint32_t>& stamps, const MoveSlots& kept,
-               const Box& reach, std::uint32_t since) {
-    bool calm = true;
-    if (kept.count <= kept.slots.size()) {
+// Whether no re-entry after `since` reached the cells of a search's reach: none of its blocks was
+// stamped since, or none of its cells in the blocks that were.
+bool calmSince(const StepScratch& scratch, const NearSearch& search, std::uint32_t since) {
+    auto calmSlots = [since](const std::vector<std::uint32_t>& stamps, const MoveSlots& kept) {
+        bool calm = true;
         for (std::size_t k = 0; k < kept.count; ++k)
             calm = calm && stamps[kept.slots[k]] <= since;
         return calm;
-    }
-    return forEachMoveCell(grid, reach, [&](std::uint64_t cell) { calm = calm && stamps[cell] <= since; }) &&
-           calm;
+    };
+    const MoveSlots& blocks = search.blockSlots;
+    if (blocks.count <= blocks.slots.size() && calmSlots(scratch.blockStamps, blocks))
+        return true;
+    const MoveSlots& cells = search.moveSlots;
+    if (cells.count <= cells.slots.size())
+        return calmSlots(scratch.moveStamps, cells);
+    const MoveRange range = moveRange(search.reach);
+    if (!range.stampable)
+        return false;
+    bool calm = true;
+    forEachMoveCell(range, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
+        calm = calm && (scratch.blockStamps[blockSlot(x, y, z)] <= since ||
+                        scratch.moveStamps[cellSlot(x, y, z)] <= since);
+    });
+    return calm;
 }
 
 // A new search for piece i of assembly a, whose bounds widened by 0.02 are box: the ids that the
@@ -743,8 +808,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         search.end = out.size();
         return;
     }
-    noteMoveSlots(moveCells, search.reach, search.moveSlots);
-    noteMoveSlots(moveBlocks, search.reach, search.blockSlots);
+    noteMoveSlots(search);
     if (++scratch.gatherStamp == 0) {
         std::fill(scratch.seen.begin(), scratch.seen.end(), 0u);
         scratch.gatherStamp = 1;
@@ -793,8 +857,7 @@ bool searchHolds(Physics& physics, std::uint32_t i, std::int32_t a, std::uint32_
         if (scratch.movedEverywhere > search.moves)
             return false;
         const std::uint32_t since = search.moves;
-        if (!calmSince(moveBlocks, scratch.blockStamps, search.blockSlots, search.reach, since) &&
-            !calmSince(moveCells, scratch.moveStamps, search.moveSlots, search.reach, since))
+        if (!calmSince(scratch, search, since))
             return false;
         search.moves = scratch.moves; // nothing near it was entered again in between
     }
@@ -817,9 +880,9 @@ void beginBroadPhase(Physics& physics) {
     scratch.fine.clear();
     scratch.listings.clear();
     scratch.searchIds.clear();
-    if (scratch.moveStamps.size() != slotCount(moveCells) || scratch.moves > lastMoveNumber) {
-        scratch.moveStamps.assign(slotCount(moveCells), 0u);
-        scratch.blockStamps.assign(slotCount(moveBlocks), 0u);
+    if (scratch.moveStamps.size() != moveSlots || scratch.moves > lastMoveNumber) {
+        scratch.moveStamps.assign(moveSlots, 0u);
+        scratch.blockStamps.assign(blockSlots, 0u);
         scratch.moves = 0;
     }
     scratch.movedEverywhere = 0;
