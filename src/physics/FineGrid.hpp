@@ -47,17 +47,21 @@ inline constexpr double maxCellsPerBox = 8.0;        // on the finest level
 inline constexpr double maxCoarseCellsPerBox = 12.0; // on the others
 inline constexpr double cellOffset = 0.3;            // in cells
 
-// The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number). The floor is taken by
+// The floor of a coordinate in cells, clamped to +-1e15 (0 for not-a-number). The floor is taken by
 // truncation, which is exact below that bound and much cheaper than the library's.
-inline std::int64_t cellIndex(double coordinate, std::size_t level) {
+inline std::int64_t floorCell(double scaled) {
     constexpr double limit = 1e15;
-    const double scaled = coordinate * cellsPerMetre[level] + cellOffset;
     if (!(scaled > -limit))
         return scaled != scaled ? 0 : static_cast<std::int64_t>(-limit);
     if (!(scaled < limit))
         return static_cast<std::int64_t>(limit);
     const auto cell = static_cast<std::int64_t>(scaled);
     return static_cast<double>(cell) > scaled ? cell - 1 : cell;
+}
+
+// The cell of a coordinate on a level.
+inline std::int64_t cellIndex(double coordinate, std::size_t level) {
+    return floorCell(coordinate * cellsPerMetre[level] + cellOffset);
 }
 
 struct Range {

@@ -483,17 +483,8 @@ constexpr std::size_t blockSlots = std::size_t{1} << (64 - blockSlotShift);
 // earlier step are older than every search of this one. The numbers start over before they run out.
 constexpr std::uint32_t lastMoveNumber = 0xF0000000u;
 
-// The cell of a coordinate, clamped to +-1e15 cells (0 for not-a-number); the floor is taken by
-// truncation, exact below that bound.
 std::int64_t moveCell(double coordinate) {
-    constexpr double limit = 1e15;
-    const double scaled = coordinate * moveCellsPerMetre;
-    if (!(scaled > -limit))
-        return scaled != scaled ? 0 : static_cast<std::int64_t>(-limit);
-    if (!(scaled < limit))
-        return static_cast<std::int64_t>(limit);
-    const auto cell = static_cast<std::int64_t>(scaled);
-    return static_cast<double>(cell) > scaled ? cell - 1 : cell;
+    return fine::floorCell(coordinate * moveCellsPerMetre);
 }
 
 // The cells of a box, and whether they are few enough to stamp.
@@ -729,36 +720,31 @@ void refreshAwake(Physics& physics, std::uint32_t range) {
     }
 }
 
+// Keeps the slots of a range's cells, when they are few; slotOf(x, y, z) gives a cell's.
+template <class SlotOf> void keepSlots(const MoveRange& range, SlotOf&& slotOf, MoveSlots& kept) {
+    std::size_t count = 0;
+    forEachMoveCell(range, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
+        if (count < kept.slots.size())
+            kept.slots[count] = slotOf(x, y, z);
+        ++count;
+    });
+    kept.count = count <= kept.slots.size() ? static_cast<std::uint8_t>(count) : std::uint8_t{0xFF};
+}
+
 // Keeps the slots of the re-entry stamps that a search looks at, when they are few.
 void noteMoveSlots(NearSearch& search) {
     const MoveRange range = moveRange(search.reach);
-    MoveSlots& cells = search.moveSlots;
-    MoveSlots& blocks = search.blockSlots;
-    cells.count = 0xFF;
-    blocks.count = 0xFF;
+    search.moveSlots.count = 0xFF;
+    search.blockSlots.count = 0xFF;
     if (!range.stampable)
         return;
-    std::size_t count = 0;
-    forEachMoveCell(range, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
-        if (count < cells.slots.size())
-            cells.slots[count] = cellSlot(x, y, z);
-        ++count;
-    });
-    if (count <= cells.slots.size())
-        cells.count = static_cast<std::uint8_t>(count);
-    MoveRange blockRange = range;
+    keepSlots(range, cellSlot, search.moveSlots);
+    MoveRange blocks = range;
     for (int k = 0; k < 3; ++k) {
-        blockRange.lo[k] >>= moveBlockShift;
-        blockRange.hi[k] >>= moveBlockShift;
+        blocks.lo[k] >>= moveBlockShift;
+        blocks.hi[k] >>= moveBlockShift;
     }
-    count = 0;
-    forEachMoveCell(blockRange, [&](std::int64_t x, std::int64_t y, std::int64_t z) {
-        if (count < blocks.slots.size())
-            blocks.slots[count] = blockSlotAt(x, y, z);
-        ++count;
-    });
-    if (count <= blocks.slots.size())
-        blocks.count = static_cast<std::uint8_t>(count);
+    keepSlots(blocks, blockSlotAt, search.blockSlots);
 }
 
 // Whether no re-entry after `since` reached the cells of a search's reach: none of its blocks was
