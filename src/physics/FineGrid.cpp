@@ -55,8 +55,10 @@ void add(FineGrid& grid, FineGrid::Entry entry, std::int64_t x, std::int64_t y, 
                                                             z >> fine::blockShift)));
     }
     entry.next = grid.slotHead[slot];
-    // Entries of one group entered one after another form a run along the chain.
-    entry.skip = entry.next != 0 && grid.entries[entry.next - 1].group == entry.group
+    // Entries of one group entered one after another form a run along the chain. Searches skip
+    // only groups of zero and above (the solver's assemblies), so an entry of another group skips
+    // to the next entry without looking at it: a walk that skips it goes on from there as well.
+    entry.skip = entry.group >= 0 && entry.next != 0 && grid.entries[entry.next - 1].group == entry.group
                      ? grid.entries[entry.next - 1].skip
                      : entry.next;
     grid.entries.push_back(entry);
