@@ -274,11 +274,6 @@ bool Physics::connectTouching(const BondingBudget& budget) {
     topologyDirty = true;
     if (!bondNewPieces(*this, 1, budget))
         return false;
-    // The refresh lists every bond and counts every piece: room for them all at once, so that its
-    // lists are not copied over and over as they grow.
-    topologyScratch.intactBonds.reserve(bonds.size());
-    buildingMassCounts.units.reserve(pieces.size());
-    buildingMassCounts.isLoose.reserve(pieces.size());
     refreshTopology();
     return true;
 }

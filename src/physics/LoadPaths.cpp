@@ -553,6 +553,9 @@ std::uint64_t noteBonds(Physics& physics) {
     start.assign(count + 1, 0);
     std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
     intact.clear();
+    // Room for every bond at once, so that the first refresh of a large world does not copy the
+    // list over and over as it grows.
+    intact.reserve(bonds.size());
     std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     notes.resize(bonds.size());
     const Vec3 down = scratch.down;
@@ -1009,6 +1012,9 @@ void Physics::refreshTopology() {
     // Every piece is settled below, which brings its building mass up to date; pieces that are
     // gone count no more.
     buildingMassCounts.keepFirst(pieces.size());
+    // The settling counts every piece in index order: room for them all at once.
+    buildingMassCounts.units.reserve(pieces.size());
+    buildingMassCounts.isLoose.reserve(pieces.size());
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
     // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again
