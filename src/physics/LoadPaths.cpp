@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <span>
 
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
@@ -26,6 +27,10 @@ TopologyScratch::BondNote noteOf(const Bond& bond, const Vec3& down) {
     return {bond.area, dot(bond.normal, down), bond.stress};
 }
 
+// Two doubles worked on side by side. Each side of a sum, product or quotient is rounded on its own
+// exactly as the plain operation rounds it, so two divisions by one bond's area cost one.
+using Pair = double __attribute__((vector_size(16)));
+
 // What a load crossing a bond works with: |normal . down|, the shear share
 // sqrt(1 - (normal . down)^2) and the bending section area * max(1, sqrt(area)). Most bonds are
 // level or upright and no larger than a square metre; their roots are known without being taken.
@@ -46,12 +51,12 @@ BondTerms termsOf(const TopologyScratch::BondNote& note) {
     return terms;
 }
 
-// The lever of a piece's centre about a bond's centre, across the gravity. A piece right above or
-// below its bond has none, and its root is not taken.
+// The lever of a piece's centre about a bond's centre, across the gravity. The root is taken even
+// for a piece right above or below its bond: the squared length is a sum of squares, never -0, and
+// the root of +0 is +0, so no branch is needed to give such a piece none.
 double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
     const Vec3 r = center - bond.center;
-    const double squared = lengthSquared(r - down * dot(down, r));
-    return squared == 0.0 ? 0.0 : std::sqrt(squared);
+    return std::sqrt(lengthSquared(r - down * dot(down, r)));
 }
 
 bool sameDouble(double a, double b) {
@@ -80,9 +85,41 @@ void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
     scratch.flags.resize(count);
     scratch.mass.resize(count);
     scratch.centers.resize(count);
-    scratch.pieceStress.resize(count);
     scratch.stressSeen.resize(count);
     scratch.assemblySeen.resize(count);
+}
+
+// The root of x's tree among the components being joined, halving the path on the way.
+std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+// Puts two unanchored pieces in one tree. The smaller root stays the root, so that each tree's root
+// is its first piece in whatever order the joins come.
+void joinTrees(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t x = rootOf(parent, a);
+    const std::uint32_t y = rootOf(parent, b);
+    if (x < y)
+        parent[y] = x;
+    else if (y < x)
+        parent[x] = y;
+}
+
+// Every piece its own tree and no anchor link yet: the start of making the links.
+void startTrees(TopologyScratch& scratch, std::size_t count) {
+    std::vector<std::uint32_t>& parent = scratch.parent;
+    parent.resize(count);
+    for (std::size_t index = 0; index < count; ++index)
+        parent[index] = static_cast<std::uint32_t>(index);
+    scratch.groundLinks.clear();
+}
+
+bool unanchored(std::uint8_t flag) {
+    return (flag & (aliveFlag | anchoredFlag)) == aliveFlag;
 }
 
 // Builds the notes and links from Physics::adjacency as it stands, for a load pass that does not
@@ -97,14 +134,24 @@ void linksFromAdjacency(Physics& physics) {
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
     scratch.bondNotes.resize(physics.bonds.size());
+    startTrees(scratch, count);
     for (std::size_t index = 0; index < count; ++index) {
         if (index < physics.adjacency.size())
             for (const std::uint64_t k : physics.adjacency[index]) {
                 const Bond& bond = physics.bonds[k];
+                const std::uint32_t neighbour = otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1;
                 scratch.bondNotes[k] = noteOf(bond, scratch.down);
-                scratch.links.push_back({otherEnd(bond, static_cast<std::uint32_t>(index + 1)) - 1,
-                                         static_cast<std::uint32_t>(k),
+                scratch.links.push_back({neighbour, static_cast<std::uint32_t>(k),
                                          leverOf(bond, scratch.centers[index], scratch.down)});
+                // A list may be out of step with its neighbour's here: each link joins from its
+                // first end and grounds from its unanchored one, as it is listed.
+                if (!unanchored(scratch.flags[index]))
+                    continue;
+                if (scratch.flags[neighbour] & anchoredFlag)
+                    scratch.groundLinks.push_back(
+                        {neighbour, static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(index)});
+                else if (neighbour > index && unanchored(scratch.flags[neighbour]))
+                    joinTrees(scratch.parent, static_cast<std::uint32_t>(index), neighbour);
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
@@ -124,9 +171,8 @@ double areaWhere(bool below, double area) {
 // of the breadth-first order `order`), so that a piece has received all of its load before its
 // turn. The links under a piece are those to a piece nearer the ground. `members` lists the same
 // pieces in the order they were gathered (index order in a full pass).
-void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, const std::uint32_t* members,
-                   std::size_t memberCount) {
-    const std::size_t size = order.size();
+void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t size,
+                   const std::uint32_t* members, std::size_t memberCount) {
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<Bond>& bonds = physics.bonds;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
@@ -174,8 +220,10 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, co
             const BondTerms terms = termsOf(bond);
             const double share = load[index] * bond.area / spread;
             load[link.neighbour] += share;
-            const double compressive = terms.absCosine * share / bond.area;
-            const double shear = terms.shear * share / bond.area;
+            const Pair quotients =
+                Pair{terms.absCosine * share, terms.shear * share} / Pair{bond.area, bond.area};
+            const double compressive = quotients[0];
+            const double shear = quotients[1];
             const double lever = link.lever * share;
             const double bending = lever / terms.section * bendingFactor + shear;
             const double stress = std::max(bending, compressive);
@@ -194,101 +242,75 @@ void handDownLoads(Physics& physics, const std::vector<std::uint32_t>& order, co
                 scratch.breaks.push_back(link.bond);
             }
         }
-        scratch.pieceStress[index] = pieceStress;
         scratch.flags[index] |= carriedFlag;
         changes.pieceLoaded[index] = 1;
         changes.pieceLoadStress[index] = pieceStress;
     }
 }
 
-// Depths from the anchors and the weight handed down, for the component whose anchor links were
-// just gathered (with the links, notes and loads of its pieces).
+// The order a component's anchor links are walked in: anchors in id order, each through its bonds
+// in bond order (the order of its adjacency list). A bond has one anchored end, so no two tie.
+constexpr auto anchorsFirst = [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
+    return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
+};
+
+// Depths from the anchors and the weight handed down, for one component with its links, notes and
+// loads, given the links from its pieces to anchors in the order of anchorsFirst.
 //
 // Breadth first from the anchors: depth is the number of bonds to the ground. The first level comes
-// from the anchors in id order, each through its bonds in bond order (the order of its adjacency
-// list), without walking the anchor's bonds to other components.
-void loadFromAnchors(Physics& physics, const std::uint32_t* members, std::size_t memberCount) {
+// from the anchors in that order, without walking the anchor's bonds to other components.
+void loadFromAnchors(Physics& physics, const TopologyScratch::AnchorLink* grounded, std::size_t groundedCount,
+                     const std::uint32_t* members, std::size_t memberCount) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::vector<std::uint64_t>& start = scratch.linkStart;
     const std::vector<std::uint64_t>& end = scratch.linkEnd;
     const std::vector<TopologyScratch::Link>& links = scratch.links;
     std::vector<std::int32_t>& depth = scratch.depth;
-    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
-    std::sort(grounded.begin(), grounded.end(),
-              [](const TopologyScratch::AnchorLink& x, const TopologyScratch::AnchorLink& y) {
-                  return x.anchor != y.anchor ? x.anchor < y.anchor : x.bond < y.bond;
-              });
-    std::vector<std::uint32_t>& queue = scratch.queue;
-    queue.clear();
-    for (const TopologyScratch::AnchorLink& link : grounded)
+    // The queue holds each piece once at most: with one slot more than there are pieces, a
+    // neighbour can always be written at its tail, whether or not it joins the queue.
+    std::vector<std::uint32_t>& order = scratch.order;
+    if (order.size() < physics.pieces.size() + 1)
+        order.resize(physics.pieces.size() + 1);
+    std::uint32_t* queue = order.data();
+    std::size_t tail = 0;
+    for (const TopologyScratch::AnchorLink& link : std::span(grounded, groundedCount))
         if (depth[link.piece] < 0) {
             depth[link.piece] = 1;
-            queue.push_back(link.piece);
+            queue[tail++] = link.piece;
         }
-    for (std::size_t head = 0; head < queue.size(); ++head) {
+    for (std::size_t head = 0; head < tail; ++head) {
         const std::uint32_t index = queue[head];
         const std::int32_t next = depth[index] + 1;
+        // Without a branch on whether a neighbour is new, which goes either way at random.
         for (std::uint64_t l = start[index]; l < end[index]; ++l) {
             const std::uint32_t neighbour = links[l].neighbour;
-            if (depth[neighbour] < 0) {
-                depth[neighbour] = next;
-                queue.push_back(neighbour);
-            }
+            const std::int32_t seen = depth[neighbour];
+            const bool fresh = seen < 0;
+            depth[neighbour] = fresh ? next : seen;
+            queue[tail] = neighbour;
+            tail += fresh ? 1 : 0;
         }
     }
-    handDownLoads(physics, queue, members, memberCount);
-}
-
-// The root of x's tree among the components being joined, halving the path on the way.
-std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t x) {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
-    }
-    return x;
+    handDownLoads(physics, queue, tail, members, memberCount);
 }
 
 // The components of alive unanchored pieces that the links join, each numbered from one in the
 // order of its first piece (into scratch.stamp) and listed in index order: the pieces of component
-// c are scratch.gathered[componentStart[c - 1] .. componentStart[c]).
+// c are scratch.gathered[componentStart[c - 1] .. componentStart[c]), and its anchor links
+// scratch.anchorLinks[groundStart[c - 1] .. groundStart[c]), in the order of anchorsFirst.
 //
-// They are found by joining trees over the links in index order rather than by flooding, so that
-// every array is read in the order it is stored in.
+// The trees were joined where the links were made (each tree's root is its first piece), so the
+// components are found without reading the links again.
 void findComponents(TopologyScratch& scratch, std::size_t count) {
-    const std::vector<std::uint64_t>& start = scratch.linkStart;
-    const std::vector<std::uint64_t>& end = scratch.linkEnd;
-    const std::vector<TopologyScratch::Link>& links = scratch.links;
     const std::vector<std::uint8_t>& flags = scratch.flags;
-    auto unanchored = [&flags](std::size_t index) {
-        return (flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag;
-    };
-    // Each tree's root is its first piece.
     std::vector<std::uint32_t>& parent = scratch.parent;
-    parent.resize(count);
-    for (std::size_t index = 0; index < count; ++index)
-        parent[index] = static_cast<std::uint32_t>(index);
-    for (std::size_t index = 0; index < count; ++index) {
-        if (!unanchored(index))
-            continue;
-        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
-            const std::uint32_t neighbour = links[l].neighbour;
-            if (neighbour <= index || !unanchored(neighbour))
-                continue; // each bond is joined from its first end
-            const std::uint32_t x = rootOf(parent, static_cast<std::uint32_t>(index));
-            const std::uint32_t y = rootOf(parent, neighbour);
-            if (x < y)
-                parent[y] = x;
-            else if (y < x)
-                parent[x] = y;
-        }
-    }
     // Numbers and sizes; a piece comes after its root, which has its number by then.
     std::vector<std::uint32_t>& stamp = scratch.stamp;
     std::vector<std::uint64_t>& componentStart = scratch.componentStart;
     componentStart.clear();
     std::uint32_t components = 0;
     for (std::size_t index = 0; index < count; ++index) {
-        if (!unanchored(index))
+        if (!unanchored(flags[index]))
             continue;
         const std::uint32_t root = rootOf(parent, static_cast<std::uint32_t>(index));
         if (root == index) {
@@ -308,34 +330,41 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     std::vector<std::uint32_t>& gathered = scratch.gathered;
     gathered.resize(placed);
     for (std::size_t index = 0; index < count; ++index)
-        if (unanchored(index))
+        if (unanchored(flags[index]))
             gathered[componentStart[stamp[index] - 1]++] = static_cast<std::uint32_t>(index);
+    // The anchor links, component after component into anchorLinks (each component's ending at
+    // its groundStart), then each component's in the order of anchorsFirst.
+    std::vector<std::uint64_t>& groundStart = scratch.groundStart;
+    groundStart.assign(components, 0);
+    for (const TopologyScratch::AnchorLink& link : scratch.groundLinks)
+        ++groundStart[stamp[link.piece] - 1];
+    placed = 0;
+    for (std::uint64_t& size : groundStart) {
+        placed += size;
+        size = placed - size;
+    }
+    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
+    grounded.resize(placed);
+    for (const TopologyScratch::AnchorLink& link : scratch.groundLinks)
+        grounded[groundStart[stamp[link.piece] - 1]++] = link;
+    std::uint64_t first = 0;
+    for (const std::uint64_t next : groundStart) {
+        std::sort(grounded.begin() + static_cast<std::ptrdiff_t>(first),
+                  grounded.begin() + static_cast<std::ptrdiff_t>(next), anchorsFirst);
+        first = next;
+    }
 }
 
-// Depths and loads of one component of unanchored pieces (its pieces in index order).
-//
-// The first sweep reads the pieces' links in the order they are stored, so that the walks from the
-// anchors, which reach them in an order of their own, find them at hand.
-void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t size, double weight) {
+// Depths and loads of one component of unanchored pieces (its pieces in index order), given its
+// anchor links.
+void loadComponent(Physics& physics, const std::uint32_t* members, std::size_t size,
+                   const TopologyScratch::AnchorLink* grounded, std::size_t groundedCount, double weight) {
     TopologyScratch& scratch = physics.topologyScratch;
-    const std::vector<std::uint64_t>& start = scratch.linkStart;
-    const std::vector<std::uint64_t>& end = scratch.linkEnd;
-    const std::vector<TopologyScratch::Link>& links = scratch.links;
-    const std::vector<std::uint8_t>& flags = scratch.flags;
-    std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
-    grounded.clear();
-    for (std::size_t m = 0; m < size; ++m) {
-        const std::uint32_t index = members[m];
-        scratch.load[index] = weight * scratch.mass[index];
-        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
-            const std::uint32_t neighbour = links[l].neighbour;
-            if (flags[neighbour] & anchoredFlag)
-                grounded.push_back({neighbour, links[l].bond, index});
-        }
-    }
-    if (grounded.empty())
+    for (std::size_t m = 0; m < size; ++m)
+        scratch.load[members[m]] = weight * scratch.mass[members[m]];
+    if (groundedCount == 0)
         return; // nothing holds it up
-    loadFromAnchors(physics, members, size);
+    loadFromAnchors(physics, grounded, groundedCount, members, size);
 }
 
 // The end of a load pass for one piece: its support mark (a piece that loses it starts to move),
@@ -359,8 +388,12 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
     scratch.flags[index] = flag;
     physics.buildingMassCounts.count(index, (flag & (aliveFlag | buildingFlag)) == (aliveFlag | buildingFlag),
                                      !nowSupported, scratch.mass[index]);
-    if (carried && !sameDouble(scratch.stressSeen[index], scratch.pieceStress[index]))
-        piece.stress = scratch.pieceStress[index];
+    // A carried piece's stress is the one its load pass noted.
+    if (carried) {
+        const double stress = physics.changes.pieceLoadStress[index];
+        if (!sameDouble(scratch.stressSeen[index], stress))
+            piece.stress = stress;
+    }
     if (clearAssembly && scratch.assemblySeen[index] != -1)
         piece.assembly = -1;
 }
@@ -399,10 +432,15 @@ void loadPathPass(Physics& physics, bool clearAssemblies) {
     const double weight = length(physics.gravity);
     findComponents(scratch, count);
     std::uint64_t first = 0;
-    for (const std::uint64_t next : scratch.componentStart) {
+    std::uint64_t groundFirst = 0;
+    for (std::size_t c = 0; c < scratch.componentStart.size(); ++c) {
+        const std::uint64_t next = scratch.componentStart[c];
+        const std::uint64_t groundNext = scratch.groundStart[c];
         loadComponent(physics, scratch.gathered.data() + first, static_cast<std::size_t>(next - first),
-                      weight);
+                      scratch.anchorLinks.data() + groundFirst,
+                      static_cast<std::size_t>(groundNext - groundFirst), weight);
         first = next;
+        groundFirst = groundNext;
     }
 
     for (std::size_t index = 0; index < count; ++index) {
@@ -540,10 +578,11 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
     return dead;
 }
 
-// The bond walk of the full adjacency pass: a bond that no longer joins two alive pieces stops
+// The first bond walk of the full adjacency pass: a bond that no longer joins two alive pieces stops
 // being intact, every pair without an intact bond is refused as a contact bond, and the intact ones
-// are listed with their notes and counted per end (at index + 1, so that the running sum gives each
-// piece's first link). Returns the number of bonds that are not intact.
+// get their notes, join their ends' trees or ground one end, and are counted per end (at index + 1,
+// so that the running sum gives each piece's first link). Returns the number of bonds that are not
+// intact.
 std::uint64_t noteBonds(Physics& physics) {
     std::vector<Bond>& bonds = physics.bonds;
     const std::size_t count = physics.pieces.size();
@@ -551,14 +590,10 @@ std::uint64_t noteBonds(Physics& physics) {
     const std::vector<std::uint8_t>& flags = scratch.flags;
     std::vector<std::uint64_t>& start = scratch.linkStart;
     start.assign(count + 1, 0);
-    std::vector<TopologyScratch::IntactBond>& intact = scratch.intactBonds;
-    intact.clear();
-    // Room for every bond at once, so that the first refresh of a large world does not copy the
-    // list over and over as it grows.
-    intact.reserve(bonds.size());
     std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     notes.resize(bonds.size());
     const Vec3 down = scratch.down;
+    startTrees(scratch, count);
     std::uint64_t broken = 0;
     for (std::size_t k = 0; k < bonds.size(); ++k) {
         Bond& bond = bonds[k];
@@ -573,17 +608,28 @@ std::uint64_t noteBonds(Physics& physics) {
         }
         ++start[bond.a];
         ++start[bond.b];
+        // Its ends' components and anchor links, for the load pass.
+        const std::uint8_t aFlag = flags[bond.a - 1];
+        const std::uint8_t bFlag = flags[bond.b - 1];
+        if (!((aFlag | bFlag) & anchoredFlag))
+            joinTrees(scratch.parent, bond.a - 1, bond.b - 1);
+        else if (!(aFlag & anchoredFlag))
+            scratch.groundLinks.push_back({bond.b - 1, static_cast<std::uint32_t>(k), bond.a - 1});
+        else if (!(bFlag & anchoredFlag))
+            scratch.groundLinks.push_back({bond.a - 1, static_cast<std::uint32_t>(k), bond.b - 1});
         // What the load pass needs of the bond is taken from it now, while it is at hand.
         notes[k] = noteOf(bond, down);
-        intact.push_back({static_cast<std::uint32_t>(k), bond.a - 1, bond.b - 1,
-                          leverOf(bond, scratch.centers[bond.a - 1], down),
-                          leverOf(bond, scratch.centers[bond.b - 1], down)});
     }
     return broken;
 }
 
-// The links of every piece from the counts and the intact bonds, each piece's in bond order.
-void fillLinks(TopologyScratch& scratch, std::size_t count) {
+// The second bond walk: the links of every piece from the counts and the bonds that are still
+// intact, each piece's in bond order, with the levers of their ends. Walking the bonds again takes
+// about as long as writing a list of the intact ones in the first walk and reading it here, and
+// spares that list's memory (as large as the links), which a large world touches first in its load.
+void fillLinks(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    const std::size_t count = physics.pieces.size();
     std::vector<std::uint64_t>& start = scratch.linkStart;
     for (std::size_t index = 0; index < count; ++index)
         start[index + 1] += start[index];
@@ -591,9 +637,17 @@ void fillLinks(TopologyScratch& scratch, std::size_t count) {
     // Each piece's end moves up from its start as its links are filled in.
     std::vector<std::uint64_t>& end = scratch.linkEnd;
     end.assign(start.begin(), start.end() - 1);
-    for (const TopologyScratch::IntactBond& bond : scratch.intactBonds) {
-        scratch.links[end[bond.a]++] = {bond.b, bond.bond, bond.leverA};
-        scratch.links[end[bond.b]++] = {bond.a, bond.bond, bond.leverB};
+    const std::vector<Vec3>& centers = scratch.centers;
+    const Vec3 down = scratch.down;
+    for (std::size_t k = 0; k < physics.bonds.size(); ++k) {
+        const Bond& bond = physics.bonds[k];
+        if (!bond.intact)
+            continue;
+        const std::uint32_t a = bond.a - 1;
+        const std::uint32_t b = bond.b - 1;
+        const auto index = static_cast<std::uint32_t>(k);
+        scratch.links[end[a]++] = {b, index, leverOf(bond, centers[a], down)};
+        scratch.links[end[b]++] = {a, index, leverOf(bond, centers[b], down)};
     }
 }
 
@@ -630,7 +684,7 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
     scratch.down = normalized(physics.gravity);
     scratch.deadPieces = notePieces(physics, gridStale);
     scratch.brokenBonds = noteBonds(physics);
-    fillLinks(scratch, physics.pieces.size());
+    fillLinks(physics);
     writeAdjacency(physics);
 }
 
@@ -672,7 +726,7 @@ void syncNotedAdjacency(Physics& physics) {
 
     // Bonds made since the last refresh, each with its two ends noted.
     const std::uint64_t firstNew = notes.bondCount;
-    std::vector<TopologyScratch::IntactBond>& fresh = scratch.intactBonds;
+    std::vector<TopologyScratch::IntactBond>& fresh = scratch.freshBonds;
     fresh.clear();
     for (std::uint64_t k = firstNew; k < physics.bonds.size(); ++k) {
         Bond& bond = physics.bonds[k];
@@ -763,8 +817,10 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
         scratch.linkEnd[index] = links.size();
     }
     scratch.passPieces.insert(scratch.passPieces.end(), members.begin(), members.end());
-    if (!grounded.empty())
-        loadFromAnchors(physics, members.data(), members.size());
+    if (grounded.empty())
+        return;
+    std::sort(grounded.begin(), grounded.end(), anchorsFirst);
+    loadFromAnchors(physics, grounded.data(), grounded.size(), members.data(), members.size());
 }
 
 // One load pass over the components that hold a noted piece, then the end of the pass for their
@@ -860,7 +916,7 @@ void collectLoosePieces(Physics& physics) {
     if (more.empty())
         return;
     std::sort(more.begin(), more.end());
-    std::vector<std::uint32_t>& merged = physics.topologyScratch.queue;
+    std::vector<std::uint32_t>& merged = physics.topologyScratch.merged;
     merged.clear();
     std::set_union(loose.begin(), loose.end(), more.begin(), more.end(), std::back_inserter(merged));
     merged.erase(std::unique(merged.begin(), merged.end()), merged.end());

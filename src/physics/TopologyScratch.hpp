@@ -34,21 +34,19 @@ struct TopologyScratch {
     // index i are links[linkStart[i] .. linkStart[i + 1]), in the order of Physics::adjacency.
     std::vector<std::uint64_t> linkStart;
     std::vector<Link> links;
+    // Bonds made since the last noted refresh that are intact.
     struct IntactBond {
         std::uint32_t bond;
         std::uint32_t a; // piece indices
         std::uint32_t b;
-        double leverA = 0.0; // the levers of the two links (full adjacency pass only)
-        double leverB = 0.0;
     };
-    std::vector<IntactBond> intactBonds;
+    std::vector<IntactBond> freshBonds;
     // Per piece, as the last adjacency pass saw them: flags (alive, anchored, supported, carried),
-    // mass, centre, and the stress of this load pass. The load pass works on these instead of the
-    // much larger piece records, which it then visits once, in order.
+    // mass and centre. The load pass works on these instead of the much larger piece records, which
+    // it then visits once, in order. (The stress a pass gives a piece is in ChangeNotes.)
     std::vector<std::uint8_t> flags;
     std::vector<double> mass;
     std::vector<Vec3> centers;
-    std::vector<double> pieceStress;
     // The piece's stress and assembly as recorded, so that the pass writes only what changed.
     std::vector<double> stressSeen;
     std::vector<std::int32_t> assemblySeen;
@@ -59,24 +57,33 @@ struct TopologyScratch {
 
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
-    // never needs clearing), and one component's pieces and its visiting order.
+    // never needs clearing), one component's pieces and its visiting order (room for every piece).
     std::vector<std::int32_t> depth;
     std::vector<std::uint32_t> stamp;
     std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
-    std::vector<std::uint32_t> queue;
-    // A full load pass: the trees that join pieces into components, and the pieces of every
-    // component in index order, component after component (each ending at its componentStart).
+    std::vector<std::uint32_t> order;
+    // The loose pieces of a noted refresh as they are merged.
+    std::vector<std::uint32_t> merged;
+    // A full load pass: the trees that join pieces into components (joined where the links are
+    // made), and the pieces of every component in index order, component after component (each
+    // ending at its componentStart).
     std::vector<std::uint32_t> parent;
     std::vector<std::uint32_t> gathered;
     std::vector<std::uint64_t> componentStart;
-    // A bond from a piece of the component in hand to an anchor (indices).
+    // A bond from a piece of the component in hand to an anchor (indices): of the component in hand
+    // in a refresh of a few components, of every component in turn in a full load pass (those of
+    // component c end at groundStart[c - 1]).
     struct AnchorLink {
         std::uint32_t anchor;
         std::uint32_t bond;
         std::uint32_t piece;
     };
     std::vector<AnchorLink> anchorLinks;
+    std::vector<std::uint64_t> groundStart;
+    // A full load pass: the links from every unanchored piece to an anchor as they were found where
+    // the links are made, before they are put in component order.
+    std::vector<AnchorLink> groundLinks;
     // The weight each piece passes down.
     std::vector<double> load;
     // Per piece index, for the component in hand: the bond area under the piece and the number of

@@ -584,6 +584,12 @@ TEST(LoadPaths, TheRefreshAgreesWithThePlainOneOnRandomWorlds) {
             y += height;
         }
         addBox(world, {3, y + 5, 0.5}, cube); // loose in the air
+        // Apart from the rows, stacks of one to three cubes on one anchored slab: many components
+        // resting on the same anchor, each through its own bond to it.
+        addBox(world, {6, 0.5, 6}, {6, 0.5, 1}, true);
+        for (int stack = 0; stack < 6; ++stack)
+            for (std::uint64_t level = 0, height = 1 + next(3); level < height; ++level)
+                addBox(world, {1.0 + 2 * stack, 1.5 + static_cast<double>(level), 6}, cube);
         world.connectTouching();
         for (Bond& bond : world.bonds)
             if (next(6) == 0)
