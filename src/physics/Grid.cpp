@@ -28,7 +28,23 @@ void listInCell(std::vector<std::uint32_t>& list, std::uint32_t id) {
         list.insert(at, id);
 }
 
-void unlist(Physics& physics, std::uint64_t key, std::uint32_t id) {
+// The list of the cell a piece was last entered in. Pieces next to each other in id order mostly
+// lie in one cell, so an update of many pieces mostly finds its list here instead of in the hash
+// table. A list stays where it is until its cell is erased.
+struct LastCell {
+    std::uint64_t key = 0;
+    std::vector<std::uint32_t>* list = nullptr;
+
+    std::vector<std::uint32_t>& of(Physics& physics, std::uint64_t cellKey) {
+        if (list == nullptr || key != cellKey) {
+            key = cellKey;
+            list = &physics.cells[cellKey];
+        }
+        return *list;
+    }
+};
+
+void unlist(Physics& physics, std::uint64_t key, std::uint32_t id, LastCell& last) {
     const auto cell = physics.cells.find(key);
     if (cell == physics.cells.end())
         return;
@@ -36,8 +52,11 @@ void unlist(Physics& physics, std::uint64_t key, std::uint32_t id) {
     const auto at = std::lower_bound(list.begin(), list.end(), id);
     if (at != list.end() && *at == id)
         list.erase(at);
-    if (list.empty())
+    if (list.empty()) {
+        if (last.list == &list)
+            last.list = nullptr;
         physics.cells.erase(cell);
+    }
 }
 
 // Keys of the cells a piece is listed in, x outer and z inner; empty for a dead piece.
@@ -123,6 +142,25 @@ Vec3 faceNormal(const Polyhedron& body, const Vec3& point) {
 
 } // namespace
 
+void CellKeys::clear() {
+    if (count_ > 1)
+        delete[] store_.many;
+    store_.one = 0;
+    count_ = 0;
+}
+
+void CellKeys::assign(const std::uint64_t* first, const std::uint64_t* last) {
+    const auto count = static_cast<std::uint32_t>(last - first);
+    // A piece that stays across as many cells keeps its storage.
+    if (count != count_ || count <= 1) {
+        clear();
+        if (count > 1)
+            store_.many = new std::uint64_t[count];
+        count_ = count;
+    }
+    std::copy(first, last, count > 1 ? store_.many : &store_.one);
+}
+
 std::uint64_t Physics::gridKey(std::int64_t x, std::int64_t y, std::int64_t z) {
     constexpr std::uint64_t prime = 0x100000001b3ull;
     std::uint64_t h = (static_cast<std::uint64_t>(x) ^ 0x14650fb0739d0383ull) * prime;
@@ -134,7 +172,7 @@ std::uint64_t Physics::gridKey(std::int64_t x, std::int64_t y, std::int64_t z) {
 namespace {
 
 // Brings one piece's grid entry up to date; false when the piece had neither moved nor died.
-bool enterPiece(Physics& physics, std::size_t index) {
+bool enterPiece(Physics& physics, std::size_t index, LastCell& last) {
     Physics::GridEntry& entry = physics.gridEntries[index];
     const MatterPiece& piece = physics.pieces[index];
     if (grid::entryCurrent(entry, piece))
@@ -145,10 +183,10 @@ bool enterPiece(Physics& physics, std::size_t index) {
     // A piece that moved within its cells keeps its listings.
     if (keys != entry.cells) {
         for (const std::uint64_t key : entry.cells)
-            unlist(physics, key, id);
+            unlist(physics, key, id, last);
         for (const std::uint64_t key : keys)
-            listInCell(physics.cells[key], id);
-        entry.cells.assign(keys.begin(), keys.end());
+            listInCell(last.of(physics, key), id);
+        entry.cells.assign(keys.data(), keys.data() + keys.size());
     }
     entry.center = piece.body.center;
     entry.halfExtents = piece.body.halfExtents;
@@ -163,33 +201,37 @@ void forgetMoved(ChangeNotes& notes) {
     notes.moved.clear();
 }
 
+// Entries of pieces that no longer exist leave their cells.
+void unlistGone(Physics& physics, LastCell& last) {
+    for (std::size_t index = physics.pieces.size(); index < physics.gridEntries.size(); ++index)
+        for (const std::uint64_t key : physics.gridEntries[index].cells)
+            unlist(physics, key, static_cast<std::uint32_t>(index + 1), last);
+}
+
 } // namespace
 
 void Physics::rebuildGrid() {
-    // Entries of pieces that no longer exist leave their cells first.
-    for (std::size_t index = pieces.size(); index < gridEntries.size(); ++index)
-        for (const std::uint64_t key : gridEntries[index].cells)
-            unlist(*this, key, static_cast<std::uint32_t>(index + 1));
+    LastCell last;
+    unlistGone(*this, last);
     gridEntries.resize(pieces.size());
     // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
     // what is found is noted for the next topology refresh as well.
     for (std::size_t index = 0; index < pieces.size(); ++index)
-        if (enterPiece(*this, index))
+        if (enterPiece(*this, index, last))
             notePiece(static_cast<std::uint32_t>(index));
     forgetMoved(changes);
 }
 
 void Physics::rebuildGridFor(const std::vector<std::uint32_t>& changed) {
-    for (std::size_t index = pieces.size(); index < gridEntries.size(); ++index)
-        for (const std::uint64_t key : gridEntries[index].cells)
-            unlist(*this, key, static_cast<std::uint32_t>(index + 1));
+    LastCell last;
+    unlistGone(*this, last);
     const std::size_t known = std::min(gridEntries.size(), pieces.size());
     gridEntries.resize(pieces.size());
     for (const std::uint32_t index : changed)
-        if (index < known && enterPiece(*this, index))
+        if (index < known && enterPiece(*this, index, last))
             notePiece(index);
     for (std::size_t index = known; index < pieces.size(); ++index)
-        if (enterPiece(*this, index))
+        if (enterPiece(*this, index, last))
             notePiece(static_cast<std::uint32_t>(index));
     forgetMoved(changes);
 }
@@ -205,11 +247,12 @@ void Physics::rebuildNotedGrid() {
     gridEntries.resize(pieces.size());
     std::vector<std::uint32_t>& moved = changes.moved;
     std::sort(moved.begin(), moved.end());
+    LastCell last;
     for (const std::uint32_t index : moved)
         if (index < known)
-            enterPiece(*this, index);
+            enterPiece(*this, index, last);
     for (std::size_t index = known; index < pieces.size(); ++index)
-        enterPiece(*this, index);
+        enterPiece(*this, index, last);
     forgetMoved(changes);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
@@ -60,6 +61,53 @@ struct BuildingMass {
     void keepFirst(std::size_t count);
 };
 
+// The keys of the 32 m cells a piece is listed in, x outer and z inner. Most pieces lie in one
+// cell, whose key the list holds in place; only a piece across cells keeps its keys on the heap, so
+// that a world of a hundred thousand pieces does not make as many small allocations to list them.
+class CellKeys {
+  public:
+    using const_iterator = const std::uint64_t*;
+    using iterator = const_iterator;
+
+    CellKeys() = default;
+    CellKeys(const CellKeys& other) { assign(other.begin(), other.end()); }
+    CellKeys(CellKeys&& other) noexcept : store_(other.store_), count_(other.count_) { other.count_ = 0; }
+    CellKeys& operator=(const CellKeys& other) {
+        if (this != &other)
+            assign(other.begin(), other.end());
+        return *this;
+    }
+    CellKeys& operator=(CellKeys&& other) noexcept {
+        if (this != &other) {
+            clear();
+            store_ = other.store_;
+            count_ = other.count_;
+            other.count_ = 0;
+        }
+        return *this;
+    }
+    ~CellKeys() { clear(); }
+
+    const std::uint64_t* begin() const { return count_ > 1 ? store_.many : &store_.one; }
+    const std::uint64_t* end() const { return begin() + count_; }
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::uint64_t front() const { return *begin(); }
+    void clear();
+    void assign(const std::uint64_t* first, const std::uint64_t* last);
+    bool operator==(const std::vector<std::uint64_t>& keys) const {
+        return std::equal(begin(), end(), keys.begin(), keys.end());
+    }
+
+  private:
+    // The one key in place, or the keys of a piece across cells on the heap.
+    union Store {
+        std::uint64_t one;
+        std::uint64_t* many;
+    } store_{0};
+    std::uint32_t count_ = 0;
+};
+
 // The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.
 class Physics {
   public:
@@ -72,8 +120,8 @@ class Physics {
         Vec3 center;
         Vec3 halfExtents;
         Quaternion orientation;
+        CellKeys cells;
         bool alive = false;
-        std::vector<std::uint64_t> cells;
     };
 
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> cells;

@@ -237,8 +237,8 @@ TEST(Grid, TraceFindsTheNearestFaceAndRefusesBadLengths) {
     for (int far = 0; far < 8; ++far) // enough pieces that the ray is walked through the grid
         addBox(twins, {1000, 1000, 1000.0 + 2 * far}, {0.5, 0.5, 0.5});
     twins.rebuildGrid();
-    const std::vector<std::uint64_t>& shortCells = twins.gridEntries[shortTwin - 1].cells;
-    const std::vector<std::uint64_t>& longCells = twins.gridEntries[longTwin - 1].cells;
+    const CellKeys& shortCells = twins.gridEntries[shortTwin - 1].cells;
+    const CellKeys& longCells = twins.gridEntries[longTwin - 1].cells;
     ASSERT_LT(*std::min_element(longCells.begin(), longCells.end()),
               *std::min_element(shortCells.begin(), shortCells.end()));
     hit = twins.trace({0, 0, 0}, {1, 0, 0}, 100.0);
