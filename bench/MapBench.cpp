@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,30 @@ void BM_LoadCoincidentCubes(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_LoadCoincidentCubes)->Arg(2000)->Arg(8000)->Unit(benchmark::kMillisecond);
+
+// What the machine charges for memory touched for the first time, per 4 KiB page: the floor under
+// every load that fills fresh storage (a large map's pieces and bonds alone are some fifteen
+// thousand pages). Each round takes 64 MiB, more than the C library keeps for reuse, so that every
+// page is new to the process, and writes one byte in each page.
+void BM_FirstTouchPage(benchmark::State& state) {
+    constexpr std::size_t pageSize = 4096;
+    constexpr std::size_t bytes = std::size_t{64} << 20;
+    for (auto _ : state) {
+        std::unique_ptr<char[]> memory(new char[bytes]);
+        char* const data = memory.get();
+        for (std::size_t at = 0; at < bytes; at += pageSize)
+            data[at] = static_cast<char>(at >> 12);
+        benchmark::DoNotOptimize(data);
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        memory.reset();
+        state.ResumeTiming();
+    }
+    state.counters["page"] =
+        benchmark::Counter(static_cast<double>(bytes / pageSize),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_FirstTouchPage)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace zarn
