@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "physics/GridCells.hpp"
@@ -28,23 +29,34 @@ void listInCell(std::vector<std::uint32_t>& list, std::uint32_t id) {
         list.insert(at, id);
 }
 
-// The list of the cell a piece was last entered in. Pieces next to each other in id order mostly
-// lie in one cell, so an update of many pieces mostly finds its list here instead of in the hash
-// table. A list stays where it is until its cell is erased.
-struct LastCell {
-    std::uint64_t key = 0;
-    std::vector<std::uint32_t>* list = nullptr;
-
-    std::vector<std::uint32_t>& of(Physics& physics, std::uint64_t cellKey) {
-        if (list == nullptr || key != cellKey) {
-            key = cellKey;
-            list = &physics.cells[cellKey];
-        }
-        return *list;
+// The lists of the cells pieces were entered in lately, in a small table by cell key. Pieces next
+// to each other in id order mostly lie in a few cells, so an update of many pieces mostly finds its
+// lists here instead of in the hash table. A list stays where it is until its cell is erased.
+class RecentCells {
+  public:
+    std::vector<std::uint32_t>& of(Physics& physics, std::uint64_t key) {
+        Slot& slot = slots_[key & (slotCount - 1)];
+        if (slot.list == nullptr || slot.key != key)
+            slot = {key, &physics.cells[key]};
+        return *slot.list;
     }
+    // The cell of this key is about to be erased.
+    void forget(std::uint64_t key) {
+        Slot& slot = slots_[key & (slotCount - 1)];
+        if (slot.key == key)
+            slot.list = nullptr;
+    }
+
+  private:
+    struct Slot {
+        std::uint64_t key = 0;
+        std::vector<std::uint32_t>* list = nullptr;
+    };
+    static constexpr std::size_t slotCount = 256;
+    std::array<Slot, slotCount> slots_{};
 };
 
-void unlist(Physics& physics, std::uint64_t key, std::uint32_t id, LastCell& last) {
+void unlist(Physics& physics, std::uint64_t key, std::uint32_t id, RecentCells& recent) {
     const auto cell = physics.cells.find(key);
     if (cell == physics.cells.end())
         return;
@@ -53,8 +65,7 @@ void unlist(Physics& physics, std::uint64_t key, std::uint32_t id, LastCell& las
     if (at != list.end() && *at == id)
         list.erase(at);
     if (list.empty()) {
-        if (last.list == &list)
-            last.list = nullptr;
+        recent.forget(key);
         physics.cells.erase(cell);
     }
 }
@@ -172,7 +183,7 @@ std::uint64_t Physics::gridKey(std::int64_t x, std::int64_t y, std::int64_t z) {
 namespace {
 
 // Brings one piece's grid entry up to date; false when the piece had neither moved nor died.
-bool enterPiece(Physics& physics, std::size_t index, LastCell& last) {
+bool enterPiece(Physics& physics, std::size_t index, RecentCells& recent) {
     Physics::GridEntry& entry = physics.gridEntries[index];
     const MatterPiece& piece = physics.pieces[index];
     if (grid::entryCurrent(entry, piece))
@@ -183,9 +194,9 @@ bool enterPiece(Physics& physics, std::size_t index, LastCell& last) {
     // A piece that moved within its cells keeps its listings.
     if (keys != entry.cells) {
         for (const std::uint64_t key : entry.cells)
-            unlist(physics, key, id, last);
+            unlist(physics, key, id, recent);
         for (const std::uint64_t key : keys)
-            listInCell(last.of(physics, key), id);
+            listInCell(recent.of(physics, key), id);
         entry.cells.assign(keys.data(), keys.data() + keys.size());
     }
     entry.center = piece.body.center;
@@ -202,36 +213,36 @@ void forgetMoved(ChangeNotes& notes) {
 }
 
 // Entries of pieces that no longer exist leave their cells.
-void unlistGone(Physics& physics, LastCell& last) {
+void unlistGone(Physics& physics, RecentCells& recent) {
     for (std::size_t index = physics.pieces.size(); index < physics.gridEntries.size(); ++index)
         for (const std::uint64_t key : physics.gridEntries[index].cells)
-            unlist(physics, key, static_cast<std::uint32_t>(index + 1), last);
+            unlist(physics, key, static_cast<std::uint32_t>(index + 1), recent);
 }
 
 } // namespace
 
 void Physics::rebuildGrid() {
-    LastCell last;
-    unlistGone(*this, last);
+    RecentCells recent;
+    unlistGone(*this, recent);
     gridEntries.resize(pieces.size());
     // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
     // what is found is noted for the next topology refresh as well.
     for (std::size_t index = 0; index < pieces.size(); ++index)
-        if (enterPiece(*this, index, last))
+        if (enterPiece(*this, index, recent))
             notePiece(static_cast<std::uint32_t>(index));
     forgetMoved(changes);
 }
 
 void Physics::rebuildGridFor(const std::vector<std::uint32_t>& changed) {
-    LastCell last;
-    unlistGone(*this, last);
+    RecentCells recent;
+    unlistGone(*this, recent);
     const std::size_t known = std::min(gridEntries.size(), pieces.size());
     gridEntries.resize(pieces.size());
     for (const std::uint32_t index : changed)
-        if (index < known && enterPiece(*this, index, last))
+        if (index < known && enterPiece(*this, index, recent))
             notePiece(index);
     for (std::size_t index = known; index < pieces.size(); ++index)
-        if (enterPiece(*this, index, last))
+        if (enterPiece(*this, index, recent))
             notePiece(static_cast<std::uint32_t>(index));
     forgetMoved(changes);
 }
@@ -247,12 +258,12 @@ void Physics::rebuildNotedGrid() {
     gridEntries.resize(pieces.size());
     std::vector<std::uint32_t>& moved = changes.moved;
     std::sort(moved.begin(), moved.end());
-    LastCell last;
+    RecentCells recent;
     for (const std::uint32_t index : moved)
         if (index < known)
-            enterPiece(*this, index, last);
+            enterPiece(*this, index, recent);
     for (std::size_t index = known; index < pieces.size(); ++index)
-        enterPiece(*this, index, last);
+        enterPiece(*this, index, recent);
     forgetMoved(changes);
 }
 
