@@ -234,6 +234,15 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
     return true;
 }
 
+// What the bonding kept for a world that bonds once, when it is loaded: the bounds of its pieces and
+// the fine grid over them (some 20 MB for a large map), which the world need not carry for its life.
+// A later bonding makes them again.
+void releaseBonding(TopologyScratch& scratch) {
+    std::vector<Box>().swap(scratch.bounds);
+    scratch.bondingGrid = FineLevels{};
+    scratch.bondingGridBuilt = false;
+}
+
 } // namespace
 
 bool Physics::addBond(std::uint32_t a, std::uint32_t b) {
@@ -272,10 +281,11 @@ bool Physics::connectTouching(const BondingBudget& budget) {
     // Real matter has about three bonds a piece.
     bonds.reserve(std::min<std::uint64_t>(budget.bonds, 3 * pieces.size()));
     topologyDirty = true;
-    if (!bondNewPieces(*this, 1, budget))
-        return false;
-    refreshTopology();
-    return true;
+    const bool bonded = bondNewPieces(*this, 1, budget);
+    if (bonded)
+        refreshTopology();
+    releaseBonding(topologyScratch);
+    return bonded;
 }
 
 } // namespace zarn
