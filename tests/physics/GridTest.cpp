@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <utility>
@@ -116,26 +117,17 @@ TEST(Grid, OnlyPiecesThatReallyMovedAreEnteredAgain) {
     EXPECT_TRUE(listed(physics, still));
 }
 
-// Every alive piece's entry names the cells its bounds reach with the margin, x outer and z inner,
-// and every cell lists exactly the pieces whose entries name it, in id order.
-void expectEntriesMatchPieces(const Physics& physics) {
-    std::map<std::uint64_t, std::vector<std::uint32_t>> wanted;
-    ASSERT_EQ(physics.gridEntries.size(), physics.pieces.size());
-    for (const MatterPiece& piece : physics.pieces) {
-        std::vector<std::uint64_t> keys;
-        const Box bounds = piece.body.bounds();
-        auto cell = [](double at) { return static_cast<std::int64_t>(std::floor(at / Physics::cellSize)); };
-        for (std::int64_t x = cell(bounds.min.x - 0.015); piece.alive && x <= cell(bounds.max.x + 0.015); ++x)
-            for (std::int64_t y = cell(bounds.min.y - 0.015); y <= cell(bounds.max.y + 0.015); ++y)
-                for (std::int64_t z = cell(bounds.min.z - 0.015); z <= cell(bounds.max.z + 0.015); ++z)
-                    keys.push_back(Physics::gridKey(x, y, z));
-        EXPECT_EQ(physics.gridEntries[piece.id - 1].cells, keys) << "piece " << piece.id;
-        for (const std::uint64_t key : keys)
-            wanted[key].push_back(piece.id);
-    }
-    EXPECT_EQ(
-        (std::map<std::uint64_t, std::vector<std::uint32_t>>(physics.cells.begin(), physics.cells.end())),
-        wanted);
+// The grid as updated lists every piece where a grid built afresh for the same pieces lists it.
+void expectGridAsBuiltAfresh(const Physics& physics) {
+    Physics fresh;
+    fresh.pieces = physics.pieces;
+    fresh.rebuildGrid();
+    ASSERT_EQ(physics.gridEntries.size(), fresh.gridEntries.size());
+    for (std::size_t index = 0; index < fresh.gridEntries.size(); ++index)
+        EXPECT_TRUE(std::ranges::equal(physics.gridEntries[index].cells, fresh.gridEntries[index].cells));
+    using Cells = std::map<std::uint64_t, std::vector<std::uint32_t>>;
+    EXPECT_EQ(Cells(physics.cells.begin(), physics.cells.end()),
+              Cells(fresh.cells.begin(), fresh.cells.end()));
 }
 
 TEST(Grid, EntriesFollowPiecesBetweenOneCellAndManyAcrossCopiesAndCompaction) {
@@ -143,54 +135,37 @@ TEST(Grid, EntriesFollowPiecesBetweenOneCellAndManyAcrossCopiesAndCompaction) {
     const std::uint32_t doomed = addBox(physics, {40, 40, 40}, {10, 10, 10}); // across eight cells
     const std::uint32_t mover = addBox(physics, {16, 16, 16}, {1, 1, 1});
     addBox(physics, {32, 16, 16}, {0.5, 0.5, 0.5}); // on a cell wall: two cells
-    physics.rebuildGrid();
-    expectEntriesMatchPieces(physics);
     struct Pose {
-        Vec3 center;
-        Vec3 half;
+        Vec3 center, half;
         std::size_t cells;
     };
-    const Pose poses[] = {
-        {{32, 32, 32}, {1, 1, 1}, 8},      // one cell to eight
-        {{64, 16, 16}, {1, 1, 1}, 2},      // eight to two
-        {{96, 16, 16}, {1, 1, 1}, 2},      // two other cells: the same number of keys
-        {{100, 16, 16}, {90, 1, 1}, 6},    // a long beam
-        {{16, 16, 16}, {1, 1, 1}, 1},      // back into one cell
-        {{-16, -16, -16}, {1, 1, 1}, 1},   // another single cell
-        {{-0.4, 16, 16}, {0.39, 1, 1}, 2}, // across a wall by the margin alone
-    };
-    bool noted = false;
-    for (const Pose& pose : poses) {
-        physics.pieces[mover - 1].body.center = pose.center;
-        physics.pieces[mover - 1].body.halfExtents = pose.half;
-        // The update of every piece and the update of the pieces noted as moved list alike.
-        if ((noted = !noted)) {
-            physics.noteMoved(mover - 1);
-            physics.rebuildNotedGrid();
-        } else {
-            physics.rebuildGrid();
-        }
-        EXPECT_EQ(physics.gridEntries[mover - 1].cells.size(), pose.cells);
-        expectEntriesMatchPieces(physics);
-        // Copies and moves of the world keep every entry's keys.
+    // One cell to eight, to two, to two others (as many keys), a beam of six, one, another one, and
+    // two by the margin alone; the updates of every piece and of the noted ones take turns.
+    const Pose poses[] = {{{32, 32, 32}, {1, 1, 1}, 8},     {{64, 16, 16}, {1, 1, 1}, 2},
+                          {{96, 16, 16}, {1, 1, 1}, 2},     {{100, 16, 16}, {90, 1, 1}, 6},
+                          {{16, 16, 16}, {1, 1, 1}, 1},     {{-16, -16, -16}, {1, 1, 1}, 1},
+                          {{-0.4, 16, 16}, {0.39, 1, 1}, 2}};
+    for (std::size_t k = 0; k < std::size(poses); ++k) {
+        physics.pieces[mover - 1].body.center = poses[k].center;
+        physics.pieces[mover - 1].body.halfExtents = poses[k].half;
+        physics.noteMoved(mover - 1);
+        k % 2 == 0 ? physics.rebuildNotedGrid() : physics.rebuildGrid();
+        EXPECT_EQ(physics.gridEntries[mover - 1].cells.size(), poses[k].cells);
+        expectGridAsBuiltAfresh(physics);
         Physics copy = physics;
-        expectEntriesMatchPieces(copy);
         Physics moved = std::move(copy);
         copy = moved;
-        expectEntriesMatchPieces(copy);
-        expectEntriesMatchPieces(moved);
+        expectGridAsBuiltAfresh(copy);
     }
-    // A dead piece leaves its cells; compaction renumbers the rest and their entries go with them.
+    // A dead piece leaves its cells; compaction renumbers the rest, and their entries go with them.
     physics.remove(doomed - 1);
-    physics.rebuildGrid();
-    expectEntriesMatchPieces(physics);
     physics.compactHistory();
     ASSERT_EQ(physics.pieces.size(), 2u);
-    expectEntriesMatchPieces(physics);
+    expectGridAsBuiltAfresh(physics);
     physics.pieces[0].body.center = {32, 32, 32};
     physics.rebuildGrid();
     EXPECT_EQ(physics.gridEntries[0].cells.size(), 8u);
-    expectEntriesMatchPieces(physics);
+    expectGridAsBuiltAfresh(physics);
 }
 
 TEST(Grid, QueryAnswersTheSamePiecesByGridAndByScan) {
