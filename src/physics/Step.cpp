@@ -649,16 +649,20 @@ bool listedIn(const Physics& physics, const RangeInfo& info, std::uint32_t id) {
 
 // The same for a piece of the fine grid. Cells that meet have the same key, so a range of cells
 // that meets the query's lists the piece; one that does not is left to the keys.
-bool isListed(const Physics& physics, std::uint32_t id, const RangeInfo& info) {
+bool isListedAcross(const Physics& physics, std::uint32_t id, const RangeInfo& info) {
     const StepScratch& scratch = physics.stepScratch;
-    const std::uint64_t cell = scratch.listedCell[id - 1];
-    if (cell != 0)
-        return info.keys.size() == 1 ? cell == info.keys.front()
-                                     : std::binary_search(info.keys.begin(), info.keys.end(), cell);
     const std::uint32_t listing = scratch.listedRange[id - 1];
     if (listing != 0 && grid::rangesMeet(scratch.listings[listing - 1], info.cells))
         return true;
     return listedIn(physics, info, id);
+}
+
+inline bool isListed(const Physics& physics, std::uint32_t id, const RangeInfo& info) {
+    const std::uint64_t cell = physics.stepScratch.listedCell[id - 1];
+    if (cell == 0)
+        return isListedAcross(physics, id, info);
+    return info.keys.size() == 1 ? cell == info.keys.front()
+                                 : std::binary_search(info.keys.begin(), info.keys.end(), cell);
 }
 
 // The members of an assembly that the range lists, ascending, by their index in
@@ -773,6 +777,22 @@ bool calmSince(const StepScratch& scratch, const NearSearch& search, std::uint32
     return calm;
 }
 
+// The bounds of a box widened by a margin, on each axis in turn: low, then high.
+struct ReachBounds {
+    double lo[3];
+    double hi[3];
+};
+
+ReachBounds reachBounds(const Box& box, double margin) {
+    return {{box.min.x - margin, box.min.y - margin, box.min.z - margin},
+            {box.max.x + margin, box.max.y + margin, box.max.z + margin}};
+}
+
+bool reaches(const FinePiece& piece, const ReachBounds& reach) {
+    return piece.lo[0] <= reach.hi[0] && reach.lo[0] <= piece.hi[0] && piece.lo[1] <= reach.hi[1] &&
+           reach.lo[1] <= piece.hi[1] && piece.lo[2] <= reach.hi[2] && reach.lo[2] <= piece.hi[2];
+}
+
 // A new search for piece i of assembly a, whose bounds widened by 0.02 are box: the ids that the
 // range lists and that may touch the piece while its assembly moves by less than the slack, ascending;
 // or every id of the range when the search is too big for the fine grid.
@@ -800,6 +820,9 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         scratch.gatherStamp = 1;
     }
     const double base = searchSlack + fineMargin;
+    // Most pieces drifted no further than fineDrift since they entered (still matter not at all):
+    // their margin, and so the bounds they are tested against, are the same for the whole search.
+    const ReachBounds near = reachBounds(box, base + fineDrift);
     auto consider = [&](std::uint32_t id, std::int32_t assembly) {
         // The walk never tests i's own assembly.
         if (assembly == a)
@@ -808,9 +831,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         const double drift = piece.assembly >= 0
                                  ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] - piece.shift
                                  : 0.0;
-        const double e = base + std::max(fineDrift, drift);
-        if (!(piece.lo[0] <= box.max.x + e && box.min.x - e <= piece.hi[0] && piece.lo[1] <= box.max.y + e &&
-              box.min.y - e <= piece.hi[1] && piece.lo[2] <= box.max.z + e && box.min.z - e <= piece.hi[2]))
+        if (!(fineDrift < drift ? reaches(piece, reachBounds(box, base + drift)) : reaches(piece, near)))
             return;
         // A piece entered again may be met through each of its entries.
         std::uint32_t& seen = scratch.seen[id - 1];
