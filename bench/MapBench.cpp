@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "render/HudCanvas.hpp"
 #include "world/World.hpp"
 
@@ -122,20 +124,24 @@ BENCHMARK(BM_LoadCoincidentCubes)->Arg(2000)->Arg(8000)->Unit(benchmark::kMillis
 
 // What the machine charges for memory touched for the first time, per 4 KiB page: the floor under
 // every load that fills fresh storage (a large map's pieces and bonds alone are some fifteen
-// thousand pages). Each round takes 64 MiB, more than the C library keeps for reuse, so that every
-// page is new to the process, and writes one byte in each page.
+// thousand pages). Each round maps 64 MiB straight from the system and writes one byte in each
+// page: memory from the C library could be pages an earlier benchmark already touched and freed.
 void BM_FirstTouchPage(benchmark::State& state) {
     constexpr std::size_t pageSize = 4096;
     constexpr std::size_t bytes = std::size_t{64} << 20;
     for (auto _ : state) {
-        std::unique_ptr<char[]> memory(new char[bytes]);
-        char* const data = memory.get();
+        void* const mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            state.SkipWithError("no memory to map");
+            break;
+        }
+        char* const data = static_cast<char*>(mapped);
         for (std::size_t at = 0; at < bytes; at += pageSize)
             data[at] = static_cast<char>(at >> 12);
         benchmark::DoNotOptimize(data);
         benchmark::ClobberMemory();
         state.PauseTiming();
-        memory.reset();
+        munmap(mapped, bytes);
         state.ResumeTiming();
     }
     state.counters["page"] =
