@@ -34,15 +34,23 @@ void listInCell(std::vector<std::uint32_t>& list, std::uint32_t id) {
 // lists here instead of in the hash table. A list stays where it is until its cell is erased.
 class RecentCells {
   public:
+    // A table of 256 slots serves the updates of a step; the first filling of a large grid, which
+    // meets each cell once for every piece listed in it, keeps more of them.
+    RecentCells() = default;
+    explicit RecentCells(std::size_t pieces) {
+        while (slots_.size() < maxSlots && slots_.size() * piecesPerSlot < pieces)
+            slots_.resize(slots_.size() * 2);
+    }
+
     std::vector<std::uint32_t>& of(Physics& physics, std::uint64_t key) {
-        Slot& slot = slots_[key & (slotCount - 1)];
+        Slot& slot = slots_[key & (slots_.size() - 1)];
         if (slot.list == nullptr || slot.key != key)
             slot = {key, &physics.cells[key]};
         return *slot.list;
     }
     // The cell of this key is about to be erased.
     void forget(std::uint64_t key) {
-        Slot& slot = slots_[key & (slotCount - 1)];
+        Slot& slot = slots_[key & (slots_.size() - 1)];
         if (slot.key == key)
             slot.list = nullptr;
     }
@@ -52,8 +60,9 @@ class RecentCells {
         std::uint64_t key = 0;
         std::vector<std::uint32_t>* list = nullptr;
     };
-    static constexpr std::size_t slotCount = 256;
-    std::array<Slot, slotCount> slots_{};
+    static constexpr std::size_t maxSlots = 8192;
+    static constexpr std::size_t piecesPerSlot = 4;
+    std::vector<Slot> slots_ = std::vector<Slot>(256);
 };
 
 void unlist(Physics& physics, std::uint64_t key, std::uint32_t id, RecentCells& recent) {
@@ -222,7 +231,11 @@ void unlistGone(Physics& physics, RecentCells& recent) {
 } // namespace
 
 void Physics::rebuildGrid() {
-    RecentCells recent;
+    RecentCells recent(pieces.size());
+    // A grid filled from nothing has room for a cell per two pieces from the start, so that its
+    // table is not laid out again and again as it grows.
+    if (cells.empty())
+        cells.reserve(pieces.size() / 2);
     unlistGone(*this, recent);
     gridEntries.resize(pieces.size());
     // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
