@@ -164,8 +164,27 @@ struct StepIndex {
 };
 
 // Working storage of stepping and impacts, kept between calls so that a step allocates nothing
-// once the world has reached its size. Holds no state that outlives one call.
+// once the world has reached its size. Holds no state that outlives one call: what it keeps from
+// step to step is stamped with numbers that only grow, so that an old entry never passes for one
+// of the step under way, and the distances of the impact walk are all back at infinity.
 struct StepScratch {
+    StepScratch() = default;
+    // A copy of a world starts with empty buffers: those of a world that has stepped hold tens of
+    // megabytes, a third of what copying the whole world costs, and a copy that steps makes them
+    // again in its first step. Only the choice of walks comes with the source.
+    StepScratch(const StepScratch& other) : plainWalks(other.plainWalks) {}
+    StepScratch(StepScratch&&) noexcept = default;
+    // A world copied over another keeps its own buffers and their capacity: the numbers they are
+    // stamped with go on growing, so nothing cached about the old world counts in the next step,
+    // and that step does no more work than any other (no table cleared, nothing allocated).
+    StepScratch& operator=(const StepScratch& other) {
+        plainWalks = other.plainWalks;
+        return *this;
+    }
+    // A world moved in brings its own buffers, which agree with its own numbering; assigning an
+    // empty scratch lets the buffers go.
+    StepScratch& operator=(StepScratch&&) noexcept = default;
+
     // Stepping.
     std::vector<std::uint32_t> candidates;
     std::vector<std::uint32_t> order;

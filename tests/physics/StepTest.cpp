@@ -334,10 +334,11 @@ TEST(StepColliders, ALightOrganismCountsAsOneKilogramInThePush) {
 
 // Three storeys of columns and slabs astride the x = 32 m and z = 0 lines of the 32 m grid, with
 // loose cubes asleep on the ground beside them, and a bonded pair of cubes asleep in the air further
-// off that a fast cube is about to hit (a contact that wakes an assembly in the middle of a pass).
-Physics buildingOnCellLines() {
+// off that a fast cube is about to hit (a contact that wakes an assembly in the middle of a pass);
+// moved east by whole 32 m cells, it stands in other cells.
+Physics buildingOnCellLines(double east = 0.0) {
     Physics physics;
-    MatterPiece ground = box({32.0, -0.5, 0.0}, {12.0, 0.5, 12.0}, true);
+    MatterPiece ground = box({east + 32.0, -0.5, 0.0}, {12.0, 0.5, 12.0}, true);
     ground.groundLevel = -1.0; // its pieces stay anchored when a blast breaks it
     physics.add(ground);
     for (int storey = 0; storey < 3; ++storey) {
@@ -345,27 +346,27 @@ Physics buildingOnCellLines() {
         for (int x = 0; x < 3; ++x)
             for (int z = 0; z < 3; ++z)
                 for (int n = 0; n < 2; ++n)
-                    physics.add(cube({29.0 + 3.0 * x, base + 0.5 + n, -3.0 + 3.0 * z}, 0.5));
+                    physics.add(cube({east + 29.0 + 3.0 * x, base + 0.5 + n, -3.0 + 3.0 * z}, 0.5));
         for (int x = 0; x < 7; ++x)
             for (int z = 0; z < 7; ++z)
-                physics.add(box({29.0 + x, base + 2.25, -3.0 + z}, {0.5, 0.25, 0.5}));
+                physics.add(box({east + 29.0 + x, base + 2.25, -3.0 + z}, {0.5, 0.25, 0.5}));
     }
     physics.connectTouching();
     for (int n = 0; n < 6; ++n) {
-        MatterPiece loose = cube({27.0 + 2.0 * n, 0.25, 4.5}, 0.25);
+        MatterPiece loose = cube({east + 27.0 + 2.0 * n, 0.25, 4.5}, 0.25);
         loose.asleep = true;
         loose.bondableAt = 1e9;
         physics.add(loose);
     }
     std::uint32_t pair[2];
     for (int n = 0; n < 2; ++n) {
-        MatterPiece half = cube({41.0 + 0.5 * n, 3.0, 0.5}, 0.25);
+        MatterPiece half = cube({east + 41.0 + 0.5 * n, 3.0, 0.5}, 0.25);
         half.asleep = true;
         half.bondableAt = 1e9;
         pair[n] = physics.add(half);
     }
     physics.addBond(pair[0], pair[1]);
-    MatterPiece thrown = cube({38.0, 3.2, 0.5}, 0.25);
+    MatterPiece thrown = cube({east + 38.0, 3.2, 0.5}, 0.25);
     thrown.body.velocity = {9.0, 0.0, 0.0};
     thrown.bondableAt = 1e9;
     physics.add(thrown);
@@ -390,6 +391,42 @@ TEST(StepBroadPhase, FindsEveryContactAndCountsEveryTestOfThePlainWalk) {
     EXPECT_GT(tests, 10000u);
     EXPECT_GT(fast.contactBondCount, 10u);
     EXPECT_GT(fast.fractureCount, 10u);
+}
+
+// A collapse that has run for some steps.
+Physics collapsing(double east, const Vec3& blastAt, double energy, int steps) {
+    Physics physics = buildingOnCellLines(east);
+    physics.blast(blastAt + Vec3{east, 0.0, 0.0}, energy, 6.0);
+    for (int n = 0; n < steps; ++n)
+        physics.step(frame);
+    return physics;
+}
+
+TEST(StepBroadPhase, AWorldCopiedOverOneThatSteppedElsewhereStepsAsAFreshCopy) {
+    struct Case {
+        double sourceEast, targetEast;
+        Vec3 sourceBlast, targetBlast;
+        int sourceSteps, targetSteps;
+    };
+    // The target's buffers cached other pieces in other cells: more of them, then fewer. Its last
+    // step is numbered as the source's next one would be, then as the first of all.
+    const Case cases[] = {
+        {0.0, 64.0, {30.5, 1.0, -1.5}, {33.5, 3.5, 1.5}, 30, 31},
+        {96.0, 0.0, {33.5, 3.5, 1.5}, {30.5, 1.0, -1.5}, 70, 1},
+    };
+    for (const Case& c : cases) {
+        const Physics source = collapsing(c.sourceEast, c.sourceBlast, 250000.0, c.sourceSteps);
+        Physics copied = collapsing(c.targetEast, c.targetBlast, 400000.0, c.targetSteps);
+        ASSERT_NE(copied.pieces.size(), source.pieces.size());
+        copied = source;
+        Physics twin(source);
+        for (int n = 0; n < 240; ++n) {
+            copied.step(frame);
+            twin.step(frame);
+            ASSERT_EQ(copied.contactTestCount, twin.contactTestCount) << c.sourceEast << " " << n;
+            ASSERT_EQ(stateHash(copied), stateHash(twin)) << c.sourceEast << " " << n;
+        }
+    }
 }
 
 } // namespace
