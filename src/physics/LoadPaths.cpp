@@ -5,6 +5,10 @@
 #include <iterator>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
 
@@ -59,6 +63,25 @@ double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
     return std::sqrt(lengthSquared(r - down * dot(down, r)));
 }
 
+// leverOf for both ends of a bond at once, the centre a on the first side and b on the second. Each
+// side takes leverOf's steps in its order, and a two-lane operation rounds each lane as the plain
+// one does, so the levers are leverOf's to the bit.
+Pair leversOf(const Bond& bond, const Vec3& a, const Vec3& b, const Vec3& down) {
+    const Pair rx = Pair{a.x, b.x} - bond.center.x;
+    const Pair ry = Pair{a.y, b.y} - bond.center.y;
+    const Pair rz = Pair{a.z, b.z} - bond.center.z;
+    const Pair along = down.x * rx + down.y * ry + down.z * rz;
+    const Pair vx = rx - down.x * along;
+    const Pair vy = ry - down.y * along;
+    const Pair vz = rz - down.z * along;
+    const Pair squares = vx * vx + vy * vy + vz * vz;
+#if defined(__SSE2__)
+    return reinterpret_cast<Pair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(squares)));
+#else
+    return Pair{std::sqrt(squares[0]), std::sqrt(squares[1])};
+#endif
+}
+
 bool sameDouble(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -90,7 +113,7 @@ void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
 }
 
 // The root of x's tree among the components being joined, halving the path on the way.
-std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t x) {
+std::uint32_t rootOf(std::uint32_t* parent, std::uint32_t x) {
     while (parent[x] != x) {
         parent[x] = parent[parent[x]];
         x = parent[x];
@@ -100,7 +123,7 @@ std::uint32_t rootOf(std::vector<std::uint32_t>& parent, std::uint32_t x) {
 
 // Puts two unanchored pieces in one tree. The smaller root stays the root, so that each tree's root
 // is its first piece in whatever order the joins come.
-void joinTrees(std::vector<std::uint32_t>& parent, std::uint32_t a, std::uint32_t b) {
+void joinTrees(std::uint32_t* parent, std::uint32_t a, std::uint32_t b) {
     const std::uint32_t x = rootOf(parent, a);
     const std::uint32_t y = rootOf(parent, b);
     if (x < y)
@@ -151,7 +174,7 @@ void linksFromAdjacency(Physics& physics) {
                     scratch.groundLinks.push_back(
                         {neighbour, static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(index)});
                 else if (neighbour > index && unanchored(scratch.flags[neighbour]))
-                    joinTrees(scratch.parent, static_cast<std::uint32_t>(index), neighbour);
+                    joinTrees(scratch.parent.data(), static_cast<std::uint32_t>(index), neighbour);
             }
         scratch.linkStart[index + 1] = scratch.links.size();
     }
@@ -174,28 +197,36 @@ double areaWhere(bool below, double area) {
 void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t size,
                    const std::uint32_t* members, std::size_t memberCount) {
     TopologyScratch& scratch = physics.topologyScratch;
-    std::vector<Bond>& bonds = physics.bonds;
-    const std::vector<std::uint64_t>& start = scratch.linkStart;
-    const std::vector<std::uint64_t>& end = scratch.linkEnd;
-    const std::vector<TopologyScratch::Link>& links = scratch.links;
-    const std::vector<std::int32_t>& depth = scratch.depth;
-    std::vector<double>& load = scratch.load;
-    const std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
     ChangeNotes& changes = physics.changes;
+    std::vector<TopologyScratch::WalkPiece>& walkPieces = scratch.walk;
+    if (walkPieces.size() < physics.pieces.size())
+        walkPieces.resize(physics.pieces.size());
+    // The arrays are reached through pointers held here: a byte-sized mark may be any memory, so
+    // after each one written below the compiler would otherwise read every vector's address again.
+    Bond* bonds = physics.bonds.data();
+    const std::uint64_t* start = scratch.linkStart.data();
+    const std::uint64_t* end = scratch.linkEnd.data();
+    const TopologyScratch::Link* links = scratch.links.data();
+    const std::int32_t* depth = scratch.depth.data();
+    double* load = scratch.load.data();
+    const TopologyScratch::BondNote* notes = scratch.bondNotes.data();
+    TopologyScratch::WalkPiece* walk = walkPieces.data();
+    std::uint8_t* flags = scratch.flags.data();
+    std::uint8_t* bondLoaded = changes.bondLoaded.data();
+    double* bondLoadStress = changes.bondLoadStress.data();
+    std::uint8_t* pieceLoaded = changes.pieceLoaded.data();
+    double* pieceLoadStress = changes.pieceLoadStress.data();
     // First, for every piece, what it brings to its turn: the bond area under it and how many
     // links it has there. Once the depths are known the pieces do not wait on each other, so this
     // runs through them in the order they were gathered, which reads their links and the notes of
     // their bonds in the order those are stored (bonds are numbered piece by piece as they are
     // made); the hand-down below then finds them at hand.
-    std::vector<TopologyScratch::WalkPiece>& walk = scratch.walk;
-    if (walk.size() < physics.pieces.size())
-        walk.resize(physics.pieces.size());
     for (std::size_t m = 0; m < memberCount; ++m) {
         const std::uint32_t index = members[m];
         const std::int32_t level = depth[index];
         double area = 0.0;
         std::uint32_t below = 0;
-        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+        for (std::uint64_t l = start[index], last = end[index]; l < last; ++l) {
             const bool under = depth[links[l].neighbour] < level;
             area += areaWhere(under, notes[links[l].bond].area);
             below += under ? 1 : 0;
@@ -204,21 +235,23 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
     }
     for (std::size_t q = size; q-- > 0;) {
         const std::uint32_t index = order[q];
-        const TopologyScratch::WalkPiece& piece = walk[index];
+        const TopologyScratch::WalkPiece piece = walk[index];
         if (piece.below == 0)
             continue;
         const std::int32_t level = depth[index];
         const double spread = piece.supportArea > minSupportArea ? piece.supportArea : minSupportArea;
+        // What the piece carries is all in by now, and none of its links under it leads back to it.
+        const double carried = load[index];
         // The piece reports the largest stress among the bonds that carry it.
         double pieceStress = 0.0;
         bool first = true;
-        for (std::uint64_t l = start[index]; l < end[index]; ++l) {
+        for (std::uint64_t l = start[index], last = end[index]; l < last; ++l) {
             const TopologyScratch::Link link = links[l];
             if (depth[link.neighbour] >= level)
                 continue;
-            const TopologyScratch::BondNote& bond = notes[link.bond];
+            const TopologyScratch::BondNote bond = notes[link.bond];
             const BondTerms terms = termsOf(bond);
-            const double share = load[index] * bond.area / spread;
+            const double share = carried * bond.area / spread;
             load[link.neighbour] += share;
             const Pair quotients =
                 Pair{terms.absCosine * share, terms.shear * share} / Pair{bond.area, bond.area};
@@ -229,8 +262,8 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             const double stress = std::max(bending, compressive);
             // A load crosses a bond once in a pass, so the bond takes its stress now, written only
             // where it differs (to the bit) from what the bond held when its links were made.
-            changes.bondLoaded[link.bond] = 1;
-            changes.bondLoadStress[link.bond] = stress;
+            bondLoaded[link.bond] = 1;
+            bondLoadStress[link.bond] = stress;
             if (!sameDouble(stress, bond.stress))
                 bonds[link.bond].stress = stress;
             pieceStress = first ? stress : std::max(pieceStress, stress);
@@ -242,9 +275,9 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
                 scratch.breaks.push_back(link.bond);
             }
         }
-        scratch.flags[index] |= carriedFlag;
-        changes.pieceLoaded[index] = 1;
-        changes.pieceLoadStress[index] = pieceStress;
+        flags[index] |= carriedFlag;
+        pieceLoaded[index] = 1;
+        pieceLoadStress[index] = pieceStress;
     }
 }
 
@@ -312,7 +345,7 @@ void findComponents(TopologyScratch& scratch, std::size_t count) {
     for (std::size_t index = 0; index < count; ++index) {
         if (!unanchored(flags[index]))
             continue;
-        const std::uint32_t root = rootOf(parent, static_cast<std::uint32_t>(index));
+        const std::uint32_t root = rootOf(parent.data(), static_cast<std::uint32_t>(index));
         if (root == index) {
             stamp[index] = ++components;
             componentStart.push_back(0);
@@ -584,39 +617,44 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
 // so that the running sum gives each piece's first link). Returns the number of bonds that are not
 // intact.
 std::uint64_t noteBonds(Physics& physics) {
-    std::vector<Bond>& bonds = physics.bonds;
+    Bond* bonds = physics.bonds.data();
+    const std::size_t bondCount = physics.bonds.size();
     const std::size_t count = physics.pieces.size();
     TopologyScratch& scratch = physics.topologyScratch;
-    const std::vector<std::uint8_t>& flags = scratch.flags;
-    std::vector<std::uint64_t>& start = scratch.linkStart;
-    start.assign(count + 1, 0);
-    std::vector<TopologyScratch::BondNote>& notes = scratch.bondNotes;
-    notes.resize(bonds.size());
-    const Vec3 down = scratch.down;
+    scratch.linkStart.assign(count + 1, 0);
+    scratch.bondNotes.resize(bondCount);
     startTrees(scratch, count);
+    const std::uint8_t* flags = scratch.flags.data();
+    std::uint64_t* start = scratch.linkStart.data();
+    TopologyScratch::BondNote* notes = scratch.bondNotes.data();
+    std::uint32_t* parent = scratch.parent.data();
+    const Vec3 down = scratch.down;
     std::uint64_t broken = 0;
-    for (std::size_t k = 0; k < bonds.size(); ++k) {
+    for (std::size_t k = 0; k < bondCount; ++k) {
         Bond& bond = bonds[k];
-        const bool inRange = bond.a != 0 && bond.b != 0 && bond.a <= count && bond.b <= count;
+        // An end names a piece when its id less one is below the count: an id of 0 wraps round.
+        const bool inRange = std::uint64_t{bond.a} - 1 < count && std::uint64_t{bond.b} - 1 < count;
+        const std::uint32_t a = bond.a - 1;
+        const std::uint32_t b = bond.b - 1;
         // A bond to a dead piece is gone, but it did not break: the score does not count it.
-        if (bond.intact && (!inRange || !(flags[bond.a - 1] & aliveFlag) || !(flags[bond.b - 1] & aliveFlag)))
+        if (bond.intact && (!inRange || !(flags[a] & aliveFlag) || !(flags[b] & aliveFlag)))
             bond.intact = false;
         if (!bond.intact) {
             physics.brokenPairs.insert(pairKey(bond.a, bond.b));
             ++broken;
             continue;
         }
-        ++start[bond.a];
-        ++start[bond.b];
+        ++start[a + 1];
+        ++start[b + 1];
         // Its ends' components and anchor links, for the load pass.
-        const std::uint8_t aFlag = flags[bond.a - 1];
-        const std::uint8_t bFlag = flags[bond.b - 1];
+        const std::uint8_t aFlag = flags[a];
+        const std::uint8_t bFlag = flags[b];
         if (!((aFlag | bFlag) & anchoredFlag))
-            joinTrees(scratch.parent, bond.a - 1, bond.b - 1);
+            joinTrees(parent, a, b);
         else if (!(aFlag & anchoredFlag))
-            scratch.groundLinks.push_back({bond.b - 1, static_cast<std::uint32_t>(k), bond.a - 1});
+            scratch.groundLinks.push_back({b, static_cast<std::uint32_t>(k), a});
         else if (!(bFlag & anchoredFlag))
-            scratch.groundLinks.push_back({bond.a - 1, static_cast<std::uint32_t>(k), bond.b - 1});
+            scratch.groundLinks.push_back({a, static_cast<std::uint32_t>(k), b});
         // What the load pass needs of the bond is taken from it now, while it is at hand.
         notes[k] = noteOf(bond, down);
     }
@@ -635,19 +673,23 @@ void fillLinks(Physics& physics) {
         start[index + 1] += start[index];
     scratch.links.resize(start[count]);
     // Each piece's end moves up from its start as its links are filled in.
-    std::vector<std::uint64_t>& end = scratch.linkEnd;
-    end.assign(start.begin(), start.end() - 1);
-    const std::vector<Vec3>& centers = scratch.centers;
+    scratch.linkEnd.assign(start.begin(), start.end() - 1);
+    std::uint64_t* end = scratch.linkEnd.data();
+    TopologyScratch::Link* links = scratch.links.data();
+    const Vec3* centers = scratch.centers.data();
+    const Bond* bonds = physics.bonds.data();
+    const std::size_t bondCount = physics.bonds.size();
     const Vec3 down = scratch.down;
-    for (std::size_t k = 0; k < physics.bonds.size(); ++k) {
-        const Bond& bond = physics.bonds[k];
+    for (std::size_t k = 0; k < bondCount; ++k) {
+        const Bond& bond = bonds[k];
         if (!bond.intact)
             continue;
         const std::uint32_t a = bond.a - 1;
         const std::uint32_t b = bond.b - 1;
         const auto index = static_cast<std::uint32_t>(k);
-        scratch.links[end[a]++] = {b, index, leverOf(bond, centers[a], down)};
-        scratch.links[end[b]++] = {a, index, leverOf(bond, centers[b], down)};
+        const Pair levers = leversOf(bond, centers[a], centers[b], down);
+        links[end[a]++] = {b, index, levers[0]};
+        links[end[b]++] = {a, index, levers[1]};
     }
 }
 

@@ -52,11 +52,27 @@ struct BuildingMass {
     std::vector<std::uint64_t> units;
     std::vector<std::uint8_t> isLoose;
 
-    static std::uint64_t unitsOf(double mass);
+    static std::uint64_t unitsOf(double mass) {
+        // Whole units, rounded to nearest; no mass is below nothing, none above 2^62 units (10^9 kg).
+        constexpr double most = 4611686018427387904.0;
+        const double units = mass * unitsPerKg + 0.5;
+        if (!(units >= 1.0))
+            return 0;
+        return units < most ? static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(most);
+    }
     static double kilograms(const std::uint64_t (&sum)[2]);
     void clear();
-    // Counts the piece at this index as it now is.
-    void count(std::size_t index, bool counted, bool loosePiece, double mass);
+    // Counts the piece at this index as it now is. A refresh counts every piece, and nearly all of
+    // them count as they did: that case is settled here, the rest by recount.
+    void count(std::size_t index, bool counted, bool loosePiece, double mass) {
+        const std::uint64_t now = counted ? unitsOf(mass) : 0;
+        const bool nowLoose = now != 0 && loosePiece;
+        if (index < units.size() && units[index] == now && (isLoose[index] != 0) == nowLoose)
+            return;
+        recount(index, now, nowLoose);
+    }
+    // The piece at this index counts `now` units, in the loose sum or not.
+    void recount(std::size_t index, std::uint64_t now, bool nowLoose);
     // Forgets the pieces from this index on (they are gone).
     void keepFirst(std::size_t count);
 };

@@ -139,15 +139,6 @@ std::uint64_t Physics::awakeCount() const {
     return count;
 }
 
-std::uint64_t BuildingMass::unitsOf(double mass) {
-    // Whole units, rounded to nearest; no mass is below nothing, none above 2^62 units (10^9 kg).
-    constexpr double most = 4611686018427387904.0;
-    const double units = mass * unitsPerKg + 0.5;
-    if (!(units >= 1.0))
-        return 0;
-    return units < most ? static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(most);
-}
-
 double BuildingMass::kilograms(const std::uint64_t (&sum)[2]) {
     return (static_cast<double>(sum[1]) * 18446744073709551616.0 + static_cast<double>(sum[0])) / unitsPerKg;
 }
@@ -172,15 +163,11 @@ void subtractUnits(std::uint64_t (&sum)[2], std::uint64_t units) {
 
 } // namespace
 
-void BuildingMass::count(std::size_t index, bool counted, bool loosePiece, double mass) {
+void BuildingMass::recount(std::size_t index, std::uint64_t now, bool nowLoose) {
     if (index >= units.size()) {
         units.resize(index + 1, 0);
         isLoose.resize(index + 1, 0);
     }
-    const std::uint64_t now = counted ? unitsOf(mass) : 0;
-    const bool nowLoose = now != 0 && loosePiece;
-    if (units[index] == now && (isLoose[index] != 0) == nowLoose)
-        return;
     subtractUnits(total, units[index]);
     if (isLoose[index])
         subtractUnits(loose, units[index]);
