@@ -153,6 +153,7 @@ void linksFromAdjacency(Physics& physics) {
     sizePieceNotes(scratch, count);
     scratch.linkStart.assign(count + 1, 0);
     scratch.links.clear();
+    scratch.linksLaidOut = false;
     scratch.down = normalized(physics.gravity);
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
@@ -611,24 +612,31 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
     return dead;
 }
 
-// The first bond walk of the full adjacency pass: a bond that no longer joins two alive pieces stops
-// being intact, every pair without an intact bond is refused as a contact bond, and the intact ones
-// get their notes, join their ends' trees or ground one end, and are counted per end (at index + 1,
-// so that the running sum gives each piece's first link). Returns the number of bonds that are not
-// intact.
-std::uint64_t noteBonds(Physics& physics) {
+// The bond walk of the full adjacency pass: a bond that no longer joins two alive pieces stops being
+// intact, every pair without an intact bond is refused as a contact bond, and the intact ones get
+// their notes, join their ends' trees or ground one end. Their links are written where the last
+// full pass left each piece's links (Placed), or counted per end at index + 1, so that the running
+// sum gives each piece's first link. Returns the number of bonds that are not intact.
+template <bool Placed> std::uint64_t walkBonds(Physics& physics) {
     Bond* bonds = physics.bonds.data();
     const std::size_t bondCount = physics.bonds.size();
     const std::size_t count = physics.pieces.size();
     TopologyScratch& scratch = physics.topologyScratch;
-    scratch.linkStart.assign(count + 1, 0);
-    scratch.bondNotes.resize(bondCount);
-    startTrees(scratch, count);
     const std::uint8_t* flags = scratch.flags.data();
     std::uint64_t* start = scratch.linkStart.data();
+    std::uint64_t* end = scratch.linkEnd.data();
+    TopologyScratch::Link* links = scratch.links.data();
+    const Vec3* centers = scratch.centers.data();
     TopologyScratch::BondNote* notes = scratch.bondNotes.data();
     std::uint32_t* parent = scratch.parent.data();
     const Vec3 down = scratch.down;
+    // A piece's cursor runs on past its slots when it has more links than last time, and only its
+    // slots are written; the layout held if every cursor stopped at the next piece's start.
+    auto place = [&](std::uint32_t index, const TopologyScratch::Link& link) {
+        const std::uint64_t at = end[index]++;
+        if (at < start[index + 1])
+            links[at] = link;
+    };
     std::uint64_t broken = 0;
     for (std::size_t k = 0; k < bondCount; ++k) {
         Bond& bond = bonds[k];
@@ -644,8 +652,15 @@ std::uint64_t noteBonds(Physics& physics) {
             ++broken;
             continue;
         }
-        ++start[a + 1];
-        ++start[b + 1];
+        if constexpr (Placed) {
+            const auto index = static_cast<std::uint32_t>(k);
+            const Pair levers = leversOf(bond, centers[a], centers[b], down);
+            place(a, {b, index, levers[0]});
+            place(b, {a, index, levers[1]});
+        } else {
+            ++start[a + 1];
+            ++start[b + 1];
+        }
         // Its ends' components and anchor links, for the load pass.
         const std::uint8_t aFlag = flags[a];
         const std::uint8_t bFlag = flags[b];
@@ -661,10 +676,54 @@ std::uint64_t noteBonds(Physics& physics) {
     return broken;
 }
 
-// The second bond walk: the links of every piece from the counts and the bonds that are still
-// intact, each piece's in bond order, with the levers of their ends. Walking the bonds again takes
-// about as long as writing a list of the intact ones in the first walk and reading it here, and
-// spares that list's memory (as large as the links), which a large world touches first in its load.
+// Whether every piece got as many links as the layout had room for.
+bool layoutHeld(const TopologyScratch& scratch, std::size_t count) {
+    const std::uint64_t* start = scratch.linkStart.data();
+    const std::uint64_t* end = scratch.linkEnd.data();
+    bool held = true;
+    for (std::size_t index = 0; index < count; ++index)
+        held &= end[index] == start[index + 1];
+    return held;
+}
+
+// After a walk that found the layout changed: each piece's count of links where the counting walk
+// puts it (at index + 1), for fillLinks to lay them out afresh.
+void countsFromCursors(TopologyScratch& scratch, std::size_t count) {
+    std::uint64_t* start = scratch.linkStart.data();
+    const std::uint64_t* end = scratch.linkEnd.data();
+    for (std::size_t index = count; index-- > 0;)
+        start[index + 1] = end[index] - start[index];
+    start[0] = 0;
+}
+
+// The bond walk (see walkBonds). Its links are in place (scratch.linksLaidOut) when every piece has
+// as many as the last full pass gave it, as in a world whose bonds stand as they did; otherwise they
+// are counted, for fillLinks. Returns the number of bonds that are not intact.
+std::uint64_t noteBonds(Physics& physics) {
+    const std::size_t count = physics.pieces.size();
+    TopologyScratch& scratch = physics.topologyScratch;
+    scratch.bondNotes.resize(physics.bonds.size());
+    startTrees(scratch, count);
+    const bool placing = scratch.linksLaidOut && scratch.linkStart.size() == count + 1 &&
+                         scratch.links.size() == scratch.linkStart[count];
+    if (!placing) {
+        scratch.linkStart.assign(count + 1, 0);
+        scratch.linksLaidOut = false;
+        return walkBonds<false>(physics);
+    }
+    scratch.linkEnd.assign(scratch.linkStart.begin(), scratch.linkStart.end() - 1);
+    const std::uint64_t broken = walkBonds<true>(physics);
+    scratch.linksLaidOut = layoutHeld(scratch, count);
+    if (!scratch.linksLaidOut)
+        countsFromCursors(scratch, count);
+    return broken;
+}
+
+// The second bond walk, where the layout of the links changed: the links of every piece from the
+// counts and the bonds that are still intact, each piece's in bond order, with the levers of their
+// ends. Walking the bonds again takes about as long as writing a list of the intact ones in the
+// first walk and reading it here, and spares that list's memory (as large as the links), which a
+// large world touches first in its load.
 void fillLinks(Physics& physics) {
     TopologyScratch& scratch = physics.topologyScratch;
     const std::size_t count = physics.pieces.size();
@@ -691,6 +750,7 @@ void fillLinks(Physics& physics) {
         links[end[a]++] = {b, index, levers[0]};
         links[end[b]++] = {a, index, levers[1]};
     }
+    scratch.linksLaidOut = true;
 }
 
 // Physics::adjacency from the links. A list that already holds its bonds is left alone, so that a
@@ -726,7 +786,8 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
     scratch.down = normalized(physics.gravity);
     scratch.deadPieces = notePieces(physics, gridStale);
     scratch.brokenBonds = noteBonds(physics);
-    fillLinks(physics);
+    if (!scratch.linksLaidOut)
+        fillLinks(physics);
     writeAdjacency(physics);
 }
 
@@ -878,6 +939,7 @@ void notedLoadPass(Physics& physics) {
     scratch.linkStart.resize(count + 1);
     scratch.linkEnd.resize(count);
     scratch.links.clear();
+    scratch.linksLaidOut = false;
     scratch.breaks.clear();
     notes.bondLoaded.resize(physics.bonds.size(), 0);
     notes.bondLoadStress.resize(physics.bonds.size());

@@ -51,6 +51,10 @@ struct TopologyScratch {
     std::vector<double> stressSeen;
     std::vector<std::int32_t> assemblySeen;
 
+    // The links are laid out as a full adjacency pass lays them out: the next full pass writes its
+    // links where they are, unless a piece's count changed.
+    bool linksLaidOut = false;
+
     // The links of the piece at index i end at linkEnd[i]. After a full adjacency pass that is
     // linkStart[i + 1]; a refresh of a few components lists only the links of their pieces.
     std::vector<std::uint64_t> linkEnd;
