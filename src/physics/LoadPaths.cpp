@@ -55,17 +55,10 @@ BondTerms termsOf(const TopologyScratch::BondNote& note) {
     return terms;
 }
 
-// The lever of a piece's centre about a bond's centre, across the gravity. The root is taken even
-// for a piece right above or below its bond: the squared length is a sum of squares, never -0, and
-// the root of +0 is +0, so no branch is needed to give such a piece none.
-double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
-    const Vec3 r = center - bond.center;
-    return std::sqrt(lengthSquared(r - down * dot(down, r)));
-}
-
-// leverOf for both ends of a bond at once, the centre a on the first side and b on the second. Each
-// side takes leverOf's steps in its order, and a two-lane operation rounds each lane as the plain
-// one does, so the levers are leverOf's to the bit.
+// The levers of two pieces' centres about a bond's centre, across the gravity, side by side: the
+// centre a on the first side and b on the second, the ends of a bond as a full pass meets them. The
+// root is taken even for a piece right above or below its bond: the squared length is a sum of
+// squares, never -0, and the root of +0 is +0, so no branch is needed to give such a piece none.
 Pair leversOf(const Bond& bond, const Vec3& a, const Vec3& b, const Vec3& down) {
     const Pair rx = Pair{a.x, b.x} - bond.center.x;
     const Pair ry = Pair{a.y, b.y} - bond.center.y;
@@ -80,6 +73,12 @@ Pair leversOf(const Bond& bond, const Vec3& a, const Vec3& b, const Vec3& down) 
 #else
     return Pair{std::sqrt(squares[0]), std::sqrt(squares[1])};
 #endif
+}
+
+// The lever of one piece's centre, for the walks that meet a bond from one end: the first side of
+// leversOf, so that every walk gives a link the same lever to the bit.
+double leverOf(const Bond& bond, const Vec3& center, const Vec3& down) {
+    return leversOf(bond, center, center, down)[0];
 }
 
 bool sameDouble(double a, double b) {
