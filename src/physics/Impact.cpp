@@ -465,7 +465,7 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
         emitSound(pieces[scratch.weights.front().id - 1], hit.point, hit.energy, done > 0, 0.0);
 }
 
-void Physics::blast(const Vec3& center, double energy, double radius) {
+void Physics::blast(Vec3 center, double energy, double radius) {
     if (!(energy > 0.0) || !(radius > 0.0) || !std::isfinite(energy) || !std::isfinite(radius) ||
         !std::isfinite(length(center)))
         return;

@@ -237,7 +237,9 @@ class Physics {
     // ---- impacts, splitting and blasts ----
     void impact(std::uint32_t id, const Impact& hit);
     double stressAt(const Impact& hit, double distance) const;
-    void blast(const Vec3& center, double energy, double radius);
+    // The centre is taken by value: a blast centred on a piece's own centre must not move with the
+    // piece while it splits.
+    void blast(Vec3 center, double energy, double radius);
 
     // ---- history compaction ----
     // Drops the dead pieces and the broken bonds and renumbers the surviving pieces in their order.

@@ -115,8 +115,9 @@ class Game {
     void impactMatter(std::int32_t pieceIndex, const Vec3& point, const Vec3& momentum, double energy,
                       bool explosive);
     // A rocket explosion: the blast on the matter, the points, the flash, the sound, and the harm to
-    // the enemies and the player near it.
-    void explode(const Vec3& point);
+    // the enemies and the player near it. The point is taken by value: one on a piece of matter must
+    // stay put while the blast splits that piece.
+    void explode(Vec3 point);
     // The training ground's demolition charge at the foot of the test gate; elsewhere nothing.
     void demolitionTest();
 

@@ -212,7 +212,7 @@ void Game::impactMatter(std::int32_t pieceIndex, const Vec3& point, const Vec3& 
     collectPhysicsSounds();
 }
 
-void Game::explode(const Vec3& point) {
+void Game::explode(Vec3 point) {
     const double m = impactMultiplier;
     // The organisms near the blast take their share of it first.
     if (world.earth) {
