@@ -32,6 +32,9 @@ Vec3 nearestFaceNormal(const Polyhedron& body, const Vec3& point) {
     return body.orientation.rotate(normal);
 }
 
+// A hit point this close to a box lies on it (the nearest point of a box is found with rounding).
+constexpr double onTheHit = 1e-6;
+
 // The point of the box nearest to p (p itself when inside).
 Vec3 closestPoint(const Polyhedron& body, const Vec3& p) {
     Vec3 local = body.orientation.rotateInverse(p - body.center);
@@ -348,11 +351,12 @@ double weighPieces(Physics& physics, const Impact& hit) {
         const MatterPiece& piece = physics.pieces[id - 1];
         if (!piece.alive)
             return;
-        const double r = 1.0 + boxDistance(hit.point, piece) / falloff;
+        const double distance = boxDistance(hit.point, piece);
+        const double r = 1.0 + distance / falloff;
         double w = 1.0 / (r * r);
         if (piece.body.mass < 1.0)
             w *= piece.body.mass;
-        weights.push_back({id, piece.body.mass, w});
+        weights.push_back({id, piece.body.mass, w, distance});
         total += w;
     };
     for (const std::uint32_t id : scratch.region)
@@ -367,9 +371,34 @@ double weighPieces(Physics& physics, const Impact& hit) {
     return total;
 }
 
-// Fragments of a hit that broke into supported matter fly off the struck face, spread sideways.
+// A weapon's push, shared by weight. An assembly the hit point lies on takes its shares there; one it
+// does not lie on (a piece split off, a neighbour that broke away) takes its share at its piece's
+// point nearest the hit. Pushed at the hit point from a metre away, a small piece would spin as if it
+// hung on a rod of that length, with many times the energy of its share of the push.
+void pushStruckPieces(Physics& physics, const Impact& hit, double totalWeight) {
+    StepScratch& scratch = physics.stepScratch;
+    std::vector<std::int32_t>& struck = scratch.struckAssemblies;
+    struck.clear();
+    for (const WeightEntry& entry : scratch.weights)
+        if (entry.distance <= onTheHit)
+            struck.push_back(physics.pieces[entry.id - 1].assembly);
+    for (const WeightEntry& entry : scratch.weights) {
+        const MatterPiece& piece = physics.pieces[entry.id - 1];
+        const Vec3 push = hit.impulse * (entry.weight / std::max(totalWeight, 1e-20));
+        const bool onIt = std::find(struck.begin(), struck.end(), piece.assembly) != struck.end();
+        physics.applyAssemblyImpulse(piece.assembly, push,
+                                     onIt ? hit.point : closestPoint(piece.body, hit.point), true);
+    }
+}
+
+// Fragments of a hit that broke into supported matter fly off the struck face, spread sideways. None
+// flies faster than the hit itself came in (2 energy / impulse: the closing speed of a collision):
+// the budget of a heavy block striking the ground is that of all its mass, and given to a few grams
+// of its chips it would throw them at kilometres a second.
 void throwFragments(Physics& physics, const Impact& hit, const Vec3& faceNormal, double budget) {
     const auto& weights = physics.stepScratch.weights;
+    const double impulse = length(hit.impulse);
+    const double hitSpeed = impulse > 0.0 ? 2.0 * std::max(hit.energy, 0.0) / impulse : HUGE_VAL;
     double freeWeight = 0.0;
     for (const WeightEntry& entry : weights)
         if (!physics.pieces[entry.id - 1].supported)
@@ -384,7 +413,8 @@ void throwFragments(Physics& physics, const Impact& hit, const Vec3& faceNormal,
         lateral = spread < 1e-9 ? Vec3{} : lateral * (0.7 / spread);
         const Vec3 direction = normalized(faceNormal + lateral);
         const double energy = 0.15 * budget * entry.weight / std::max(freeWeight, 1e-20);
-        const double magnitude = std::sqrt(2.0 * piece.body.mass * energy);
+        const double magnitude =
+            std::min(std::sqrt(2.0 * piece.body.mass * energy), piece.body.mass * hitSpeed);
         const Vec3 center = piece.body.center;
         physics.applyAssemblyImpulse(piece.assembly, direction * magnitude, center, true);
     }
@@ -446,12 +476,8 @@ void Physics::impact(std::uint32_t id, const Impact& hit) {
     refreshNotedTopology();
 
     const double totalWeight = weighPieces(*this, hit);
-    if (hit.weapon) {
-        for (const WeightEntry& entry : scratch.weights) {
-            const Vec3 push = hit.impulse * (entry.weight / std::max(totalWeight, 1e-20));
-            applyAssemblyImpulse(pieces[entry.id - 1].assembly, push, hit.point, true);
-        }
-    }
+    if (hit.weapon)
+        pushStruckPieces(*this, hit, totalWeight);
     if (done > 0 && budget > 0.0) {
         bool anySupported = false;
         for (const WeightEntry& entry : scratch.weights)

@@ -414,7 +414,11 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
         piece.asleep = false;
         piece.stateTime = physics.time;
     } else if (nowSupported && !wasSupported) {
+        // Carried by the ground it stands still; kept, its speed would come back from nowhere the
+        // day the support breaks.
         piece.supported = true;
+        piece.body.velocity = {};
+        piece.body.angularVelocity = {};
     }
     const std::uint8_t flag = static_cast<std::uint8_t>((scratch.flags[index] & ~supportedFlag) |
                                                         (nowSupported ? supportedFlag : 0));
@@ -511,23 +515,27 @@ void gatherMotion(const Physics& physics, Assembly& assembly) {
     assembly.asleep = asleep;
     assembly.restTime = 0.0;
 
-    // Inertia about world axes through the centre; each box counts as if it were axis-aligned.
-    Vec3 inertia;
+    // The whole inertia tensor about world axes through the centre, each box as it is turned, and
+    // the angular momentum of the members about it. The assembly turns so as to keep that momentum:
+    // pieces that already turned as one go on turning as they did, and pieces joined into one body
+    // never have more energy together than they had apart. Moments taken about world axes alone
+    // would make a body lying askew spin faster at every regrouping.
+    SymmetricMatrix inertia;
     Vec3 angularMomentum;
     for (const std::uint32_t id : members) {
         const MatterPiece& piece = pieces[id - 1];
         const double m = piece.body.mass;
-        const Vec3& h = piece.body.halfExtents;
         const Vec3 r = piece.body.center - assembly.center;
-        const Vec3 own{m / 3.0 * (h.y * h.y + h.z * h.z), m / 3.0 * (h.z * h.z + h.x * h.x),
-                       m / 3.0 * (h.x * h.x + h.y * h.y)};
-        inertia +=
-            own + Vec3{m * (r.y * r.y + r.z * r.z), m * (r.z * r.z + r.x * r.x), m * (r.x * r.x + r.y * r.y)};
-        angularMomentum += hadamard(own, piece.body.angularVelocity) +
-                           cross(r, (piece.body.velocity - assembly.velocity) * m);
+        const SymmetricMatrix own = piece.body.inertia();
+        inertia += own;
+        inertia += SymmetricMatrix{
+            {m * (r.y * r.y + r.z * r.z), m * (r.z * r.z + r.x * r.x), m * (r.x * r.x + r.y * r.y)},
+            {-m * r.x * r.y, -m * r.y * r.z, -m * r.z * r.x}};
+        angularMomentum +=
+            own * piece.body.angularVelocity + cross(r, (piece.body.velocity - assembly.velocity) * m);
     }
-    assembly.inertia = inertia;
-    assembly.angularVelocity = divide(angularMomentum, inertia);
+    assembly.setInertia(inertia);
+    assembly.angularVelocity = inertia.solve(angularMomentum);
 }
 
 // Groups the alive unsupported pieces into assemblies. `fresh` says that the compact notes hold

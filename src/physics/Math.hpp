@@ -107,6 +107,20 @@ struct Quaternion {
     friend constexpr bool operator==(const Quaternion&, const Quaternion&) = default;
 };
 
+// A symmetric 3 x 3 matrix, kept as its diagonal and its off-diagonal entries xy, yz and zx: the
+// inertia tensors of bodies about world axes.
+struct SymmetricMatrix {
+    Vec3 diagonal;
+    Vec3 offDiagonal; // (xy, yz, zx)
+
+    Vec3 operator*(const Vec3& v) const;
+    SymmetricMatrix& operator+=(const SymmetricMatrix& m);
+    // The x with this * x = b, for a positive definite matrix.
+    Vec3 solve(const Vec3& b) const;
+    // R M Rt for the rotation R of q: the tensor of a body after it turned by q.
+    SymmetricMatrix rotated(const Quaternion& q) const;
+};
+
 // Axis-aligned bounds in world space, corners inclusive.
 struct Box {
     Vec3 min;
@@ -132,6 +146,8 @@ struct Polyhedron {
     Box bounds(const std::array<Vec3, 3>& axis) const;
     // World-space inverse inertia of the solid box applied to v.
     Vec3 inverseInertia(const Vec3& v) const;
+    // World-space inertia tensor of the solid box about its centre.
+    SymmetricMatrix inertia() const;
     // The box's own axes in world space (the columns of its rotation matrix): the same numbers
     // orientation.rotate gives for the three unit vectors.
     std::array<Vec3, 3> axes() const;

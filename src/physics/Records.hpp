@@ -44,11 +44,20 @@ struct Assembly {
     Vec3 center;
     Vec3 velocity;
     Vec3 angularVelocity;
-    Vec3 inertia; // principal moments about world axes through the centre
+    // The inertia tensor about world axes through the centre: the moments on its diagonal and its
+    // entries xy, yz and zx off it. It turns with the assembly.
+    Vec3 inertia;
+    Vec3 inertiaOffDiagonal;
     double mass = 0.0;
     double restTime = 0.0;
     double wakeTime = 0.0;
     bool asleep = false;
+
+    SymmetricMatrix inertiaTensor() const { return {inertia, inertiaOffDiagonal}; }
+    void setInertia(const SymmetricMatrix& tensor) {
+        inertia = tensor.diagonal;
+        inertiaOffDiagonal = tensor.offDiagonal;
+    }
 };
 
 // A hit handed to Physics::impact.

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <limits>
 
+#include "physics/FastSweeps.hpp"
 #include "physics/GridCells.hpp"
 #include "physics/Physics.hpp"
 
@@ -57,9 +58,15 @@ Box joined(const Box& a, const Box& b) {
     return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
 }
 
-// 1 / m + n · ((I⁻¹ (r × n)) × r): the inverse mass an assembly shows to an impulse along n at r.
+// 1 / m + (r × n) · I⁻¹ (r × n): the inverse mass an assembly shows to an impulse along n at r.
 double inverseMassAlong(const Assembly& assembly, const Vec3& r, const Vec3& n) {
-    return 1.0 / assembly.mass + dot(n, cross(divide(cross(r, n), assembly.inertia), r));
+    const Vec3 arm = cross(r, n);
+    return 1.0 / assembly.mass + dot(arm, assembly.inertiaTensor().solve(arm));
+}
+
+// The change of angular velocity an impulse J at r (from the centre) gives an assembly.
+Vec3 turnOf(const Assembly& assembly, const Vec3& r, const Vec3& impulse) {
+    return assembly.inertiaTensor().solve(cross(r, impulse));
 }
 
 // A size scale that softens the angular drag of big assemblies.
@@ -119,7 +126,7 @@ void solverImpulse(Physics& physics, std::int32_t index, const Vec3& impulse, co
         }
     }
     assembly.velocity += impulse / assembly.mass;
-    assembly.angularVelocity += divide(cross(point - assembly.center, impulse), assembly.inertia);
+    assembly.angularVelocity += turnOf(assembly, point - assembly.center, impulse);
 }
 
 // The velocity a member piece has as part of its assembly.
@@ -127,38 +134,11 @@ Vec3 memberVelocity(const Assembly& assembly, const MatterPiece& piece) {
     return assembly.velocity + cross(assembly.angularVelocity, piece.body.center - assembly.center);
 }
 
-// Advances one awake assembly by h under gravity and drag, then stops it against organism bodies.
-void integrateAssembly(Physics& physics, std::int32_t index, double h) {
+// Stops an assembly that integration carried into an organism body at the body, with an inelastic
+// push along the contact normal.
+void stopAtColliders(Physics& physics, std::int32_t index, const Vec3& savedCenter) {
     StepScratch& scratch = physics.stepScratch;
     Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
-    const Vec3 savedCenter = assembly.center;
-    const bool sweepColliders = !physics.colliders.empty();
-    if (sweepColliders) {
-        scratch.savedBodies.clear();
-        for (const std::uint32_t id : assembly.members)
-            scratch.savedBodies.push_back(physics.pieces[id - 1].body);
-    }
-
-    const double k = physics.linearDrag;
-    double e = 1.0;
-    double a = h;
-    double b = h * h / 2.0;
-    if (k > 0.0) {
-        e = std::exp(-k * h);
-        if (k > 1e-8) {
-            a = -std::expm1(-k * h) / k;
-            b = (h - a) / k;
-        }
-    }
-    assembly.center += assembly.velocity * a + physics.gravity * b;
-    assembly.velocity = assembly.velocity * e + physics.gravity * a;
-    assembly.angularVelocity *= std::exp(-physics.angularDrag * h / dragScale(assembly.mass));
-    Quaternion turn;
-    turn.integrate(assembly.angularVelocity, h);
-    physics.updateMembers(assembly, savedCenter, turn);
-
-    if (!sweepColliders)
-        return;
     bool found = false;
     BoxSweep best;
     std::size_t bestCollider = 0;
@@ -200,6 +180,43 @@ void integrateAssembly(Physics& physics, std::int32_t index, double h) {
     assembly.velocity += n * (j / assembly.mass);
     physics.updateMembers(assembly, assembly.center, Quaternion{});
     physics.externalImpulses.push_back({collider.id, n * -j, closing});
+}
+
+// Advances one awake assembly by h under gravity and drag, then stops it against organism bodies,
+// and notes it when it moved a piece further than the piece is thick.
+void integrateAssembly(Physics& physics, std::int32_t index, double h) {
+    StepScratch& scratch = physics.stepScratch;
+    Assembly& assembly = physics.assemblies[static_cast<std::size_t>(index)];
+    const Vec3 savedCenter = assembly.center;
+    const SymmetricMatrix savedInertia = assembly.inertiaTensor();
+    scratch.savedBodies.clear();
+    for (const std::uint32_t id : assembly.members)
+        scratch.savedBodies.push_back(physics.pieces[id - 1].body);
+
+    const double k = physics.linearDrag;
+    double e = 1.0;
+    double a = h;
+    double b = h * h / 2.0;
+    if (k > 0.0) {
+        e = std::exp(-k * h);
+        if (k > 1e-8) {
+            a = -std::expm1(-k * h) / k;
+            b = (h - a) / k;
+        }
+    }
+    assembly.center += assembly.velocity * a + physics.gravity * b;
+    assembly.velocity = assembly.velocity * e + physics.gravity * a;
+    assembly.angularVelocity *= std::exp(-physics.angularDrag * h / dragScale(assembly.mass));
+    Quaternion turn;
+    turn.integrate(assembly.angularVelocity, h);
+    physics.updateMembers(assembly, savedCenter, turn);
+    if (!(turn == Quaternion{}))
+        assembly.setInertia(assembly.inertiaTensor().rotated(turn));
+
+    if (!physics.colliders.empty())
+        stopAtColliders(physics, index, savedCenter);
+    if (fast::movedPastThickness(physics, assembly, scratch.savedBodies))
+        fast::noteMove(physics, index, savedCenter, savedInertia, scratch.savedBodies);
 }
 
 // Ids of the alive pieces of awake assemblies, ascending: the solver's visiting order.
@@ -1099,9 +1116,15 @@ void settleAssemblies(Physics& physics, const SolverContext& ctx) {
             assembly.velocity -= tangential * (1.0 - std::exp(-physics.contactDrag * h));
             assembly.angularVelocity *= std::exp(-physics.contactAngularDrag * h / dragScale(assembly.mass));
         }
-        if (state.hard) {
+        if (state.hard && !(normal == Vec3{})) {
+            // A hard hit takes away that share of the angular momentum about the contact normal. For a
+            // body as wide every way this is that share of the spin about the normal; for a long one,
+            // taking the spin itself away could leave a turn of more energy than it had.
             const double keep = 1.0 - state.massRatio;
-            assembly.angularVelocity -= normal * dot(assembly.angularVelocity, normal) * (1.0 - keep * keep);
+            const SymmetricMatrix inertia = assembly.inertiaTensor();
+            const Vec3 turned = inertia * normal;
+            const double share = dot(turned, assembly.angularVelocity) / dot(turned, normal);
+            assembly.angularVelocity -= normal * (share * (1.0 - keep * keep));
         }
         if (state.touched && !tipping) {
             if (length(assembly.velocity) <= 0.12)
@@ -1275,7 +1298,7 @@ void Physics::applyAssemblyImpulse(std::int32_t index, const Vec3& impulse, cons
         assembly.wakeTime = time;
     }
     assembly.velocity += impulse / assembly.mass;
-    assembly.angularVelocity += divide(cross(point - assembly.center, impulse), assembly.inertia);
+    assembly.angularVelocity += turnOf(assembly, point - assembly.center, impulse);
     for (const std::uint32_t id : assembly.members) {
         MatterPiece& piece = pieces[id - 1];
         if (wake) {
@@ -1344,6 +1367,8 @@ void Physics::step(double dt) {
             integrateAssembly(*this, static_cast<std::int32_t>(index), ctx.h);
 
     rebuildNotedGrid();
+    if (fast::stopAtFirstMatter(*this))
+        rebuildNotedGrid();
     bool slideSoundsDue = false;
     if (slideSoundAt <= time) {
         slideSoundAt = time + slideSoundInterval;

@@ -53,11 +53,21 @@ struct NearPiece {
     Box bounds;
 };
 
+// An assembly that moved a piece further than it is thick in this step, as it was before the step;
+// its members' bodies follow one another in StepScratch::fastBodies from firstBody on.
+struct FastMove {
+    std::int32_t assembly = -1;
+    Vec3 center;
+    SymmetricMatrix inertia;
+    std::size_t firstBody = 0;
+};
+
 // A piece weighted by an impact's push.
 struct WeightEntry {
     std::uint32_t id = 0;
     double mass = 0.0;
     double weight = 0.0;
+    double distance = 0.0; // from the hit point to the piece's box
 };
 
 // What the solver knows about the ids listed in the 32 m cells of one query range during a step
@@ -189,7 +199,17 @@ struct StepScratch {
     std::vector<std::uint32_t> candidates;
     std::vector<std::uint32_t> order;
     std::vector<AssemblyContactState> contact;
-    std::vector<Polyhedron> savedBodies;
+    std::vector<Polyhedron> savedBodies; // members of the assembly being moved, as they were
+    // The sweeps of fast pieces (see FastSweeps.hpp): the assemblies noted this step, and a grid of
+    // the matter in the 32 m cells their paths cross, entered as the paths need it.
+    std::vector<FastMove> fastMoves;
+    std::vector<Polyhedron> fastBodies;
+    FineLevels sweepGrid;
+    std::vector<std::uint64_t> sweepCells;   // keys of the 32 m cells entered this step
+    std::vector<std::uint32_t> sweepEntered; // per piece index: step in which it entered
+    std::vector<std::uint32_t> sweepSeen;    // per piece index: last search that met it
+    std::uint32_t sweepStep = 0;
+    std::uint32_t sweepSearch = 0;
     std::vector<std::uint64_t> cellKeys;
     std::vector<std::uint32_t> bondPairs; // i, j, i, j, ...
     std::vector<PendingImpact> pendingImpacts;
@@ -252,6 +272,7 @@ struct StepScratch {
     std::vector<std::uint8_t> touchedMark;  // per piece index: region or new piece of this impact
     std::vector<std::uint32_t> splitPieces; // pieces this impact split (dead now)
     std::vector<WeightEntry> weights;
+    std::vector<std::int32_t> struckAssemblies; // the assemblies the hit point lies on
 
     // Blasts.
     std::vector<BlastEntry> blastTargets;

@@ -202,13 +202,19 @@ TEST(ImpactSplit, AStruckLoosePieceThatBreaksIsPushedAndHeard) {
     EXPECT_EQ(physics.sounds[0].position, (Vec3{0.5, 5.0, 0.0}));
 }
 
-TEST(ImpactSplit, AHardHitOnAWallThrowsFragmentsOutOfTheStruckFace) {
+// A wall of 5 x 5 half-metre cubes standing on the ground, bonded; cube id 2 + 5x + y.
+Physics wall() {
     Physics physics;
     addGround(physics);
     for (int x = 0; x < 5; ++x)
         for (int y = 0; y < 5; ++y)
             physics.add(cube({-1.0 + 0.5 * x, 0.25 + 0.5 * y, 0.0}, 0.25));
     physics.connectTouching();
+    return physics;
+}
+
+TEST(ImpactSplit, AHardHitOnAWallThrowsFragmentsOutOfTheStruckFace) {
+    Physics physics = wall();
     const std::uint32_t struck = 1 + 2 * 5 + 3 + 1; // middle column, fourth row
     const Vec3 face{0.0, 1.75, 0.25};
     physics.impact(struck, bullet(face, {0.0, 0.0, -4.0}, 40.0));
@@ -220,6 +226,29 @@ TEST(ImpactSplit, AHardHitOnAWallThrowsFragmentsOutOfTheStruckFace) {
             ++thrown;
     EXPECT_GT(thrown, 0);
     EXPECT_TRUE(physics.validate());
+}
+
+// A block of tons landing on the wall at 5 m/s: the budget of its impact is that of all its mass,
+// yet the chips it breaks off fly no faster than it struck.
+TEST(ImpactSplit, AHeavyCollisionThrowsItsChipsNoFasterThanItStruck) {
+    Physics physics = wall();
+    Impact landing;
+    landing.point = {0.0, 2.5, 0.0};
+    landing.impulse = {0.0, -2e5, 0.0};
+    landing.energy = 0.5 * 2e5 * 5.0;
+    landing.area = 0.0625;
+    landing.duration = frame;
+    landing.radius = 0.3;
+    landing.weapon = false;
+    physics.impact(1 + 2 * 5 + 4 + 1, landing);
+
+    ASSERT_GT(physics.fractureCount, 0u);
+    double fastest = 0.0;
+    for (const MatterPiece& piece : physics.pieces)
+        if (piece.alive && !piece.supported)
+            fastest = std::max(fastest, length(piece.body.velocity));
+    EXPECT_GT(fastest, 1.0);
+    EXPECT_LE(fastest, 5.0 * (1.0 + 1e-12));
 }
 
 TEST(ImpactBlast, ABlastWithoutReachOrEnergyDoesNothing) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "physics/Physics.hpp"
+#include "physics/StepTestSupport.hpp"
 #include "support/BondReference.hpp"
 
 namespace zarn {
@@ -176,6 +177,55 @@ TEST(LoadPaths, AWeakBondCrushesAndThePiecesAboveFallAsOneAssembly) {
     EXPECT_NEAR(falling.inertia.z, 1000.0, 1e-9);
     EXPECT_NEAR(falling.angularVelocity.z, 1.2, 1e-12);
     EXPECT_NEAR(falling.angularVelocity.x, 0.0, 1e-12);
+}
+
+// Two cubes bonded into a bar lying askew to the world's axes. Grouped again and again as a
+// collapse regroups its debris, the tumbling bar keeps its spin and its energy; and two pieces that
+// bond while moving apart never have more energy as one body than they had apart.
+TEST(LoadPaths, RegroupingKeepsATumblingBodysSpinAndJoiningAddsNoEnergy) {
+    Physics physics;
+    physics.setGravity({});
+    physics.linearDrag = 0.0;
+    physics.angularDrag = 0.0;
+    const Quaternion askew{std::cos(0.4), 0.3 * std::sin(0.4), 0.2 * std::sin(0.4),
+                           std::sqrt(0.87) * std::sin(0.4)};
+    const Vec3 spin{0.5, -1.5, 0.7};
+    for (const double side : {-0.5, 0.5}) {
+        MatterPiece piece;
+        piece.body.halfExtents = cube;
+        piece.body.orientation = askew;
+        piece.body.center = Vec3{0.0, 5.0, 0.0} + askew.rotate({side, 0.0, 0.0});
+        piece.body.angularVelocity = spin;
+        piece.body.velocity = cross(spin, piece.body.center - Vec3{0.0, 5.0, 0.0});
+        physics.add(piece);
+    }
+    physics.addBond(1, 2);
+    physics.refreshTopology();
+    const double energy = steptest::movingEnergy(physics);
+    for (int n = 0; n < 60; ++n) {
+        physics.refreshTopology();
+        physics.step(1.0 / 60.0);
+        ASSERT_EQ(physics.assemblies.size(), 1u);
+        EXPECT_NEAR(steptest::movingEnergy(physics), energy, 1e-9 * energy) << n;
+        EXPECT_NEAR(length(physics.assemblies[0].angularVelocity - spin), 0.0, 1e-9) << n;
+    }
+
+    // The bond goes, each cube flies off on its own; a new bond joins them as they fly apart.
+    physics.bonds.clear();
+    physics.refreshTopology();
+    ASSERT_EQ(physics.assemblies.size(), 2u);
+    const double apart = steptest::movingEnergy(physics);
+    const Vec3 momentum = physics.assemblies[0].velocity * physics.assemblies[0].mass +
+                          physics.assemblies[1].velocity * physics.assemblies[1].mass;
+    physics.bonds.push_back({1, 2, 1.0, 0.0, physics.pieces[0].body.center, {1.0, 0.0, 0.0}, true});
+    physics.refreshTopology();
+    ASSERT_EQ(physics.assemblies.size(), 1u);
+    const Assembly& joined = physics.assemblies[0];
+    const double together =
+        0.5 * joined.mass * dot(joined.velocity, joined.velocity) +
+        0.5 * dot(joined.angularVelocity, joined.inertiaTensor() * joined.angularVelocity);
+    EXPECT_LE(together, apart * (1.0 + 1e-12));
+    EXPECT_NEAR(length(joined.velocity * joined.mass - momentum), 0.0, 1e-9);
 }
 
 TEST(LoadPaths, UpdateMembersCarriesThePiecesWithTheAssembly) {

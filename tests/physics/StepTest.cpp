@@ -126,6 +126,41 @@ TEST(StepContact, ADroppedCubeBouncesWithRestitutionThenBondsWhereItRests) {
     EXPECT_NEAR(rested.body.center.y, 0.5, 0.01);
 }
 
+// Fragments fired at a 1 m slab at up to 400 m/s move metres in a step, further than they are thick:
+// each stops on the slab or bounces off it, and never comes out underneath.
+TEST(StepContact, FastFragmentsStopOnASlabInsteadOfPassingThrough) {
+    struct Shot {
+        Vec3 half;
+        Vec3 velocity;
+        double height; // of the fragment's centre; the slab's top is at 0
+    };
+    const Shot shots[] = {
+        {{0.05, 0.05, 0.05}, {0.0, -160.0, 0.0}, 1.5},     {{0.1, 0.02, 0.06}, {40.0, -250.0, -30.0}, 1.5},
+        {{0.04, 0.04, 0.08}, {-150.0, -370.0, 20.0}, 1.5}, {{0.03, 0.03, 0.03}, {0.0, -400.0, 0.0}, 1.5},
+        {{0.05, 0.05, 0.05}, {10.0, -300.0, 0.0}, 0.048}, // lying on the slab, shot into it
+    };
+    for (const Shot& shot : shots) {
+        Physics physics;
+        physics.add(box({0.0, -0.5, 0.0}, {100.0, 0.5, 100.0}, true));
+        MatterPiece fragment = box({0.0, shot.height, 0.0}, shot.half);
+        fragment.body.velocity = shot.velocity;
+        fragment.body.angularVelocity = {3.0, -20.0, 7.0};
+        fragment.bondableAt = 1e9;
+        const std::uint32_t id = physics.add(fragment);
+        physics.refreshTopology();
+        double lowest = 1e30;
+        for (int n = 0; n < 45; ++n) {
+            physics.step(frame);
+            lowest = std::min(lowest, physics.pieces[id - 1].body.center.y);
+        }
+        const MatterPiece& after = physics.pieces[id - 1];
+        EXPECT_GT(lowest, -0.05) << shot.velocity.y;
+        EXPECT_GT(after.body.center.y, 0.0) << shot.velocity.y;
+        EXPECT_LT(std::max(std::abs(after.body.center.x), std::abs(after.body.center.z)), 100.0);
+        EXPECT_TRUE(physics.validate());
+    }
+}
+
 TEST(StepContact, ACubeThatMayNotBondFallsAsleepAfterRestingOneSecond) {
     Drop drop = dropCube(1e9);
     Physics& physics = drop.physics;

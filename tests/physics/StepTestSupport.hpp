@@ -37,4 +37,18 @@ inline std::uint64_t stateHash(const Physics& physics) {
     return h.value();
 }
 
+// Kinetic energy of the matter free to move (alive, neither anchored nor supported), turning
+// included: what no contact may add to.
+inline double movingEnergy(const Physics& physics) {
+    double energy = 0.0;
+    for (const MatterPiece& piece : physics.pieces) {
+        if (!piece.alive || piece.anchored || piece.supported)
+            continue;
+        const Polyhedron& body = piece.body;
+        energy += 0.5 * body.mass * dot(body.velocity, body.velocity) +
+                  0.5 * dot(body.angularVelocity, body.inertia() * body.angularVelocity);
+    }
+    return energy;
+}
+
 } // namespace zarn::steptest

@@ -92,6 +92,7 @@ inline void hashPhysics(StateHash& h, const Physics& physics) {
         h.add(a.velocity);
         h.add(a.angularVelocity);
         h.add(a.inertia);
+        h.add(a.inertiaOffDiagonal);
         h.add(a.mass);
         h.add(a.restTime);
         h.add(a.wakeTime);
