@@ -179,10 +179,9 @@ TEST(LoadPaths, AWeakBondCrushesAndThePiecesAboveFallAsOneAssembly) {
     EXPECT_NEAR(falling.angularVelocity.x, 0.0, 1e-12);
 }
 
-// Two cubes bonded into a bar lying askew to the world's axes. Grouped again and again as a
-// collapse regroups its debris, the tumbling bar keeps its spin and its energy; and two pieces that
-// bond while moving apart never have more energy as one body than they had apart.
-TEST(LoadPaths, RegroupingKeepsATumblingBodysSpinAndJoiningAddsNoEnergy) {
+// Two cubes bonded into a bar lying askew to the world's axes: grouped again and again as a collapse
+// regroups its debris, the tumbling bar keeps its spin and its energy.
+TEST(LoadPaths, RegroupingKeepsATumblingBodysSpinAndEnergy) {
     Physics physics;
     physics.setGravity({});
     physics.linearDrag = 0.0;
@@ -209,23 +208,6 @@ TEST(LoadPaths, RegroupingKeepsATumblingBodysSpinAndJoiningAddsNoEnergy) {
         EXPECT_NEAR(steptest::movingEnergy(physics), energy, 1e-9 * energy) << n;
         EXPECT_NEAR(length(physics.assemblies[0].angularVelocity - spin), 0.0, 1e-9) << n;
     }
-
-    // The bond goes, each cube flies off on its own; a new bond joins them as they fly apart.
-    physics.bonds.clear();
-    physics.refreshTopology();
-    ASSERT_EQ(physics.assemblies.size(), 2u);
-    const double apart = steptest::movingEnergy(physics);
-    const Vec3 momentum = physics.assemblies[0].velocity * physics.assemblies[0].mass +
-                          physics.assemblies[1].velocity * physics.assemblies[1].mass;
-    physics.bonds.push_back({1, 2, 1.0, 0.0, physics.pieces[0].body.center, {1.0, 0.0, 0.0}, true});
-    physics.refreshTopology();
-    ASSERT_EQ(physics.assemblies.size(), 1u);
-    const Assembly& joined = physics.assemblies[0];
-    const double together =
-        0.5 * joined.mass * dot(joined.velocity, joined.velocity) +
-        0.5 * dot(joined.angularVelocity, joined.inertiaTensor() * joined.angularVelocity);
-    EXPECT_LE(together, apart * (1.0 + 1e-12));
-    EXPECT_NEAR(length(joined.velocity * joined.mass - momentum), 0.0, 1e-9);
 }
 
 TEST(LoadPaths, UpdateMembersCarriesThePiecesWithTheAssembly) {

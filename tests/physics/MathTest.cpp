@@ -193,32 +193,5 @@ TEST(PolyhedronShape, InverseInertiaOfSolidBoxes) {
     expectNear(slab.inverseInertia({0.0, 1.0, 0.0}), {0.0, 1.0 / momentX, 0.0}, 1e-15);
 }
 
-// The inertia tensor of a turned box, the same tensor turned on, and solving with it: what an
-// assembly's turning rests on.
-TEST(PolyhedronShape, InertiaTensorsTurnWithTheBoxAndInvert) {
-    Polyhedron slab;
-    slab.halfExtents = {2.0, 1.0, 0.5};
-    slab.mass = 9600.0;
-    const SymmetricMatrix straight = slab.inertia();
-    expectNear(straight.diagonal, {slab.mass / 3.0 * 1.25, slab.mass / 3.0 * 4.25, slab.mass / 3.0 * 5.0},
-               1e-9);
-    EXPECT_EQ(straight.offDiagonal, Vec3{});
-    const Vec3 v{3.0, -4.0, 10.0};
-    for (const Quaternion& q : kTilted) {
-        slab.orientation = q;
-        const SymmetricMatrix turned = slab.inertia();
-        // The box's own tensor, and the straight one turned with it, agree with its inverse.
-        const SymmetricMatrix rotated = straight.rotated(q);
-        expectNear(rotated.diagonal, turned.diagonal, 1e-9);
-        expectNear(rotated.offDiagonal, turned.offDiagonal, 1e-9);
-        expectNear(turned.solve(v), slab.inverseInertia(v), 1e-15);
-        expectNear(turned * turned.solve(v), v, 1e-9);
-        // Turning a body about the axis it spins about keeps the energy of that spin.
-        const Vec3 spin{0.3, -1.1, 2.0};
-        const SymmetricMatrix spun = turned.rotated(aboutAxis(spin, 0.9));
-        EXPECT_NEAR(dot(spin, spun * spin), dot(spin, turned * spin), 1e-9 * dot(spin, turned * spin));
-    }
-}
-
 } // namespace
 } // namespace zarn

@@ -120,6 +120,7 @@ TEST(StepContact, ADroppedCubeBouncesWithRestitutionThenBondsWhereItRests) {
     const MatterPiece& rested = physics.pieces[drop.id - 1];
     EXPECT_TRUE(rested.supported);
     EXPECT_EQ(rested.assembly, -1);
+    EXPECT_EQ(rested.body.velocity, Vec3{}); // kept, it would come back the day the bond broke
     EXPECT_EQ(physics.contactBondCount, 1u);
     ASSERT_EQ(physics.bonds.size(), 1u);
     EXPECT_NEAR(physics.bonds[0].area, 1.0, 0.05);
