@@ -28,6 +28,14 @@ Box joined(const Box& a, const Box& b) {
     return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
 }
 
+// Matter that did not move in this step: what a fast piece can pass through. Two moving pieces the
+// contacts meet where the step leaves them, and a sweep against where another piece ended would be
+// no truer.
+bool still(const Physics& physics, const MatterPiece& piece) {
+    return piece.alive &&
+           (piece.assembly < 0 || physics.assemblies[static_cast<std::size_t>(piece.assembly)].asleep);
+}
+
 // Numbers a stamp vector with, starting over (and clearing it) before they run out.
 std::uint32_t nextStamp(std::uint32_t& counter, std::vector<std::uint32_t>& stamps) {
     if (++counter == 0) {
@@ -37,8 +45,8 @@ std::uint32_t nextStamp(std::uint32_t& counter, std::vector<std::uint32_t>& stam
     return counter;
 }
 
-// Enters in the sweep grid the pieces the 32 m cells of a path list, each cell and piece once a step.
-// False when the path crosses too many cells to walk.
+// Enters in the sweep grid the still pieces the 32 m cells of a path list, each cell and piece once a
+// step; false when the path crosses too many cells to walk.
 bool enterCellsOf(Physics& physics, const Box& path) {
     StepScratch& scratch = physics.stepScratch;
     const grid::CellRange range = grid::cellRange(path, 0.0);
@@ -63,7 +71,7 @@ bool enterCellsOf(Physics& physics, const Box& path) {
                         continue;
                     scratch.sweepEntered[id - 1] = scratch.sweepStep;
                     const MatterPiece& piece = physics.pieces[id - 1];
-                    if (piece.alive)
+                    if (still(physics, piece))
                         scratch.sweepGrid.enter(piece.body.bounds(), id, piece.assembly);
                 }
             }
@@ -109,7 +117,7 @@ double stopShareOf(Physics& physics, std::int32_t assembly, const Polyhedron& be
     double share = 1.0;
     auto consider = [&](std::uint32_t id) {
         const MatterPiece& other = physics.pieces[id - 1];
-        if (!other.alive || other.assembly == assembly ||
+        if (!still(physics, other) || other.assembly == assembly ||
             !nearPath(before.center, move, other.body, reach + length(other.body.halfExtents)))
             return;
         share = std::min(share, stopShare(before, moved, move, other.body));

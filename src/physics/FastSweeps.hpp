@@ -8,8 +8,8 @@
 // Pieces that move further in one step than they are thick, and the matter they would pass through:
 // the contacts only see where a step leaves a piece, so such a piece could fly through a slab
 // without ever meeting it. Within a step, integration notes the assemblies that moved a piece that
-// far; once every assembly has moved, each noted one is swept along its move against the matter
-// its fast pieces would meet, and stopped at the first.
+// far; once every assembly has moved, each noted one is swept along its move against the still
+// matter its fast pieces would meet, and stopped at the first.
 namespace zarn::fast {
 
 // Whether integration moved some member further than it is thick; before holds the members' bodies
