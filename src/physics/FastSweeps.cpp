@@ -24,10 +24,6 @@ bool movedFarther(const Polyhedron& before, const Polyhedron& after) {
     return lengthSquared(after.center - before.center) > thick * thick;
 }
 
-Box joined(const Box& a, const Box& b) {
-    return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
-}
-
 // Matter that did not move in this step: what a fast piece can pass through. Two moving pieces the
 // contacts meet where the step leaves them, and a sweep against where another piece ended would be
 // no truer.
@@ -112,7 +108,7 @@ double stopShareOf(Physics& physics, std::int32_t assembly, const Polyhedron& be
     StepScratch& scratch = physics.stepScratch;
     Polyhedron moved = before;
     moved.center += move;
-    const Box path = grid::widened(joined(before.bounds(), moved.bounds()), pathMargin);
+    const Box path = grid::widened(grid::joined(before.bounds(), moved.bounds()), pathMargin);
     const double reach = length(before.halfExtents) + pathMargin;
     double share = 1.0;
     auto consider = [&](std::uint32_t id) {

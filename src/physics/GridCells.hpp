@@ -86,6 +86,11 @@ inline bool overlaps(const Box& a, const Box& b) {
            a.min.z <= b.max.z && a.max.z >= b.min.z;
 }
 
+// The bounds of both boxes: what a box sweeps from the one to the other.
+inline Box joined(const Box& a, const Box& b) {
+    return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
+}
+
 inline Box widened(Box box, double margin) {
     box.min -= Vec3{margin, margin, margin};
     box.max += Vec3{margin, margin, margin};

@@ -12,6 +12,7 @@ namespace zarn {
 
 namespace {
 
+using grid::joined;
 using grid::overlaps;
 using grid::widened;
 
@@ -52,10 +53,6 @@ GravityFrame gravityFrame(const Vec3& gravity) {
                                           : normalized(cross(frame.up, {1.0, 0.0, 0.0}));
     frame.t2 = cross(frame.t1, frame.up);
     return frame;
-}
-
-Box joined(const Box& a, const Box& b) {
-    return {componentMin(a.min, b.min), componentMax(a.max, b.max)};
 }
 
 // 1 / m + (r × n) · I⁻¹ (r × n): the inverse mass an assembly shows to an impulse along n at r.
