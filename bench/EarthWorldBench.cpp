@@ -52,5 +52,51 @@ void BM_EarthWorldSecond(benchmark::State& state) {
 }
 BENCHMARK(BM_EarthWorldSecond)->Unit(benchmark::kMillisecond);
 
+// The Earth world's first five seconds after the load with the player standing at the spawn point:
+// the first chunks stream in, the organisms are placed and the first grey blocks turn into matter.
+// Only the steps are timed; fullRefreshes counts the topology refreshes that walked everything.
+void BM_EarthWorldFirstSeconds(benchmark::State& state) {
+    double whole = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto game = std::make_unique<Game>();
+        std::string message;
+        if (!game->world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
+            state.SkipWithError(message.c_str());
+            return;
+        }
+        game->player.position = game->world.spawnPoint;
+        game->world.update(game->player.position, 0.0, {0.0, 0.0, 1.0});
+        const auto before = static_cast<double>(game->world.physics.fullRefreshCount);
+        state.ResumeTiming();
+        for (int i = 0; i < 600; ++i)
+            game->tick(Input{}, Game::fixedStep);
+        state.PauseTiming();
+        whole += static_cast<double>(game->world.physics.fullRefreshCount) - before;
+        game.reset();
+        state.ResumeTiming();
+    }
+    state.counters["fullRefreshes"] = benchmark::Counter(whole, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_EarthWorldFirstSeconds)->Unit(benchmark::kMillisecond);
+
+// A steady second standing at the spawn point once the first ten seconds have streamed the
+// surroundings in.
+void BM_EarthWorldSteadySecond(benchmark::State& state) {
+    Game game;
+    std::string message;
+    if (!game.world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
+        state.SkipWithError(message.c_str());
+        return;
+    }
+    game.player.position = game.world.spawnPoint;
+    for (int i = 0; i < 1200; ++i)
+        game.tick(Input{}, Game::fixedStep);
+    for (auto _ : state)
+        for (int i = 0; i < 120; ++i)
+            game.tick(Input{}, Game::fixedStep);
+}
+BENCHMARK(BM_EarthWorldSteadySecond)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace zarn

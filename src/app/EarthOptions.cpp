@@ -2,7 +2,6 @@
 // lighting probe's scene of two grey cubes, one of them indoors.
 
 #include <cmath>
-#include <numbers>
 
 #include "app/Application.hpp"
 
@@ -21,7 +20,7 @@ constexpr double midnight = 0.5;
 constexpr double dusk = 0.25;
 
 // One of the probe's two cubes, 2 m to the side of the eye's line and 8 m north: anchored grey
-// matter turned with the day, so that it stands upright on the turning planet.
+// matter turned by the tilt of the planet's up about z, so that it stands upright on the ground.
 MatterPiece probeCube(const Vec3& center, double angle, bool indoor) {
     MatterPiece cube;
     cube.body.center = center;
@@ -72,8 +71,11 @@ void Application::setEarthDay(const CommandLineOptions& options) {
 
 void Application::buildLightingProbe() {
     World& world = game.world;
-    const double angle = 2.0 * std::numbers::pi * world.dayCycle.phase;
-    const Vec3 up = world.dayCycle.up();
+    // The cubes stand on the planet at the player's start (the origin), under its up there, so the
+    // sun of the chosen hour lights them from where it stands in that sky. The up's tilt about z
+    // turns the cubes and gives the tangent along which they stand apart.
+    const Vec3 up = EarthModel::upAt(Player{}.position);
+    const double angle = std::atan2(-up.x, up.y);
     const Vec3 tangent{std::cos(angle), std::sin(angle), 0.0};
 
     freezeDayCycle();

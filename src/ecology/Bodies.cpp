@@ -420,7 +420,7 @@ void Ecology::moveBodies(Physics& physics, const EarthModel& model, const Vec3& 
         }
     }
     blockForces(physics, focus, dt);
-    grayBlocksToMatter(physics, upAgainst(gravity));
+    grayBlocksToMatter(physics);
     BodyStep(*this, physics, model, focus, gravity, dt).run();
     for (std::size_t index = 0; index < organisms.size(); ++index)
         if (organisms[index].fractureMarked)

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -199,6 +201,12 @@ class Ecology {
     void moveBodies(Physics& physics, const EarthModel& model, const Vec3& focus, const Vec3& gravity,
                     double dt);
 
+    // The keys of the terrain chunks whose matter is loaded, kept by the terrain streamer: a grey
+    // block turns into matter of its patch's chunk only while that chunk is here (a patch outlives
+    // its chunk by some 64 m, and matter left behind by an unloaded chunk would never leave, nor
+    // have ground under it). Without a streamer (none) every patch holds matter.
+    std::optional<std::set<std::uint64_t>> matterChunks;
+
     // ---- spawning species and rain of blocks ----
 
     // Builds a whole species as blocks standing on the origin (its lowest box bottom at origin.y),
@@ -226,9 +234,10 @@ class Ecology {
     std::string speciesName(const BioAssembly& assembly) const;
 
   private:
-    // Grey blocks that lie on matter become matter pieces of the owner of what they lie on; their
-    // bonds to live Connection blocks become world bonds to the new pieces.
-    void grayBlocksToMatter(Physics& physics, const Vec3& up);
+    // Grey blocks become matter pieces owned by their patch's chunk while that chunk is loaded;
+    // their bonds to live Connection blocks become world bonds to the new pieces.
+    void grayBlocksToMatter(Physics& physics);
+    bool patchHoldsMatter(std::uint64_t patch) const;
     // Appends the bond whose ends, strength and other orientation are known.
     void appendBond(const Organism& a, std::uint32_t b, bool toWorld, const Vec3& offset, double strength,
                     const Quaternion& otherOrientation);

@@ -3,40 +3,10 @@
 #include "ecology/AliveIndex.hpp"
 #include "ecology/BoxFrame.hpp"
 #include "ecology/Ecology.hpp"
-#include "physics/Geometry.hpp"
 
 namespace zarn {
 
 namespace {
-
-// A grey block lies on the pieces that its body, grown by this much, overlaps (m).
-constexpr double lyingReach = 0.02;
-
-// The owner of the matter a grey block lies on: of the alive pieces it touches, the one whose
-// contact pushes it most nearly up (the first by id among equals); none when it touches no matter.
-// The terrain streamer takes a chunk's pieces away by their owner, so the new piece leaves with the
-// ground it lies on; being loose matter it pins that chunk, whose saved state then keeps it. The
-// block's own patch would not do: it may name a chunk already unloaded (a patch is kept some 64 m
-// farther out than its chunk), or none (rained blocks). A grey block on nothing (in the air, on the
-// far ground, on other organisms) stays a grey organism until it lies on matter.
-std::optional<std::uint64_t> lyingOwner(const Physics& physics, const Organism& block, const Vec3& up) {
-    Polyhedron reach = Ecology::body(block);
-    reach.halfExtents += Vec3{lyingReach, lyingReach, lyingReach};
-    std::optional<std::uint64_t> owner;
-    double best = 0.0;
-    for (const std::uint32_t id : physics.query(reach.bounds())) {
-        const MatterPiece& piece = physics.pieces[id - 1];
-        Contact contact;
-        if (!piece.alive || !collide(piece.body, reach, contact))
-            continue;
-        const double upward = dot(contact.normal, up);
-        if (!owner || upward > best) {
-            owner = piece.owner;
-            best = upward;
-        }
-    }
-    return owner;
-}
 
 MatterPiece matterOf(const Organism& block, std::uint64_t owner) {
     MatterPiece piece;
@@ -63,16 +33,19 @@ bool liveConnection(const Organism& o) {
 
 } // namespace
 
-void Ecology::grayBlocksToMatter(Physics& physics, const Vec3& up) {
+bool Ecology::patchHoldsMatter(std::uint64_t patch) const {
+    return !matterChunks || matterChunks->contains(patch);
+}
+
+void Ecology::grayBlocksToMatter(Physics& physics) {
     std::optional<AliveIndex> alive; // made for the first block that turns
     bool added = false;
     for (Organism& block : organisms) {
-        if (!block.alive || block.kind != LifeKind::Block || !block.gray)
+        if (!block.alive || block.kind != LifeKind::Block || !block.gray || !patchHoldsMatter(block.patch))
             continue;
-        const std::optional<std::uint64_t> owner = lyingOwner(physics, block, up);
-        if (!owner)
-            continue;
-        const std::uint32_t pieceId = physics.add(matterOf(block, *owner));
+        // Matter of the block's own patch: it leaves and comes back with that chunk, and pins
+        // nothing else (not the district it may lie on).
+        const std::uint32_t pieceId = physics.addNoted(matterOf(block, block.patch));
         if (pieceId == 0)
             continue; // the store is full: it stays a block
         if (!alive)
@@ -113,9 +86,10 @@ void Ecology::grayBlocksToMatter(Physics& physics, const Vec3& up) {
             }
         }
     }
-    // The new pieces stand in the way of the bodies swept after them in this step.
+    // The new pieces stand in the way of the bodies swept after them in this step: entered in the
+    // grid as the noted changes they are, so the next refresh walks only what they reach.
     if (added)
-        physics.rebuildGrid();
+        physics.rebuildNotedGrid();
 }
 
 } // namespace zarn

@@ -1127,10 +1127,6 @@ void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
     physics.topologyDirty = stillBreaking;
 }
 
-bool sameBits(const Vec3& a, const Vec3& b) {
-    return std::memcmp(&a, &b, sizeof(Vec3)) == 0;
-}
-
 } // namespace
 
 void Physics::rebuildAdjacency() {
@@ -1176,6 +1172,7 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 }
 
 void Physics::refreshTopology() {
+    ++fullRefreshCount;
     // Every piece is settled below, which brings its building mass up to date; pieces that are
     // gone count no more.
     buildingMassCounts.keepFirst(pieces.size());
@@ -1207,7 +1204,7 @@ void Physics::refreshTopology() {
 
 void Physics::refreshNotedTopology() {
     const bool noted = changes.synced && changes.trusted && !stepScratch.plainWalks &&
-                       sameBits(gravity, changes.gravity) && pieces.size() >= changes.pieceCount &&
+                       gravity == changes.gravity && pieces.size() >= changes.pieceCount &&
                        bonds.size() >= changes.bondCount && adjacency.size() == changes.pieceCount;
     if (!noted) {
         refreshTopology();

@@ -160,6 +160,7 @@ class Physics {
     std::uint64_t brokenBondCount = 0;
     std::uint64_t contactBondCount = 0;
     std::uint64_t contactTestCount = 0;
+    std::uint64_t fullRefreshCount = 0; // topology refreshes that walked everything
     double time = 0.0;
     double groundLevel = -8.0;
     Vec3 gravity{0.0, -9.80665, 0.0};

@@ -95,6 +95,7 @@ void Physics::clear() {
     brokenBondCount = 0;
     contactBondCount = 0;
     contactTestCount = 0;
+    fullRefreshCount = 0;
     topologyScratch.deadPieces = 0;
     topologyScratch.brokenBonds = 0;
     changes = ChangeNotes{};

@@ -20,11 +20,6 @@ void DayCycle::advance(double dt) {
     }
 }
 
-Vec3 DayCycle::up() const {
-    const double a = 2.0 * std::numbers::pi * phase;
-    return {-std::sin(a), std::cos(a), 0.0};
-}
-
 Vec3 DayCycle::sunDirection() const {
     const double a = 2.0 * std::numbers::pi * phase;
     const double s = std::sin(a);

@@ -4,9 +4,9 @@
 
 namespace zarn {
 
-// The Earth world's clock of the day. The planet turns once per day about the world's z axis while
-// the sun stays fixed, tilted by the Earth's obliquity; the world advances the clock every step and
-// turns its up direction with it.
+// The Earth world's clock of the day. Seen from the planet, which stands still in the world's frame,
+// the sun circles it once per day about the z axis, its circle tilted by the Earth's obliquity; the
+// world advances the clock every step.
 struct DayCycle {
     // The length of a day at rate 1, s.
     static constexpr double secondsPerDay = 86400.0;
@@ -22,8 +22,6 @@ struct DayCycle {
     // Advances the phase by rate * dt of the day. A dt that is not finite or not above 0 leaves the
     // phase alone.
     void advance(double dt);
-    // The local up direction of the turning planet: (-sin 2 pi phase, cos 2 pi phase, 0).
-    Vec3 up() const;
     // Unit direction from the planet towards the sun in world axes.
     Vec3 sunDirection() const;
     // The sun's elevation above the observer's geometric horizon plus the dip of the horizon seen from

@@ -110,6 +110,8 @@ class EarthEngine {
     void restore(Physics& physics, std::uint64_t key, const SavedChunk& chunk);
     // Drops what the physics holds dead and hands the renumbering on.
     void compact(Physics& physics);
+    // Tells the organisms which chunks' matter is loaded.
+    void shareLoadedChunks();
 
     // The organisms' population of one new or restored chunk.
     void populateChunk(const ChunkCell& cell, std::uint64_t key, const std::vector<MatterPiece>& pieces,

@@ -76,6 +76,14 @@ class EarthModel {
     // Whether a world position lies on the far hemisphere: below y = -radius, the other side of the
     // planet from the district.
     static constexpr bool onFarSide(const Vec3& position) { return position.y < -radius; }
+    // The local up at a world position: the unit direction from the planet's centre to it, on the
+    // near and the far side alike; (0, 1, 0) at the centre itself. The planet does not turn in the
+    // world's frame (the sun circles it), so neither does its up.
+    static Vec3 upAt(const Vec3& position) {
+        const Vec3 fromCentre{position.x, position.y + centreDepth, position.z};
+        const double r = length(fromCentre);
+        return r > 1e-9 ? fromCentre / r : Vec3{0.0, 1.0, 0.0};
+    }
 
   private:
     std::vector<EarthRegion> regions;

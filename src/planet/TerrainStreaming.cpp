@@ -62,6 +62,7 @@ void EarthEngine::initialize(Physics& physics) {
     }
     baseline = physics.pieces;
     chunks[landmarkOwner] = Chunk{};
+    shareLoadedChunks();
 }
 
 void EarthEngine::update(Physics& physics, Vec3 position, Vec3 forward, double dt) {
@@ -82,6 +83,14 @@ void EarthEngine::update(Physics& physics, Vec3 position, Vec3 forward, double d
     findCandidates(position, forward);
     generateCandidates(physics, !EarthModel::onFarSide(position));
     bondNewPieces(physics, firstNew);
+    shareLoadedChunks();
+}
+
+// The organisms' grey blocks turn into matter only of chunks that are here.
+void EarthEngine::shareLoadedChunks() {
+    std::set<std::uint64_t>& keys = ecology.matterChunks.emplace();
+    for (const auto& entry : chunks)
+        keys.insert(keys.end(), entry.first);
 }
 
 std::size_t EarthEngine::pinnedChunks() const {

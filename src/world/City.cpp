@@ -156,6 +156,7 @@ void World::reset() {
     id = "procedural";
     buildings.clear();
     terrainCell = {};
+    cellHeld = false;
 
     // Pieces are added in this order, so their ids follow it.
     addGround(physics);

@@ -241,6 +241,7 @@ bool World::loadMap(const std::string& path, std::string& message) {
     name = std::move(map.name);
     id = "lujiazui";
     terrainCell = {};
+    cellHeld = false;
     return true;
 }
 

@@ -6,10 +6,22 @@ namespace zarn {
 
 namespace {
 
+constexpr double cellSize = 256.0;
+// A player keeps the terrain cell until this far past its edge, so that standing or walking along an
+// edge (the district's ground lies on one in height) does not flip the renderer's origin and the
+// Earth's gravity back and forth.
+constexpr double cellSlack = 8.0;
+
 // The terrain cell is a 256 m square grid offset by half a kilometre, so the district's centre sits
 // in the middle of a 1024 m block of cells.
 double cellCorner(double coordinate) {
-    return std::floor((coordinate + 512.0) / 256.0) * 256.0 - 512.0;
+    return std::floor((coordinate + 512.0) / cellSize) * cellSize - 512.0;
+}
+
+// The corner of the cell along one axis: the held one while the coordinate lies within the slack
+// of it, else the one that holds the coordinate.
+double followCell(double held, double coordinate, double corner) {
+    return coordinate >= held - cellSlack && coordinate < held + cellSize + cellSlack ? held : corner;
 }
 
 } // namespace
@@ -37,9 +49,11 @@ World::World() {
 }
 
 void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
+    // The cell first: on the Earth gravity is taken at its centre.
+    followTerrainCell(position);
     // The star world sets the sky and gravity from its bodies; the Earth world first turns the day
-    // and follows it with the eye and the sky, then takes its gravity from the turning up below, like
-    // the plain world.
+    // and follows it with the eye and the sky, then takes its gravity from the planet's up, like the
+    // plain world.
     if (earth && !stars) {
         turnEarthDay(position, dt);
     }
@@ -53,23 +67,35 @@ void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
     if (stars && !earth) {
         updateStarSurface(position);
     }
+}
+
+void World::followTerrainCell(const Vec3& position) {
     // The Earth and star worlds stack their cells in height too.
-    const double cellY = earth || stars ? std::floor(position.y / 256.0) * 256.0 : 0.0;
-    terrainCell = {cellCorner(position.x), cellY, cellCorner(position.z)};
+    const bool stacked = earth || stars;
+    const double y = stacked ? std::floor(position.y / cellSize) * cellSize : 0.0;
+    if (!cellHeld) {
+        terrainCell = {cellCorner(position.x), y, cellCorner(position.z)};
+        cellHeld = true;
+        return;
+    }
+    terrainCell = {followCell(terrainCell.x, position.x, cellCorner(position.x)),
+                   stacked ? followCell(terrainCell.y, position.y, y) : 0.0,
+                   followCell(terrainCell.z, position.z, cellCorner(position.z))};
 }
 
 Vec3 World::gravityUp() const {
     // The star world answers the negated physics gravity, or (0, 1, 0) in empty space where nothing
-    // pulls; it asks first, as it may stand on the Earth. On the Earth the planet turns about the z
-    // axis, so up turns with the day: gravity is sideways at dusk and points to the sky at midnight.
-    // Everything that needs the world's up asks here, so neither the physics nor the traces assume
-    // that up is +y.
+    // pulls; it asks first, as it may stand on the Earth. On the Earth up points away from the
+    // planet's centre, taken at the middle of the player's terrain cell: it holds still while the
+    // player does and changes by a few thousandths of a degree at a cell's edge. Everything that
+    // needs the world's up asks here, so neither the physics nor the traces assume that up is +y.
     if (stars) {
         const double g = length(physics.gravity);
         return g > 1e-30 ? physics.gravity / -g : Vec3{0.0, 1.0, 0.0};
     }
     if (earth) {
-        return dayCycle.up();
+        const double half = cellSize / 2.0;
+        return EarthModel::upAt(terrainCell + Vec3{half, half, half});
     }
     return {0.0, 1.0, 0.0};
 }

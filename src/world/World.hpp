@@ -125,9 +125,11 @@ class World : public IWorldTrace {
     void syncStars(Player& player, bool force);
 
   private:
-    // The Earth world's day in one step: the turn of the planet, the eye along the turning up and
-    // the sky colour of the sun's height.
+    // The Earth world's day in one step: the turn of the planet under the sun, the eye above the
+    // player and the sky colour of the sun's height.
     void turnEarthDay(const Vec3& position, double dt);
+    // The terrain cell of the player at `position`, held until the player is a little past its edge.
+    void followTerrainCell(const Vec3& position);
     // The Earth's terrain streamed around the player and, in the Earth world, its organisms stepped.
     void streamEarth(const Vec3& position, double dt, const Vec3& viewDirection);
     // The star world's share of update: the bodies move, the sky and the gravity follow them.
@@ -138,6 +140,10 @@ class World : public IWorldTrace {
     // The matter of the frame body, after a change of frame or when asked: the district on the
     // Earth, nothing elsewhere (the next update builds that body's ground).
     void rebuildStarSurroundings();
+
+    // Whether terrainCell follows a player already: cleared with the world, so that the first update
+    // takes the cell that holds the player.
+    bool cellHeld = false;
 };
 
 // Where the Earth world looks for its ecosystem catalogue: the folder above the map pack's folder,

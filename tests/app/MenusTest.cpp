@@ -604,9 +604,19 @@ TEST_F(MenusTest, EarthOptionsPlaceThePlayerAndSetTheDay) {
         EXPECT_EQ(a.game.player.pitch, c.pitch);
         const SmokeReport report = a.smokeReport(true);
         EXPECT_EQ(report.rotationPhase, c.phase);
-        EXPECT_NEAR(report.up.x, -std::sin(2.0 * std::numbers::pi * c.phase), 1e-12);
+        // Up points away from the planet's centre whatever the hour: straight up at the district,
+        // within a thousandth of a radian 5 km out.
+        EXPECT_EQ(report.up, world.gravityUp());
+        EXPECT_NEAR(report.up.y, 1.0, 1e-6);
         const bool probe = a.lightingProbe && world.earth;
         EXPECT_EQ(world.physics.pieces.size() == 2u, probe);
+        if (probe) { // the cubes stand upright on the ground beside the player's start
+            for (const MatterPiece& cube : world.physics.pieces) {
+                EXPECT_EQ(std::abs(cube.body.center.x), 2.0);
+                EXPECT_EQ(cube.body.center.y, 2.0);
+                EXPECT_EQ(cube.body.orientation, Quaternion{});
+            }
+        }
         EXPECT_EQ(world.dayCycle.rate == 0.0, probe);
     }
 }

@@ -217,9 +217,12 @@ TEST(BodyStep, FarGroundHoldsUpWhatNoMatterLiesUnder) {
     }
 }
 
-TEST(BodyStep, GreyBlockBecomesMatterOfTheGroundItLiesOn) {
+// Grey blocks become matter of their patch's chunk while it is loaded, lying on the ground or not,
+// as noted changes (no whole refresh); a block of a patch whose chunk is gone stays grey.
+TEST(BodyStep, GreyBlockBecomesMatterOfItsPatchsChunk) {
     Physics physics = groundAt(0.0, 20.0, 7);
     Ecology ecology;
+    ecology.matterChunks = std::set<std::uint64_t>{7, 9};
     const Quaternion turned = aboutAxis({0.0, 1.0, 0.0}, 1.5707963267948966);
     const std::size_t gray = place(ecology, block({0.0, 0.5001, 0.0}, 0.5, Ability::Thrust));
     ecology.organisms[gray].gray = 1;
@@ -228,21 +231,29 @@ TEST(BodyStep, GreyBlockBecomesMatterOfTheGroundItLiesOn) {
     place(ecology, block({0.0, 0.5001, 1.0}, 0.5, Ability::Thrust)); // id 4
     ecology.organisms[1].orientation = turned;
     const std::size_t aloft = place(ecology, block({0.0, 9.0, 0.0}, 0.5));
-    ecology.organisms[aloft].gray = 1;
+    const std::size_t away = place(ecology, block({5.0, 0.5001, 5.0}, 0.5));
+    for (const std::size_t k : {gray, aloft, away}) {
+        ecology.organisms[k].gray = 1;
+        ecology.organisms[k].patch = k == away ? 5 : 9;
+    }
     // Bonds at rest, so that the springs before the change neither pull nor break them.
     ecology.bonds = {{1, 2, 0, 1, {1.0, 0.0, 0.0}, 500.0, turned},   // reversed onto block 2
                      {3, 1, 0, 1, {1.0, 0.0, 0.0}, 500.0, {}},       // block 3 now holds the piece
                      {1, 4, 0, 1, {0.0, 0.0, 1.0}, 500.0, {}},       // no Connection at the far end
                      {1, 1, 1, 1, {0.0, -20.5001, 0.0}, 500.0, {}}}; // the grey block's own world bond
+    const std::uint64_t whole = physics.fullRefreshCount;
     run(ecology, physics);
+    EXPECT_EQ(physics.fullRefreshCount, whole);
 
-    ASSERT_EQ(physics.pieces.size(), 2u);
+    ASSERT_EQ(physics.pieces.size(), 3u);
     const MatterPiece& piece = physics.pieces[1];
-    EXPECT_EQ(piece.owner, 7u);
+    EXPECT_EQ(piece.owner, 9u); // the patch's, not the ground's
     EXPECT_EQ(piece.body.center, (Vec3{0.0, 0.5001, 0.0}));
     EXPECT_EQ(piece.body.mass, 1200.0);
-    EXPECT_EQ(ecology.organisms[gray].alive, 0);
-    EXPECT_EQ(ecology.organisms[aloft].alive, 1); // on nothing yet: still a grey organism
+    EXPECT_EQ(physics.pieces[2].owner, 9u); // the one in the air too
+    EXPECT_FALSE(physics.query(physics.pieces[2].body.bounds()).empty());
+    EXPECT_EQ(ecology.organisms[gray].alive + ecology.organisms[aloft].alive, 0);
+    EXPECT_EQ(ecology.organisms[away].alive, 1); // its chunk is gone: still a grey organism
     EXPECT_EQ(ecology.deaths, 0u);
     const std::vector<BioBond>& b = ecology.bonds;
     EXPECT_EQ((std::array{b[0].a, b[0].b, std::uint32_t{b[0].toWorld}, std::uint32_t{b[0].active}}),
@@ -257,7 +268,7 @@ TEST(BodyStep, GreyBlockBecomesMatterOfTheGroundItLiesOn) {
 
     // A compaction renumbers the piece; the bond follows it.
     physics.pieces[0].alive = false;
-    const std::vector<std::uint32_t> newIds{0, 0, 1};
+    const std::vector<std::uint32_t> newIds{0, 0, 1, 2};
     physics.compactHistory();
     ecology.renumberWorldBonds(newIds);
     EXPECT_EQ(ecology.bonds[0].b, 1u);

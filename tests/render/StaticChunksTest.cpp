@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <numbers>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -201,6 +204,37 @@ TEST_F(StaticChunksTest, ChunksAreCulledByDistanceAndViewCone) {
     game->slots[4].scoped = true;
     frame();
     EXPECT_EQ(renderer->staticDraws, 4u);
+}
+
+// Walking out of the Earth's spawn point for 20 s, drawn at 30 frames a second: the chunks are
+// built once after the load, and no second rebuilds them all more than once (only entering another
+// terrain cell moves their origin, and the cell holds while the feet bob about its edge).
+TEST_F(StaticChunksTest, AWalkOnTheEarthRebuildsEveryChunkAtMostOnceASecond) {
+    std::string message;
+    ASSERT_TRUE(game->world.loadEarth(ZARN_LUJIAZUI_MAP, message)) << message;
+    game->enemies.clear();
+    game->player.position = game->world.spawnPoint;
+    game->player.yaw = -std::numbers::pi / 2.0; // along the open street west of the spawn
+    game->world.update(game->player.position, 0.0, forward);
+    Input walk;
+    walk.move.forward = 1.0;
+    int wholeFrames = 0; // frames of this second that rebuilt every chunk holding static pieces
+    for (int frameNumber = 0; frameNumber < 600; ++frameNumber) {
+        renderer->origin = game->world.terrainCell;
+        frame();
+        const auto holding = static_cast<std::size_t>(std::count_if(
+            renderer->chunks.begin(), renderer->chunks.end(), [](const auto& c) { return c.count > 0; }));
+        wholeFrames += renderer->staticUploads >= holding ? 1 : 0;
+        if (frameNumber == 0) {
+            EXPECT_GT(holding, 100u);
+        } else if (frameNumber % 30 == 0) {
+            EXPECT_LE(wholeFrames, 1) << "second " << frameNumber / 30;
+            wholeFrames = 0;
+        }
+        for (int tick = 0; tick < 4; ++tick)
+            game->tick(walk, Game::fixedStep);
+    }
+    EXPECT_GT(length(game->player.position - game->world.spawnPoint), 100.0);
 }
 
 } // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <numbers>
+#include <string>
 
 #include "support/Files.hpp"
 #include "world/Game.hpp"
@@ -73,31 +76,92 @@ TEST(EarthWorld, LoadsTheCatalogueFirstAndChangesNothingWhenItFails) {
     EXPECT_FALSE(world.earth.has_value());
 }
 
-// The Earth turns about z: up, gravity and the sky follow the day; the terrain cells stack in height.
-TEST(EarthWorld, UpGravityAndSkyTurnWithTheDay) {
+// The sun circles the planet while its up stays put: away from the planet's centre, taken at the
+// middle of the player's terrain cell on the near and the far side alike. The cell holds until the
+// player is a few metres past its edge, so that feet bobbing about the district's ground (which lies
+// on a cell edge in height) change neither the renderer's origin nor gravity.
+TEST(EarthWorld, UpPointsAwayFromThePlanetsCentreWhateverTheHour) {
     World world;
     world.earth.emplace();
-    const struct {
-        double phase;
-        Vec3 up;
-        bool daylight;
-    } cases[] = {
-        {0.0, {0.0, 1.0, 0.0}, true}, {0.25, {-1.0, 0.0, 0.0}, false}, {0.5, {0.0, -1.0, 0.0}, false}};
-    for (const auto& c : cases) {
-        world.dayCycle.phase = c.phase;
-        world.update({10.0, 300.0, -10.0}, 0.0, {0.0, 0.0, 1.0});
-        EXPECT_EQ(world.dayCycle.phase, c.phase); // dt 0 keeps the day
-        expectVec(world.gravityUp(), c.up, 1e-12);
-        expectVec(world.physics.gravity, c.up * -World::standardGravity, 1e-9);
-        expectVec(world.dayCycle.observer, Vec3{10.0, 300.0, -10.0} + c.up * 1.7, 1e-9);
-        EXPECT_EQ(world.skyColor.z > 0.5, c.daylight) << c.phase;
+    const Vec3 position{10.0, 300.0, -10.0};
+    const Vec3 up = EarthModel::upAt({128.0, 384.0, -128.0});
+    EXPECT_GT(up.y, std::cos(1e-4));
+    for (const auto& [phase, daylight] : {std::pair{0.0, true}, {0.25, false}, {0.5, false}}) {
+        world.dayCycle.phase = phase;
+        world.update(position, 0.0, {0.0, 0.0, 1.0});
+        EXPECT_EQ(world.dayCycle.phase, phase); // dt 0 keeps the day
         expectVec(world.terrainCell, {0.0, 256.0, -256.0}, 0.0);
+        expectVec(world.gravityUp(), up, 0.0);
+        expectVec(world.physics.gravity, up * -World::standardGravity, 0.0);
+        expectVec(world.dayCycle.observer, position + up * 1.7, 1e-9);
+        EXPECT_EQ(world.skyColor.z > 0.5, daylight) << phase;
     }
     world.dayCycle.rate = 2.0;
     world.update({}, 10800.0, {0.0, 0.0, 1.0}); // a quarter of a day at twice the rate
     EXPECT_NEAR(world.dayCycle.phase, 0.75, 1e-12);
+
+    world.reset();
+    world.earth.emplace();
+    const double far = -2.0 * EarthModel::centreDepth; // the far side's pole
+    const struct {
+        Vec3 position;
+        Vec3 cell;
+    } walk[] = {
+        {{0.0, 0.0007, -110.0}, {0.0, 0.0, -256.0}},   // the district's spawn
+        {{0.0, -0.0003, -110.0}, {0.0, 0.0, -256.0}},  // feet a hair below the edge
+        {{-7.0, -0.0003, -110.0}, {0.0, 0.0, -256.0}}, // 7 m past the edge in x
+        {{-9.0, 0.0, -110.0}, {-256.0, 0.0, -256.0}},  // 9 m past it
+        {{-1.0, 0.0, -110.0}, {-256.0, 0.0, -256.0}},  // back, 1 m into the old cell
+        {{300.0, 0.0, -110.0}, {256.0, 0.0, -256.0}},  // moved far
+        {{100.0, far, 100.0}, {0.0, std::floor(far / 256.0) * 256.0, 0.0}},
+    };
+    for (const auto& step : walk) {
+        world.update(step.position, 0.0, {0.0, 0.0, 1.0});
+        expectVec(world.terrainCell, step.cell, 0.0);
+    }
+    EXPECT_LT(world.gravityUp().y, -0.99999);
     world.reset();
     expectVec(world.gravityUp(), {0.0, 1.0, 0.0}, 0.0);
+}
+
+// Standing at the district's spawn point at midnight, at dusk and for two whole days at a clock
+// 14,400 times real time: up stays within a degree of the vertical, the player on the ground and
+// the district standing.
+TEST(EarthWorld, ThePlayerAndTheDistrictStayOnTheGroundThroughTheDay) {
+    const struct {
+        double phase;
+        double rate;
+        int ticks;
+    } hours[] = {{0.5, 1.0, 240}, {0.25, 1.0, 240}, {0.0, 14400.0, 1440}};
+    for (const auto& hour : hours) {
+        SCOPED_TRACE(::testing::Message() << "phase " << hour.phase << " rate " << hour.rate);
+        Game game;
+        std::string message;
+        ASSERT_TRUE(game.world.loadEarth(ZARN_LUJIAZUI_MAP, message)) << message;
+        game.enemies.clear();
+        game.world.dayCycle.phase = hour.phase;
+        game.world.dayCycle.rate = hour.rate;
+        game.player.position = game.world.spawnPoint;
+        game.world.update(game.player.position, 0.0, {0.0, 0.0, 1.0});
+        const Vec3 start = game.player.position;
+        double turned = 0.0; // the day turned, in days
+        double tilt = 0.0;   // the largest angle of up from +y, rad
+        for (int tick = 0; tick < hour.ticks; ++tick) {
+            const double before = game.world.dayCycle.phase;
+            game.tick({}, Game::fixedStep);
+            turned += std::fmod(game.world.dayCycle.phase - before + 1.0, 1.0);
+            tilt = std::max(tilt, std::acos(std::min(1.0, game.world.gravityUp().y)));
+        }
+        EXPECT_LT(tilt, 1.0 * std::numbers::pi / 180.0);
+        EXPECT_TRUE(game.player.onGround);
+        EXPECT_LT(length(game.player.position - start), 0.01);
+        EXPECT_EQ(game.world.physics.looseBuildingMass(), 0.0);
+        // Nothing pinned it: neither the day nor grey blocks lying on it.
+        EXPECT_FALSE(game.world.earth->chunks.at(EarthEngine::landmarkOwner).pinned);
+        if (hour.rate > 1.0) {
+            EXPECT_GT(turned, 1.99);
+        }
+    }
 }
 
 // An organism standing in front of a wall on the training ground's runway, 5 m before the player.
@@ -123,7 +187,9 @@ TEST(EarthWorld, OrganismsStopBulletsRocketsAndThePlayersHull) {
                 cube.halfExtents = {0.5, 0.5, 0.5};
                 game.world.earth->ecology.organisms.push_back(cube);
             }
-            const HullTrace walk = game.world.traceHull({0.0, 0.0, -480.0}, {0.0, 0.0, -470.0}, 0.4, 1.8);
+            // A millimetre above the ground, as the player stands under the planet's up, which is a
+            // hair off +y here.
+            const HullTrace walk = game.world.traceHull({0.0, 0.001, -480.0}, {0.0, 0.001, -470.0}, 0.4, 1.8);
             EXPECT_NEAR(walk.end.z, organism ? -475.9 : -470.4, 1e-3);
 
             game.selectWeapon(weapon);

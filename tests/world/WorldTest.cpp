@@ -33,6 +33,19 @@ TEST(WorldTest, PlainUpdateSetsGravityAndTerrainCellButNotTheDay) {
     }
 }
 
+// The first step's gravity is -9.80665 x (0, 1, 0), whose zero components are -0: the same gravity
+// by value as the refresh before had, so the first hit after it is still refreshed as noted.
+TEST(WorldTest, TheFirstStepKeepsTheNextRefreshNoted) {
+    World world;
+    Physics& physics = world.physics;
+    const std::uint64_t whole = physics.fullRefreshCount;
+    world.update(world.spawnPoint, 1.0 / 120.0, {0.0, 0.0, 1.0});
+    EXPECT_TRUE(std::signbit(physics.gravity.x));
+    physics.remove(static_cast<std::uint32_t>(physics.pieces.size() - 1));
+    physics.refreshNotedTopology();
+    EXPECT_EQ(physics.fullRefreshCount, whole);
+}
+
 TEST(WorldTest, DetailFallsWithHorizontalDistance) {
     const World world;
     const Vec3 eye{10.0, 0.0, 10.0};
