@@ -155,8 +155,7 @@ void World::reset() {
     name = "城市破坏试验";
     id = "procedural";
     buildings.clear();
-    terrainCell = {};
-    cellHeld = false;
+    enterCellOf(spawnPoint);
 
     // Pieces are added in this order, so their ids follow it.
     addGround(physics);

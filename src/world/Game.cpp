@@ -104,6 +104,7 @@ void Game::reset(bool trainingGround) {
         world.id = "training";
         world.name = "训练场";
         world.spawnPoint = {0.0, 0.0, -480.0};
+        world.enterCellOf(world.spawnPoint);
         layTrainingFloor(world);
         world.addTestStructures();
         enemies.clear(); // the training ground has no enemies

@@ -240,8 +240,7 @@ bool World::loadMap(const std::string& path, std::string& message) {
     spawnPoint = map.spawnPoint;
     name = std::move(map.name);
     id = "lujiazui";
-    terrainCell = {};
-    cellHeld = false;
+    enterCellOf(spawnPoint);
     return true;
 }
 

@@ -69,15 +69,15 @@ void World::update(const Vec3& position, double dt, const Vec3& viewDirection) {
     }
 }
 
+void World::enterCellOf(const Vec3& position) {
+    // The Earth and star worlds stack their cells in height too; the plain world's lie at 0.
+    const double y = earth || stars ? std::floor(position.y / cellSize) * cellSize : 0.0;
+    terrainCell = {cellCorner(position.x), y, cellCorner(position.z)};
+}
+
 void World::followTerrainCell(const Vec3& position) {
-    // The Earth and star worlds stack their cells in height too.
     const bool stacked = earth || stars;
     const double y = stacked ? std::floor(position.y / cellSize) * cellSize : 0.0;
-    if (!cellHeld) {
-        terrainCell = {cellCorner(position.x), y, cellCorner(position.z)};
-        cellHeld = true;
-        return;
-    }
     terrainCell = {followCell(terrainCell.x, position.x, cellCorner(position.x)),
                    stacked ? followCell(terrainCell.y, position.y, y) : 0.0,
                    followCell(terrainCell.z, position.z, cellCorner(position.z))};

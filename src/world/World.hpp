@@ -84,6 +84,10 @@ class World : public IWorldTrace {
     // One fixed step of the world around the player: the day, the sky, gravity and the terrain cell.
     void update(const Vec3& position, double dt, const Vec3& viewDirection);
 
+    // Takes the terrain cell that holds the position afresh, as a new world does for its spawn point,
+    // so that its first frame is drawn in the cell its first step keeps.
+    void enterCellOf(const Vec3& position);
+
     // The one answer to "which way is up" for every user of the world.
     Vec3 gravityUp() const override;
     HullTrace traceHull(const Vec3& from, const Vec3& to, double radius, double height) const override;
@@ -140,10 +144,6 @@ class World : public IWorldTrace {
     // The matter of the frame body, after a change of frame or when asked: the district on the
     // Earth, nothing elsewhere (the next update builds that body's ground).
     void rebuildStarSurroundings();
-
-    // Whether terrainCell follows a player already: cleared with the world, so that the first update
-    // takes the cell that holds the player.
-    bool cellHeld = false;
 };
 
 // Where the Earth world looks for its ecosystem catalogue: the folder above the map pack's folder,

@@ -215,7 +215,6 @@ TEST_F(StaticChunksTest, AWalkOnTheEarthRebuildsEveryChunkAtMostOnceASecond) {
     game->enemies.clear();
     game->player.position = game->world.spawnPoint;
     game->player.yaw = -std::numbers::pi / 2.0; // along the open street west of the spawn
-    game->world.update(game->player.position, 0.0, forward);
     Input walk;
     walk.move.forward = 1.0;
     int wholeFrames = 0; // frames of this second that rebuilt every chunk holding static pieces
