@@ -1,5 +1,5 @@
-// The Earth world: the district set on the turning planet, its terrain streamed around the player
-// and its organisms living on the streamed patches.
+// The Earth world: the district set on the planet under the circling sun, its terrain streamed
+// around the player and its organisms living on the streamed patches.
 
 #include <exception>
 #include <utility>
