@@ -1203,6 +1203,8 @@ void Physics::refreshTopology() {
 }
 
 void Physics::refreshNotedTopology() {
+    // Gravity is compared by value: the world's -9.80665 x up has zero components of -0, the same
+    // gravity as the +0 of the refresh before.
     const bool noted = changes.synced && changes.trusted && !stepScratch.plainWalks &&
                        gravity == changes.gravity && pieces.size() >= changes.pieceCount &&
                        bonds.size() >= changes.bondCount && adjacency.size() == changes.pieceCount;
