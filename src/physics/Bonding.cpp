@@ -226,6 +226,9 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
         for (const std::uint32_t other : candidates) {
             if (physics.bonds.size() >= Physics::maxBonds)
                 break;
+            // A pair that broke stays apart, as it does for the contacts' bonds.
+            if (!physics.brokenPairs.empty() && physics.brokenPairs.contains(pairKey(id, other)))
+                continue;
             appendBond(physics, id, bounds[index], other, bounds[other - 1]);
         }
         if (steps > budget.searchSteps || physics.bonds.size() - bondsBefore > budget.bonds)

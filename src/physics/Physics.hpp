@@ -211,6 +211,8 @@ class Physics {
     bool addBond(std::uint32_t a, std::uint32_t b);
     // The same without the store-size check, for callers that test the count themselves.
     bool addBondUnchecked(std::uint32_t a, std::uint32_t b);
+    // Bonds every alive piece from id `first` on to the touching pieces older than `first` and newer
+    // than itself, but for the pairs in brokenPairs, then refreshes the topology.
     void connectNew(std::uint32_t first);
     void connectTouching();
     // connectTouching within a budget: false, with the bonding left unfinished and the topology not

@@ -22,9 +22,12 @@ class Physics;
 // the generator, added with their key as the pieces' owner and taken away again far from the
 // player. Chunks whose matter was disturbed are pinned and kept as saved chunks when they unload, so
 // that the damage is still there when the player comes back; untouched chunks are dropped and made
-// again, identically. The loaded map's own pieces (the district) are the chunk with key 1. Beyond the
-// chunks the planet is shown by the overview, coarse patches of the cube-sphere that never enter the
-// physics.
+// again, identically. The loaded map's own pieces (the district) are the chunk with key 1. What
+// joined a chunk to its neighbours (bonds, and pairs that broke) is kept while either is away and
+// made again when both are back, and matter never loses what it rests on to the streaming: a chunk
+// stays while matter of a chunk that stays leans on it, and comes back with what it leaned on.
+// Beyond the chunks the planet is shown by the overview, coarse patches of the cube-sphere that never
+// enter the physics.
 class EarthEngine {
   public:
     static constexpr std::uint64_t landmarkOwner = 1; // the district's key
@@ -42,6 +45,28 @@ class EarthEngine {
         std::vector<Bond> bonds;         // intact bonds between them, ends as 1-based positions in pieces
         std::vector<std::pair<std::int32_t, std::int32_t>> brokenPairs; // 1-based positions, ascending
         std::optional<ChunkCell> cell;                                  // none for the district
+        // The chunks its matter leaned on when it was saved (see unloadFarChunks): they come back with
+        // it. Their cells, ascending, and whether the district is one of them.
+        std::vector<ChunkCell> leansOn;
+        bool leansOnDistrict = false;
+    };
+
+    // One end of a bond or a broken pair between pieces of two chunks: a loaded piece, or a piece of
+    // a chunk that is away, by its 1-based position in its chunk's pieces. A saved chunk's pieces are
+    // those it keeps; an untouched chunk that was dropped comes back as its cell's generated list (the
+    // district as the baseline), so its pieces are found there again.
+    struct LinkEnd {
+        enum class Kind : std::uint8_t { loaded, saved, dropped };
+        Kind kind = Kind::loaded;
+        std::uint32_t at = 0;  // loaded: the piece's id; else its position
+        std::uint64_t key = 0; // saved: the chunk's key; dropped: the district's key, or 0 for a cell
+        ChunkCell cell;        // dropped, key 0: the chunk's cell
+    };
+    // A bond (intact, with what it carried) or a broken pair (not intact) between pieces of two chunks,
+    // kept while one of them is away and made again once both are loaded.
+    struct CrossLink {
+        LinkEnd a, b; // the bond's ends, in its order
+        Bond bond;    // its ends are a and b
     };
 
     std::map<std::uint64_t, Chunk> chunks;     // the loaded chunks
@@ -60,6 +85,10 @@ class EarthEngine {
     std::vector<MatterPiece> overview; // the far, coarse terrain: drawn, never simulated
     std::uint64_t generatedThisPass = 0;
     std::uint64_t evictedChunks = 0; // saved chunks dropped for the memory limit since initialize
+    // The bonds and broken pairs between two chunks of which one or both are away, in the order they
+    // were kept.
+    std::vector<CrossLink> links;
+    std::uint64_t compactionsFollowed = 0; // the physics' compaction count the loaded ends follow
 
     // Makes the engine follow a freshly loaded map: its pieces become the district.
     void initialize(Physics& physics);
@@ -87,12 +116,29 @@ class EarthEngine {
     // Working storage of the passes, kept so that a pass allocates little; holds no state.
     struct Scratch {
         std::vector<std::uint64_t> unloading;
-        std::vector<std::uint32_t> positions; // per piece index: 1-based position in its saved chunk
-        std::vector<std::size_t> counts;      // per chunk being saved
+        // Per piece index: 1-based position among the alive pieces of its unloading chunk, 0 for none.
+        std::vector<std::uint32_t> positions;
+        std::vector<std::size_t> counts; // per chunk being saved
         std::vector<std::pair<std::uint64_t, SavedChunk>> saving;
         std::vector<Candidate> candidates;
         std::vector<MatterPiece> populated;
         OverviewScratch patches;
+        // Leaning: the loaded chunks' keys ascending, per piece index the index of its chunk among
+        // them, per chunk whether it is due to unload and how many pieces it has.
+        std::vector<std::uint64_t> loaded;
+        std::vector<std::uint32_t> chunkOf;
+        std::vector<std::uint8_t> due;
+        std::vector<std::size_t> sizes;
+        std::vector<std::uint32_t> found;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> leaning; // (leaning, leaned on), ascending
+        std::vector<std::size_t> crossing; // bonds between a chunk due to unload and another, ascending
+        std::vector<std::pair<std::uint64_t, ChunkCell>> cellOf; // the loaded chunks' cells by key
+        std::vector<std::uint64_t> pairs;
+        std::vector<std::uint8_t> marked; // per piece index: an end of a link to bond
+        // Restoring: the saved chunks that come back in this pass, and the absent chunks they lean on.
+        std::vector<std::uint64_t> restoring;
+        std::vector<ChunkCell> supports;
+        bool supportDistrict = false;
     };
 
     // The stages of a pass, in their order.
@@ -101,15 +147,30 @@ class EarthEngine {
     void restoreNearChunks(Physics& physics, const Vec3& position);
     void rebuildDistrict(Physics& physics, const Vec3& position);
     void findCandidates(const Vec3& position, const Vec3& forward);
-    void generateCandidates(Physics& physics, bool nearSide);
+    void generateCandidates(Physics& physics);
+    void refuseBrokenLinks(Physics& physics);
     void bondNewPieces(Physics& physics, std::uint32_t firstNew);
+    void bondLinks(Physics& physics);
 
-    // Unloading: the saved copies of the pinned chunks that go, keeping the memory limit.
+    // Unloading: which chunks lean on the ones due to go, those kept for what leans on them, the
+    // positions of the pieces that go, the saved copies of the pinned chunks that go (keeping the
+    // memory limit) and the links their pieces leave.
+    void findLeaning(Physics& physics);
+    void holdLeanedOn();
+    void numberLeavingPieces(const Physics& physics);
     void saveChunks(const Physics& physics);
     void keep(std::uint64_t key, SavedChunk chunk);
+    void linkLeavingPieces(const Physics& physics);
     void restore(Physics& physics, std::uint64_t key, const SavedChunk& chunk);
+    void generateChunk(Physics& physics, const ChunkCell& cell, const Vec3& center);
+    // The ends on the chunk `end` names (its position aside) become loaded pieces: the chunk's `count`
+    // pieces were added after the first `first`, `added` of them with success.
+    void loadLinkEnds(const LinkEnd& end, std::size_t first, std::size_t added, std::size_t count);
     // Drops what the physics holds dead and hands the renumbering on.
     void compact(Physics& physics);
+    // Loaded ends follow the compactions the physics ran on its own since the engine's last look.
+    void followCompactions(const Physics& physics);
+    void renumberLinks(const std::vector<std::uint32_t>& renumbering);
     // Tells the organisms which chunks' matter is loaded.
     void shareLoadedChunks();
 

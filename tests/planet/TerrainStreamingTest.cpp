@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +16,7 @@ namespace zarn {
 namespace {
 
 constexpr Vec3 north{0.0, 0.0, 1.0};
+constexpr Vec3 west{-1.0, 0.0, 0.0};
 // Fields 4 km south-west of the district: the player's own cell and its east neighbour.
 constexpr ChunkCell fieldCell{-26, -60, false};
 constexpr ChunkCell eastCell{-25, -60, false};
@@ -125,6 +129,53 @@ struct Streaming {
                 return false;
         }
         return cubes > 0;
+    }
+    // A piece, as its chunk's cell and its 1-based position among the chunk's alive pieces.
+    using Place = std::pair<ChunkCell, std::uint32_t>;
+    // The intact bonds, or the broken pairs, between pieces of two chunks of these cells.
+    std::set<std::pair<Place, Place>> crossings(const std::set<ChunkCell>& among, bool intact) const {
+        std::map<std::uint64_t, ChunkCell> cellOf;
+        for (const auto& [cell, key] : engine.cells)
+            if (among.contains(cell))
+                cellOf[key] = cell;
+        std::map<std::uint64_t, std::uint32_t> count;
+        std::vector<std::optional<Place>> place(physics.pieces.size() + 1);
+        for (const MatterPiece& piece : physics.pieces)
+            if (piece.alive && cellOf.contains(piece.owner))
+                place[piece.id] = Place{cellOf[piece.owner], ++count[piece.owner]};
+        std::set<std::pair<Place, Place>> out;
+        auto add = [&](std::uint64_t a, std::uint64_t b) {
+            if (a < place.size() && b < place.size() && place[a] && place[b] &&
+                place[a]->first != place[b]->first)
+                out.insert(std::minmax(*place[a], *place[b]));
+        };
+        for (const Bond& bond : physics.bonds)
+            if (bond.intact == intact)
+                add(bond.a, bond.b);
+        if (!intact)
+            for (const std::uint64_t key : physics.brokenPairs)
+                add(key >> 32, key & 0xFFFFFFFFull);
+        return out;
+    }
+    // A loose box of chunk `key` on top of a ground column.
+    std::uint32_t boxOn(const MatterPiece& column, std::uint64_t key) {
+        MatterPiece box;
+        box.owner = key;
+        box.body.halfExtents = {0.5, 0.25, 0.5};
+        box.body.center = column.body.center + Vec3{0.0, column.body.halfExtents.y + 0.25, 0.0};
+        return physics.addNoted(box);
+    }
+    // A player's place on the near side's ground.
+    Vec3 standing(Vec3 at) const {
+        at.y = engine.model.surface(at.x, at.z, false) + 1.7;
+        return at;
+    }
+    // Passes with a physics step after each.
+    void walk(const Vec3& from, const Vec3& to, int passes, const Vec3& forward) {
+        for (int n = 1; n <= passes; ++n) {
+            pass(standing(from + (to - from) * (static_cast<double>(n) / passes)), forward);
+            physics.step(0.1);
+        }
     }
     // Disturbs a chunk as a wake does: one of its pieces moves.
     void wake(std::uint64_t key, const Vec3& velocity = {}) {
@@ -418,6 +469,105 @@ TEST(TerrainStreaming, AScriptedWalkGivesTheSameWorldTwice) {
         return h.value();
     };
     EXPECT_EQ(walk(), walk());
+}
+
+// The player's chunk and its east neighbour, damaged across their edge: a bond between their
+// columns broken, a box of the player's chunk bonded onto a column of the neighbour and another
+// lying loose on one, a third chunk woken. A walk west takes the neighbour out of reach first: it
+// is held while the boxes lean on it, then both go and are saved; on the way the physics compacts
+// its pieces on its own. Home again, the bonds and broken pairs between the chunks of the start are
+// those they had, none made twice, and nothing lies under the ground.
+TEST(TerrainStreaming, ChunksComeBackJoinedAsTheyWentAndHeldUnderWhatLeansOnThem) {
+    Streaming s;
+    MatterPiece first; // of no chunk, far below: taken away later, every other piece is renumbered
+    first.anchored = true;
+    first.body.center = {0.0, -9000.0, 0.0};
+    first.body.halfExtents = {1.0, 1.0, 1.0};
+    s.physics.add(first);
+    const Vec3 home = s.at(fieldCell) + Vec3{0.0, 1.7, 0.0};
+    s.settle(home);
+    const std::uint64_t player = s.keyOf(fieldCell);
+    const std::uint64_t east = s.keyOf(eastCell);
+    auto owner = [&](std::uint32_t id) { return s.physics.pieces[id - 1].owner; };
+    const auto across = std::find_if(s.physics.bonds.begin(), s.physics.bonds.end(), [&](const Bond& b) {
+        return std::minmax(owner(b.a), owner(b.b)) == std::minmax(player, east);
+    });
+    ASSERT_NE(across, s.physics.bonds.end());
+    across->intact = false;
+    s.physics.topologyDirty = true;
+    const std::vector<MatterPiece> columns = s.piecesOf(east);
+    s.physics.connectNew(s.boxOn(columns[0], player));
+    s.boxOn(columns[1], player);
+    s.wake(s.keyOf({fieldCell.i - 1, fieldCell.j + 1, false}));
+    s.walk(home, home, 20, north); // the loose box settles
+
+    std::set<ChunkCell> start;
+    for (const auto& [cell, key] : s.engine.cells)
+        start.insert(cell);
+    const auto bonds = s.crossings(start, true);
+    const auto broken = s.crossings(start, false);
+    EXPECT_GT(bonds.size(), 100u);
+    ASSERT_EQ(broken.size(), 1u);
+
+    // Three seconds where the neighbour is beyond its reach and the player's chunk is not: the
+    // neighbour is held.
+    const Vec3 between = s.standing(home + Vec3{-610.0, 0.0, 0.0});
+    ASSERT_LT(length(s.engine.chunks.at(player).center - between), 640.0);
+    ASSERT_GT(length(s.engine.chunks.at(east).center - between), 640.0);
+    s.walk(home, between, 20, west);
+    s.walk(between, between, 30, west);
+    EXPECT_TRUE(s.engine.chunks.contains(player) && s.engine.chunks.contains(east));
+    s.physics.remove(0);
+    s.physics.compactHistory();
+    const Vec3 far = home + Vec3{-1150.0, 0.0, 0.0};
+    s.walk(between, far, 20, west);
+    ASSERT_TRUE(s.engine.saved.contains(player) && s.engine.saved.contains(east));
+    EXPECT_EQ(s.engine.saved.at(player).leansOn, std::vector<ChunkCell>{eastCell});
+
+    s.walk(far, home, 36, {1.0, 0.0, 0.0});
+    s.settle(home);
+    s.walk(home, home, 10, north);
+    EXPECT_EQ(s.keyOf(fieldCell), player);
+    EXPECT_EQ(s.keyOf(eastCell), east);
+    EXPECT_EQ(s.crossings(start, true), bonds);
+    EXPECT_EQ(s.crossings(start, false), broken);
+    std::set<std::uint64_t> pairs;
+    for (const Bond& b : s.physics.bonds)
+        EXPECT_TRUE(!b.intact || pairs.insert(pairKey(b.a, b.b)).second) << b.a << ", " << b.b;
+    for (const MatterPiece& piece : s.physics.pieces) {
+        const Vec3& p = piece.body.center;
+        EXPECT_TRUE(!piece.alive || piece.anchored || p.y > s.engine.model.surface(p.x, p.z, false) - 2.0)
+            << p.x << ", " << p.y << ", " << p.z;
+    }
+}
+
+// A box of the player's chunk bonded onto a column of its untouched east neighbour; the two go in
+// one pass, the neighbour dropped. The chunk restored from the west, the player looking away,
+// brings the neighbour's cell back in the same pass, and the box stays on it.
+TEST(TerrainStreaming, AChunkComesBackWithTheDroppedChunkItLeanedOn) {
+    Streaming s;
+    const Vec3 home = s.at(fieldCell) + Vec3{0.0, 1.7, 0.0};
+    s.settle(home);
+    const std::uint64_t player = s.keyOf(fieldCell);
+    const std::uint32_t box = s.boxOn(s.piecesOf(s.keyOf(eastCell)).front(), player);
+    s.physics.connectNew(box);
+    const Vec3 rest = s.physics.pieces[box - 1].body.center;
+    s.wake(player);
+    s.pass(home);
+    s.pass(home + Vec3{0.0, 0.0, -1000.0});
+    ASSERT_TRUE(s.engine.saved.contains(player));
+    EXPECT_EQ(s.keyOf(eastCell), 0u);
+
+    const Vec3 from = s.engine.saved.at(player).center + Vec3{-380.0, 0.0, 0.0};
+    s.pass(from, west);
+    ASSERT_EQ(s.keyOf(fieldCell), player);
+    EXPECT_NE(s.keyOf(eastCell), 0u);
+    EXPECT_TRUE(s.piecesOf(player).back().supported);
+    for (int n = 0; n < 10; ++n) {
+        s.physics.step(0.1);
+        s.pass(from, west);
+    }
+    EXPECT_EQ(s.piecesOf(player).back().body.center, rest);
 }
 
 } // namespace
