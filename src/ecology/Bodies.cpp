@@ -2,6 +2,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 #include <optional>
 
 #include "ecology/AliveIndex.hpp"
@@ -81,6 +82,14 @@ void keepEarliest(BodyHit& best, Obstacle obstacle, std::size_t index, const Box
     best = {true, obstacle, index, sweep.fraction, sweep.depth, sweep.normal};
 }
 
+// Bounds that lie clear of each other on some axis, by more than rounding could close: a sweep
+// whose swept bounds grown by sweepReach lie clear of a still body's bounds misses it. Not-a-number
+// is never clear.
+bool clearOf(const Box& a, const Box& b) {
+    return a.min.x > b.max.x || a.max.x < b.min.x || a.min.y > b.max.y || a.max.y < b.min.y ||
+           a.min.z > b.max.z || a.max.z < b.min.z;
+}
+
 // What a hit meets: its velocity and mass.
 struct OtherSide {
     Vec3 velocity;
@@ -117,11 +126,19 @@ class BodyStep {
              const Vec3& gravity, double dt)
         : ecology_(ecology), organisms_(ecology.organisms), physics_(physics), model_(model), focus_(focus),
           gravity_(gravity), up_(upAgainst(gravity)), dt_(dt), hull_(playerHull(focus, gravity)),
-          matter_(physics) {
+          hullBounds_(hull_.bounds()), plain_(ecology.bodyScratch.plainWalks),
+          bounds_(ecology.bodyScratch.bounds), cells_(plain_ ? nullptr : &ecology.bodyScratch.cells),
+          clearance_(physics, organisms_, hull_, &bounds_, cells_), matter_(physics, plain_) {
         // Every organism's bounds, kept up to date as each one moves: the others only change speed.
-        bounds_.reserve(organisms_.size());
+        bounds_.clear();
         for (const Organism& o : organisms_)
             bounds_.push_back(Ecology::bounds(o));
+        if (cells_) {
+            cells_->fill(bounds_);
+        } else {
+            everyOne_.resize(organisms_.size());
+            std::iota(everyOne_.begin(), everyOne_.end(), 0u);
+        }
     }
 
     void run() {
@@ -132,13 +149,23 @@ class BodyStep {
             if (organisms_[index].kind == LifeKind::Block)
                 turn(index);
             sweep(index);
-            bounds_[index] = Ecology::bounds(organisms_[index]);
+            const Box moved = Ecology::bounds(organisms_[index]);
+            if (cells_)
+                cells_->move(static_cast<std::uint32_t>(index), bounds_[index], moved);
+            bounds_[index] = moved;
         }
     }
 
   private:
-    bool clear(const Organism& o, std::size_t index) const {
-        return Clearance(physics_, organisms_, hull_, &bounds_).clear(o, index);
+    bool clear(const Organism& o, std::size_t index) { return clearance_.clear(o, index); }
+
+    // The organisms whose bounds may meet the box, in list order: those listed in the cells about
+    // it, or on the plain walk every one.
+    const std::vector<std::uint32_t>& near(const Box& box) {
+        if (!cells_)
+            return everyOne_;
+        cells_->near(box, near_);
+        return near_;
     }
 
     // A new organism stays where it stands when that is clear, else takes the first clear place of
@@ -212,7 +239,7 @@ class BodyStep {
             for (const std::uint32_t id : candidates_)
                 if (physics_.pieces[id - 1].alive)
                     deeper(physics_.pieces[id - 1].body);
-            for (std::size_t other = 0; other < organisms_.size(); ++other)
+            for (const std::uint32_t other : near(own))
                 if (other != index && organisms_[other].alive && !organisms_[other].placing &&
                     strictlyOverlap(own, bounds_[other]))
                     deeper(Ecology::body(organisms_[other]));
@@ -293,11 +320,13 @@ class BodyStep {
         const BodySweep matter = matter_.sweep(body, motion, depth);
         if (matter.hit)
             best = {true, Obstacle::Piece, matter.index, matter.fraction, depth, matter.normal};
-        keepEarliest(best, Obstacle::Hull, 0, sweepPolyhedra(body, motion, hull_));
-        if (ground)
-            keepEarliest(best, Obstacle::Ground, 0, sweepPolyhedra(body, motion, *ground));
         const Box reach = grown(sweptBounds(body, motion), sweepReach);
-        for (std::size_t other = 0; other < organisms_.size(); ++other)
+        // The hull and the far ground lie clear of most sweeps.
+        if (plain_ || !clearOf(reach, hullBounds_))
+            keepEarliest(best, Obstacle::Hull, 0, sweepPolyhedra(body, motion, hull_));
+        if (ground && (plain_ || !clearOf(reach, ground->bounds())))
+            keepEarliest(best, Obstacle::Ground, 0, sweepPolyhedra(body, motion, *ground));
+        for (const std::uint32_t other : near(reach))
             if (other != index && organisms_[other].alive && !organisms_[other].placing &&
                 overlapOrTouch(bounds_[other], reach))
                 keepEarliest(best, Obstacle::Organism, other,
@@ -379,8 +408,14 @@ class BodyStep {
     Vec3 up_;
     double dt_;
     Polyhedron hull_;
+    Box hullBounds_;
+    bool plain_;
+    std::vector<Box>& bounds_;
+    OrganismCells* cells_; // none on the plain walks
+    Clearance clearance_;
     NearbyMatter matter_;
-    std::vector<Box> bounds_;
+    std::vector<std::uint32_t> near_;
+    std::vector<std::uint32_t> everyOne_;
     std::vector<std::uint32_t> candidates_;
 };
 

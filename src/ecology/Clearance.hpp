@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "ecology/OrganismCells.hpp"
 #include "ecology/Records.hpp"
 #include "physics/Physics.hpp"
 
@@ -37,23 +38,28 @@ inline Box sweptBounds(const Polyhedron& body, const Vec3& displacement) {
 
 // Whether an organism's body overlaps nothing: no matter, not the player's hull and no other alive
 // organism deeper than touchDepth. The caller may hand in the bounds of every organism (index for
-// index) when it keeps them; otherwise they are measured as needed.
+// index) when it keeps them, and the cells they are listed in; otherwise they are measured as
+// needed, and every organism is looked at.
 class Clearance {
   public:
     Clearance(const Physics& physics, const std::vector<Organism>& organisms, const Polyhedron& hull,
-              const std::vector<Box>* bounds = nullptr)
-        : physics_(physics), organisms_(organisms), hull_(hull), bounds_(bounds) {}
+              const std::vector<Box>* bounds = nullptr, OrganismCells* cells = nullptr)
+        : physics_(physics), organisms_(organisms), hull_(hull), bounds_(bounds), cells_(cells) {}
 
     // index is the organism's own index (it does not block itself), or one no organism has.
-    bool clear(const Organism& organism, std::size_t index) const;
+    bool clear(const Organism& organism, std::size_t index);
 
   private:
     Box boundsOf(std::size_t index) const;
+    // Whether the other organism is alive and overlaps the body deeper than touching.
+    bool blocks(std::size_t other, std::size_t index, const Polyhedron& body, const Box& own) const;
 
     const Physics& physics_;
     const std::vector<Organism>& organisms_;
     Polyhedron hull_;
     const std::vector<Box>* bounds_;
+    OrganismCells* cells_;
+    std::vector<std::uint32_t> near_;
 };
 
 } // namespace zarn

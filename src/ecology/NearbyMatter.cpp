@@ -1,5 +1,7 @@
 #include "ecology/NearbyMatter.hpp"
 
+#include <vector>
+
 #include "ecology/Clearance.hpp"
 
 namespace zarn {
@@ -28,6 +30,14 @@ BodySweep NearbyMatter::sweep(const Polyhedron& body, const Vec3& displacement, 
         covered_ = grown(swept, coverMargin + coverShare * length(body.halfExtents));
         physics_.query(covered_, ids_);
         known_ = true;
+        // A piece whose bounds lie clear of the covered box lies clear of every swept box it holds,
+        // by more than rounding could close, and every sweep misses it. Not-a-number is never clear.
+        if (!plain_)
+            std::erase_if(ids_, [&](std::uint32_t id) {
+                const Box b = physics_.pieces[id - 1].body.bounds();
+                return b.min.x > covered_.max.x || b.max.x < covered_.min.x || b.min.y > covered_.max.y ||
+                       b.max.y < covered_.min.y || b.min.z > covered_.max.z || b.max.z < covered_.min.z;
+            });
     }
     return physics_.sweepPieces(ids_, body, displacement, depth);
 }
