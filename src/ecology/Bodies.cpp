@@ -82,14 +82,6 @@ void keepEarliest(BodyHit& best, Obstacle obstacle, std::size_t index, const Box
     best = {true, obstacle, index, sweep.fraction, sweep.depth, sweep.normal};
 }
 
-// Bounds that lie clear of each other on some axis, by more than rounding could close: a sweep
-// whose swept bounds grown by sweepReach lie clear of a still body's bounds misses it. Not-a-number
-// is never clear.
-bool clearOf(const Box& a, const Box& b) {
-    return a.min.x > b.max.x || a.max.x < b.min.x || a.min.y > b.max.y || a.max.y < b.min.y ||
-           a.min.z > b.max.z || a.max.z < b.min.z;
-}
-
 // What a hit meets: its velocity and mass.
 struct OtherSide {
     Vec3 velocity;
@@ -128,7 +120,9 @@ class BodyStep {
           gravity_(gravity), up_(upAgainst(gravity)), dt_(dt), hull_(playerHull(focus, gravity)),
           hullBounds_(hull_.bounds()), plain_(ecology.bodyScratch.plainWalks),
           bounds_(ecology.bodyScratch.bounds), cells_(plain_ ? nullptr : &ecology.bodyScratch.cells),
-          clearance_(physics, organisms_, hull_, &bounds_, cells_), matter_(physics, plain_) {
+          matterCells_(physics, ecology.bodyScratch.matter),
+          clearance_(physics, organisms_, hull_, &bounds_, cells_, plain_ ? nullptr : &matterCells_),
+          matter_(physics, plain_ ? nullptr : &matterCells_) {
         // Every organism's bounds, kept up to date as each one moves: the others only change speed.
         bounds_.clear();
         for (const Organism& o : organisms_)
@@ -151,7 +145,7 @@ class BodyStep {
             sweep(index);
             const Box moved = Ecology::bounds(organisms_[index]);
             if (cells_)
-                cells_->move(static_cast<std::uint32_t>(index), bounds_[index], moved);
+                cells_->move(static_cast<std::uint32_t>(index), moved);
             bounds_[index] = moved;
         }
     }
@@ -255,11 +249,12 @@ class BodyStep {
         o.grounded = 0;
         double remaining = dt_;
         const std::optional<Polyhedron> ground = farGround(o);
+        const Box groundBounds = ground ? ground->bounds() : Box{};
         matter_.forget();
         for (int hits = 1;; ++hits) {
             const Polyhedron body = Ecology::body(o);
             const Vec3 motion = o.velocity * remaining;
-            const BodyHit hit = earliestHit(index, body, motion, ground);
+            const BodyHit hit = earliestHit(index, body, motion, ground, groundBounds);
             if (!hit.hit) {
                 o.center += motion;
                 return;
@@ -283,7 +278,15 @@ class BodyStep {
     // which no matter lies: over a chunk that was never generated (only cells within 384 m are) or
     // that was unloaded by its distance in 3-D, which may pass 640 m while the distance across does
     // not. Without it such an organism would fall through the world.
+    // Standing over matter settles it without the terrain surface, which costs more to find.
     std::optional<Polyhedron> farGround(const Organism& o) {
+        const bool near = !(std::hypot(o.center.x - focus_.x, o.center.z - focus_.z) > chunkReach);
+        Box swept;
+        if (near) {
+            swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
+            if (matterBelow(swept))
+                return std::nullopt;
+        }
         const bool farSide = EarthModel::onFarSide(o.center);
         const double surface = model_.surface(o.center.x, o.center.z, farSide);
         if (!std::isfinite(surface))
@@ -293,17 +296,16 @@ class BodyStep {
         ground.halfExtents = {std::max(farGroundHalfWidth, o.halfExtents.x), farGroundHalfDepth,
                               std::max(farGroundHalfWidth, o.halfExtents.z)};
         ground.mass = farGroundMass;
-        if (std::hypot(o.center.x - focus_.x, o.center.z - focus_.z) > chunkReach)
-            return ground;
-        const Box swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
-        if (swept.min.y > ground.bounds().max.y || matterBelow(swept))
-            return std::nullopt; // out of its reach this step, or standing over matter
+        if (near && swept.min.y > ground.bounds().max.y)
+            return std::nullopt; // out of its reach this step
         return ground;
     }
 
     bool matterBelow(const Box& swept) {
         Box column = swept;
         column.min.y -= matterBelowDepth;
+        if (!plain_)
+            return matterCells_.touches(column);
         physics_.query(column, candidates_);
         return std::any_of(candidates_.begin(), candidates_.end(), [&](std::uint32_t id) {
             const MatterPiece& piece = physics_.pieces[id - 1];
@@ -313,24 +315,35 @@ class BodyStep {
 
     // The earliest hit among the matter, the player's hull, the far ground and the placed organisms
     // near the swept bounds.
+    // The sweeps share the moving body's axes and swept bounds, and meet the bounds the step keeps of
+    // the hull, the ground and the organisms; the plain walks sweep as the matter's sweeps do.
     BodyHit earliestHit(std::size_t index, const Polyhedron& body, const Vec3& motion,
-                        const std::optional<Polyhedron>& ground) {
+                        const std::optional<Polyhedron>& ground, const Box& groundBounds) {
+        const MovingBox moving(body, motion);
         BodyHit best;
         double depth = 0.0;
-        const BodySweep matter = matter_.sweep(body, motion, depth);
+        const BodySweep matter = matter_.sweep(moving, depth);
         if (matter.hit)
             best = {true, Obstacle::Piece, matter.index, matter.fraction, depth, matter.normal};
+        keepEarliest(best, Obstacle::Hull, 0,
+                     plain_ ? sweepPolyhedra(body, motion, hull_)
+                            : sweepPolyhedra(moving, hull_, hullBounds_));
+        if (ground)
+            keepEarliest(best, Obstacle::Ground, 0,
+                         plain_ ? sweepPolyhedra(body, motion, *ground)
+                                : sweepPolyhedra(moving, *ground, groundBounds));
         const Box reach = grown(sweptBounds(body, motion), sweepReach);
-        // The hull and the far ground lie clear of most sweeps.
-        if (plain_ || !clearOf(reach, hullBounds_))
-            keepEarliest(best, Obstacle::Hull, 0, sweepPolyhedra(body, motion, hull_));
-        if (ground && (plain_ || !clearOf(reach, ground->bounds())))
-            keepEarliest(best, Obstacle::Ground, 0, sweepPolyhedra(body, motion, *ground));
-        for (const std::uint32_t other : near(reach))
-            if (other != index && organisms_[other].alive && !organisms_[other].placing &&
-                overlapOrTouch(bounds_[other], reach))
+        for (const std::uint32_t other : near(reach)) {
+            const Organism& struck = organisms_[other];
+            if (other == index || !struck.alive || struck.placing || !overlapOrTouch(bounds_[other], reach))
+                continue;
+            if (plain_)
                 keepEarliest(best, Obstacle::Organism, other,
-                             sweepPolyhedra(body, motion, Ecology::body(organisms_[other])));
+                             sweepPolyhedra(body, motion, Ecology::body(struck)));
+            else if (moving.reaches(bounds_[other]))
+                keepEarliest(best, Obstacle::Organism, other,
+                             sweepPolyhedra(moving, Ecology::body(struck), bounds_[other]));
+        }
         return best;
     }
 
@@ -376,7 +389,10 @@ class BodyStep {
                 struck.velocity -= n * (j / Ecology::mass(struck));
                 ecology_.impact(hit.index, hurt, true);
             } else if (hit.obstacle == Obstacle::Piece) {
-                // The sweep names the piece by its index; the physics takes its id.
+                // The sweep names the piece by its index; the physics takes its id. A push that
+                // brings a refresh of the matter's topology may list the pieces anew.
+                if (physics_.topologyDirty)
+                    matterCells_.forget();
                 physics_.contactImpulse(static_cast<std::uint32_t>(hit.index + 1), n * -j, o.center);
             }
         }
@@ -412,6 +428,7 @@ class BodyStep {
     bool plain_;
     std::vector<Box>& bounds_;
     OrganismCells* cells_; // none on the plain walks
+    MatterCells matterCells_;
     Clearance clearance_;
     NearbyMatter matter_;
     std::vector<std::uint32_t> near_;

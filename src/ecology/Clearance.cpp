@@ -54,8 +54,18 @@ bool Clearance::blocks(std::size_t other, std::size_t index, const Polyhedron& b
 bool Clearance::clear(const Organism& organism, std::size_t index) {
     const Polyhedron body = Ecology::body(organism);
     double depth = 0.0;
-    if (physics_.sweepBody(body, Vec3{}, depth).hit && depth > touchDepth)
+    if (matter_) {
+        // Physics::sweepBody of no motion over the pieces that reach the box it queries.
+        const Box start = body.bounds();
+        matter_->reaching(
+            grown({componentMin(start.min, start.min + Vec3{}), componentMax(start.max, start.max + Vec3{})},
+                  0.001),
+            reaching_);
+        if (sweepReaching(physics_, reaching_, MovingBox(body, Vec3{}), depth).hit && depth > touchDepth)
+            return false;
+    } else if (physics_.sweepBody(body, Vec3{}, depth).hit && depth > touchDepth) {
         return false;
+    }
     if (deeperThanTouch(body, hull_))
         return false;
     const Box own = body.bounds();

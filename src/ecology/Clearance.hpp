@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "ecology/NearbyMatter.hpp"
 #include "ecology/OrganismCells.hpp"
 #include "ecology/Records.hpp"
 #include "physics/Physics.hpp"
@@ -38,13 +39,15 @@ inline Box sweptBounds(const Polyhedron& body, const Vec3& displacement) {
 
 // Whether an organism's body overlaps nothing: no matter, not the player's hull and no other alive
 // organism deeper than touchDepth. The caller may hand in the bounds of every organism (index for
-// index) when it keeps them, and the cells they are listed in; otherwise they are measured as
-// needed, and every organism is looked at.
+// index) when it keeps them, the cells they are listed in and the matter's cells; otherwise they are
+// measured as needed, every organism is looked at and the matter is swept as the physics sweeps it.
 class Clearance {
   public:
     Clearance(const Physics& physics, const std::vector<Organism>& organisms, const Polyhedron& hull,
-              const std::vector<Box>* bounds = nullptr, OrganismCells* cells = nullptr)
-        : physics_(physics), organisms_(organisms), hull_(hull), bounds_(bounds), cells_(cells) {}
+              const std::vector<Box>* bounds = nullptr, OrganismCells* cells = nullptr,
+              MatterCells* matter = nullptr)
+        : physics_(physics), organisms_(organisms), hull_(hull), bounds_(bounds), cells_(cells),
+          matter_(matter) {}
 
     // index is the organism's own index (it does not block itself), or one no organism has.
     bool clear(const Organism& organism, std::size_t index);
@@ -59,7 +62,9 @@ class Clearance {
     Polyhedron hull_;
     const std::vector<Box>* bounds_;
     OrganismCells* cells_;
+    MatterCells* matter_;
     std::vector<std::uint32_t> near_;
+    std::vector<ReachingPiece> reaching_;
 };
 
 } // namespace zarn

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ecology/OrganismCells.hpp"
+#include "ecology/BodyScratch.hpp"
 #include "ecology/Records.hpp"
 #include "ecology/TopologyKey.hpp"
 #include "physics/Physics.hpp"

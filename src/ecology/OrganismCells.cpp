@@ -1,31 +1,39 @@
 #include "ecology/OrganismCells.hpp"
 
 #include <algorithm>
-#include <numeric>
+
+#include "ecology/Clearance.hpp"
 
 namespace zarn {
 
 namespace {
 
-constexpr double cellsPerMetre = 1.0 / OrganismCells::cellSize; // a power of two: exact
-// Coordinates beyond this many cells (4,000 million km) are listed apart.
-constexpr double farthestCell = 1e12;
+// Cells per metre on each axis (powers of two: the scaling is exact), and the cells on either side
+// of the origin that a key can tell apart: 8,388 km across and 67,108 km up and down.
+constexpr double cellsPerMetre[3] = {1.0 / OrganismCells::cellWidth, 1.0 / OrganismCells::cellHeight,
+                                     1.0 / OrganismCells::cellWidth};
+constexpr std::int64_t keyedCells[3] = {std::int64_t{1} << 20, std::int64_t{1} << 21, std::int64_t{1} << 20};
 
-// The floor by truncation, exact for the coordinates below farthestCell it is taken of.
+// The floor by truncation, exact for the coordinates within the keyed cells it is taken of.
 std::int64_t floorCell(double scaled) {
     const auto cell = static_cast<std::int64_t>(scaled);
     return static_cast<double>(cell) > scaled ? cell - 1 : cell;
 }
 
-std::uint64_t hashOf(const std::array<std::int64_t, 3>& cell) {
-    std::uint64_t h = static_cast<std::uint64_t>(cell[0]) * 0x9E3779B97F4A7C15ull;
-    h ^= static_cast<std::uint64_t>(cell[1]) * 0xC2B2AE3D27D4EB4Full;
-    h ^= static_cast<std::uint64_t>(cell[2]) * 0x165667B19E3779F9ull;
-    return h ^ (h >> 29);
+// 21 bits of x, 22 of y and 21 of z.
+std::uint64_t keyOf(std::int64_t x, std::int64_t y, std::int64_t z) {
+    return static_cast<std::uint64_t>(x + keyedCells[0]) << 43 |
+           static_cast<std::uint64_t>(y + keyedCells[1]) << 21 |
+           static_cast<std::uint64_t>(z + keyedCells[2]);
 }
 
-bool sameCell(const std::array<std::int64_t, 3>& a, const std::array<std::int64_t, 3>& b) {
-    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+// The slot of a key in a table of mask + 1 slots: every bit of the key stirs every bit of the hash.
+std::size_t slotOf(std::uint64_t key, std::size_t mask) {
+    key ^= key >> 30;
+    key *= 0xBF58476D1CE4E5B9ull;
+    key ^= key >> 27;
+    key *= 0x94D049BB133111EBull;
+    return static_cast<std::size_t>(key ^ (key >> 31)) & mask;
 }
 
 // Lists stay ascending.
@@ -50,10 +58,11 @@ void eraseSorted(std::vector<std::uint32_t>& list, std::uint32_t index) {
 OrganismCells::Range OrganismCells::rangeOf(const Box& box) {
     Range range;
     for (int k = 0; k < 3; ++k) {
-        const double lo = box.min[k] * cellsPerMetre;
-        const double hi = box.max[k] * cellsPerMetre;
-        // Not-a-number fails these tests too; so does a box turned inside out.
-        if (!(lo >= -farthestCell && hi <= farthestCell && lo <= hi)) {
+        const double lo = box.min[k] * cellsPerMetre[k];
+        const double hi = box.max[k] * cellsPerMetre[k];
+        const auto limit = static_cast<double>(keyedCells[k]);
+        // Not-a-number fails this test too; so does a box turned inside out.
+        if (!(lo >= -limit && hi < limit && lo <= hi)) {
             range.apart = true;
             return range;
         }
@@ -70,37 +79,37 @@ OrganismCells::Range OrganismCells::rangeOf(const Box& box) {
 bool OrganismCells::sameRange(const Range& a, const Range& b) {
     if (a.apart || b.apart)
         return a.apart == b.apart;
-    return a.lo == b.lo && a.hi == b.hi;
+    return a.lo[0] == b.lo[0] && a.lo[1] == b.lo[1] && a.lo[2] == b.lo[2] && a.hi[0] == b.hi[0] &&
+           a.hi[1] == b.hi[1] && a.hi[2] == b.hi[2];
 }
 
-const std::vector<std::uint32_t>* OrganismCells::find(const std::array<std::int64_t, 3>& cell) const {
+const std::vector<std::uint32_t>* OrganismCells::find(std::uint64_t key) const {
     if (slots_.empty())
         return nullptr;
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t at = hashOf(cell) & mask;; at = (at + 1) & mask) {
+    for (std::size_t at = slotOf(key, mask);; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
         if (slot.list == 0)
             return nullptr;
-        if (sameCell(slot.cell, cell))
+        if (slot.key == key)
             return &lists_[slot.list - 1];
     }
 }
 
-std::vector<std::uint32_t>& OrganismCells::listOf(const std::array<std::int64_t, 3>& cell) {
-    if ((usedSlots_ + 1) * 2 > slots_.size())
+std::vector<std::uint32_t>& OrganismCells::listOf(std::uint64_t key) {
+    if ((usedAt_.size() + 1) * 2 > slots_.size())
         grow();
     const std::size_t mask = slots_.size() - 1;
-    std::size_t at = hashOf(cell) & mask;
+    std::size_t at = slotOf(key, mask);
     for (; slots_[at].list != 0; at = (at + 1) & mask)
-        if (sameCell(slots_[at].cell, cell))
+        if (slots_[at].key == key)
             return lists_[slots_[at].list - 1];
     // A new cell takes the next list, emptied of what an earlier step left in it.
-    ++usedSlots_;
-    slots_[at] = {cell, static_cast<std::uint32_t>(usedSlots_)};
     usedAt_.push_back(static_cast<std::uint32_t>(at));
-    if (lists_.size() < usedSlots_)
+    slots_[at] = {key, static_cast<std::uint32_t>(usedAt_.size())};
+    if (lists_.size() < usedAt_.size())
         lists_.emplace_back();
-    std::vector<std::uint32_t>& list = lists_[usedSlots_ - 1];
+    std::vector<std::uint32_t>& list = lists_[usedAt_.size() - 1];
     list.clear();
     return list;
 }
@@ -111,7 +120,7 @@ void OrganismCells::grow() {
     const std::size_t mask = slots_.size() - 1;
     for (std::uint32_t& used : usedAt_) {
         const Slot& slot = old[used];
-        std::size_t at = hashOf(slot.cell) & mask;
+        std::size_t at = slotOf(slot.key, mask);
         while (slots_[at].list != 0)
             at = (at + 1) & mask;
         slots_[at] = slot;
@@ -119,48 +128,37 @@ void OrganismCells::grow() {
     }
 }
 
-void OrganismCells::enter(std::uint32_t index, const Range& range) {
+template <class Change> void OrganismCells::forEachList(const Range& range, Change&& change) {
     if (range.apart) {
-        insertSorted(apart_, index);
+        change(apart_);
         return;
     }
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
             for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                insertSorted(listOf({x, y, z}), index);
+                change(listOf(keyOf(x, y, z)));
 }
 
-void OrganismCells::leave(std::uint32_t index, const Range& range) {
-    if (range.apart) {
-        eraseSorted(apart_, index);
-        return;
-    }
-    for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
-        for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
-            for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                eraseSorted(listOf({x, y, z}), index);
-}
-
-void OrganismCells::fill(const std::vector<Box>& bounds) {
+void OrganismCells::fill(const std::vector<Box>& boxes) {
     for (const std::uint32_t used : usedAt_)
         slots_[used] = Slot{};
     usedAt_.clear();
-    usedSlots_ = 0;
     apart_.clear();
-    count_ = static_cast<std::uint32_t>(bounds.size());
-    if (seen_.size() < count_)
-        seen_.resize(count_, 0);
-    for (std::uint32_t index = 0; index < count_; ++index)
-        enter(index, rangeOf(bounds[index]));
+    boxes_ = boxes;
+    if (seen_.size() < boxes_.size())
+        seen_.resize(boxes_.size(), 0);
+    for (std::uint32_t index = 0; index < boxes_.size(); ++index) // ascending: every entry goes last
+        forEachList(rangeOf(boxes_[index]), [&](std::vector<std::uint32_t>& list) { list.push_back(index); });
 }
 
-void OrganismCells::move(std::uint32_t index, const Box& from, const Box& to) {
-    const Range before = rangeOf(from);
-    const Range after = rangeOf(to);
+void OrganismCells::move(std::uint32_t index, const Box& box) {
+    const Range before = rangeOf(boxes_[index]);
+    const Range after = rangeOf(box);
+    boxes_[index] = box;
     if (sameRange(before, after))
         return;
-    leave(index, before);
-    enter(index, after);
+    forEachList(before, [&](std::vector<std::uint32_t>& list) { eraseSorted(list, index); });
+    forEachList(after, [&](std::vector<std::uint32_t>& list) { insertSorted(list, index); });
 }
 
 void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
@@ -173,8 +171,9 @@ void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
         everyOne = cells > maxSearch;
     }
     if (everyOne) {
-        out.resize(count_);
-        std::iota(out.begin(), out.end(), 0u);
+        for (std::uint32_t index = 0; index < boxes_.size(); ++index)
+            if (overlapOrTouch(boxes_[index], box))
+                out.push_back(index);
         return;
     }
     if (++search_ == 0) {
@@ -187,7 +186,7 @@ void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
             return;
         ++lists;
         for (const std::uint32_t index : list)
-            if (seen_[index] != search_) {
+            if (seen_[index] != search_ && overlapOrTouch(boxes_[index], box)) {
                 seen_[index] = search_;
                 out.push_back(index);
             }
@@ -195,10 +194,10 @@ void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
             for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z)
-                if (const std::vector<std::uint32_t>* list = find({x, y, z}))
+                if (const std::vector<std::uint32_t>* list = find(keyOf(x, y, z)))
                     take(*list);
     take(apart_);
-    if (lists > 1)
+    if (lists > 1 && !std::is_sorted(out.begin(), out.end()))
         std::sort(out.begin(), out.end());
 }
 
