@@ -197,16 +197,22 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
     reaches.reserve(organisms.size());
     for (const Organism& o : organisms)
         reaches.push_back({o.center, length(o.halfExtents)});
-    // The absorbing faces find what they may touch in the cells of the reaches' boxes; the plain
+    // The absorbing faces find what they may touch in the cells of the reaches' boxes, which list
+    // the Cubes and blocks that may be eaten (none becomes so while the abilities act); the plain
     // walks look at every organism.
     OrganismCells* cells = bodyScratch.plainWalks ? nullptr : &bodyScratch.cells;
     std::vector<std::uint32_t> candidates;
     if (cells) {
         std::vector<Box>& boxes = bodyScratch.bounds; // free until the body step
+        std::vector<std::uint8_t> food;
         boxes.clear();
-        for (const Reach& reach : reaches)
-            boxes.push_back(reachBox(reach, 0.0));
-        cells->fill(boxes);
+        for (std::size_t j = 0; j < organisms.size(); ++j) {
+            const Organism& o = organisms[j];
+            boxes.push_back(reachBox(reaches[j], 0.0));
+            food.push_back(o.alive && !o.placing && !o.gray &&
+                           (o.kind == LifeKind::Cube || o.kind == LifeKind::Block));
+        }
+        cells->fill(boxes, &food);
     } else {
         candidates.resize(organisms.size());
         std::iota(candidates.begin(), candidates.end(), 0u);

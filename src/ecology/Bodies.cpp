@@ -29,6 +29,10 @@ constexpr double leastRemaining = 1e-8;
 constexpr double hitBackoff = 1e-6;
 // Bodies whose swept bounds come within this of each other are swept against each other.
 constexpr double sweepReach = 0.001;
+// The organisms a body's sweeps may meet are found in a box this much wider than the first sweep's
+// reach, and a share of its half diagonal: the later sub-steps of most bodies reach no farther.
+constexpr double othersMargin = 0.05;
+constexpr double othersShare = 0.01;
 // Turning by contact: corners within contactBand of the nearest along the normal make the contact
 // point, and no contact spins a block faster than maxSpin, rad/s.
 constexpr double contactBand = 0.002;
@@ -161,6 +165,18 @@ class BodyStep {
         cells_->near(box, near_);
         return near_;
     }
+    // The same for the reach of a sweep of the body: found once for its sweeps in a wider box, and
+    // again only for a sub-step that reaches out of that box. The others stand still meanwhile.
+    const std::vector<std::uint32_t>& othersNear(const Box& reach, const Polyhedron& body) {
+        if (!cells_)
+            return everyOne_;
+        if (!othersKnown_ || !holds(othersCovered_, reach)) {
+            othersCovered_ = grown(reach, othersMargin + othersShare * length(body.halfExtents));
+            cells_->near(othersCovered_, others_);
+            othersKnown_ = true;
+        }
+        return others_;
+    }
 
     // A new organism stays where it stands when that is clear, else takes the first clear place of
     // the rings around it; with none of the 20 clear it dies. False when it died.
@@ -251,6 +267,7 @@ class BodyStep {
         const std::optional<Polyhedron> ground = farGround(o);
         const Box groundBounds = ground ? ground->bounds() : Box{};
         matter_.forget();
+        othersKnown_ = false;
         for (int hits = 1;; ++hits) {
             const Polyhedron body = Ecology::body(o);
             const Vec3 motion = o.velocity * remaining;
@@ -333,7 +350,7 @@ class BodyStep {
                          plain_ ? sweepPolyhedra(body, motion, *ground)
                                 : sweepPolyhedra(moving, *ground, groundBounds));
         const Box reach = grown(sweptBounds(body, motion), sweepReach);
-        for (const std::uint32_t other : near(reach)) {
+        for (const std::uint32_t other : othersNear(reach, body)) {
             const Organism& struck = organisms_[other];
             if (other == index || !struck.alive || struck.placing || !overlapOrTouch(bounds_[other], reach))
                 continue;
@@ -432,6 +449,9 @@ class BodyStep {
     Clearance clearance_;
     NearbyMatter matter_;
     std::vector<std::uint32_t> near_;
+    bool othersKnown_ = false;
+    Box othersCovered_;
+    std::vector<std::uint32_t> others_;
     std::vector<std::uint32_t> everyOne_;
     std::vector<std::uint32_t> candidates_;
 };

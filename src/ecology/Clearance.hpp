@@ -29,6 +29,11 @@ inline bool overlapOrTouch(const Box& a, const Box& b) {
     return a.min.x <= b.max.x && a.max.x >= b.min.x && a.min.y <= b.max.y && a.max.y >= b.min.y &&
            a.min.z <= b.max.z && a.max.z >= b.min.z;
 }
+// Whether the outer box holds the inner one, faces included.
+inline bool holds(const Box& outer, const Box& inner) {
+    return outer.min.x <= inner.min.x && outer.min.y <= inner.min.y && outer.min.z <= inner.min.z &&
+           outer.max.x >= inner.max.x && outer.max.y >= inner.max.y && outer.max.z >= inner.max.z;
+}
 Box grown(Box box, double margin);
 // The bounds a body sweeps through on a displacement: its bounds at the start and at the end.
 inline Box sweptBounds(const Polyhedron& body, const Vec3& displacement) {

@@ -19,11 +19,6 @@ constexpr double sweepMargin = 0.001;
 constexpr double coverMargin = 0.05;
 constexpr double coverShare = 0.01;
 
-bool holds(const Box& outer, const Box& inner) {
-    return outer.min.x <= inner.min.x && outer.min.y <= inner.min.y && outer.min.z <= inner.min.z &&
-           outer.max.x >= inner.max.x && outer.max.y >= inner.max.y && outer.max.z >= inner.max.z;
-}
-
 // Bounds clear of each other on an axis; not-a-number is never clear.
 bool clearOf(const Box& a, const Box& b) {
     return a.min.x > b.max.x || a.max.x < b.min.x || a.min.y > b.max.y || a.max.y < b.min.y ||
@@ -42,14 +37,6 @@ std::size_t slotOf(std::uint64_t key, std::size_t mask) {
 } // namespace
 
 MatterCells::MatterCells(const Physics& physics, Storage& storage) : physics_(physics), storage_(storage) {
-    if (++storage_.step == 0) {
-        std::fill(storage_.stamp.begin(), storage_.stamp.end(), 0);
-        storage_.step = 1;
-    }
-    if (storage_.stamp.size() < physics.pieces.size()) {
-        storage_.stamp.resize(physics.pieces.size(), 0);
-        storage_.bounds.resize(physics.pieces.size());
-    }
     if (storage_.slots.empty())
         storage_.slots.resize(1024);
     forget();
@@ -59,20 +46,10 @@ void MatterCells::forget() {
     for (const std::uint32_t used : storage_.usedSlots)
         storage_.slots[used] = {};
     storage_.usedSlots.clear();
+    storage_.found = 0;
 }
 
-Box MatterCells::boundsOf(std::uint32_t id) {
-    const std::size_t index = id - 1;
-    if (index >= storage_.stamp.size())
-        return physics_.pieces[index].body.bounds();
-    if (storage_.stamp[index] != storage_.step) {
-        storage_.stamp[index] = storage_.step;
-        storage_.bounds[index] = physics_.pieces[index].body.bounds();
-    }
-    return storage_.bounds[index];
-}
-
-const std::vector<std::uint32_t>* MatterCells::cell(std::int64_t x, std::int64_t y, std::int64_t z) {
+const std::vector<ReachingPiece>* MatterCells::cell(std::int64_t x, std::int64_t y, std::int64_t z) {
     std::vector<Storage::Slot>& slots = storage_.slots;
     if ((storage_.usedSlots.size() + 1) * 2 > slots.size()) {
         std::vector<Storage::Slot> old(slots.size() * 2);
@@ -90,11 +67,20 @@ const std::vector<std::uint32_t>* MatterCells::cell(std::int64_t x, std::int64_t
     std::size_t at = slotOf(key, mask);
     for (; slots[at].used; at = (at + 1) & mask)
         if (slots[at].key == key)
-            return slots[at].list;
-    const auto found = physics_.cells.find(key);
-    slots[at] = {key, found == physics_.cells.end() ? nullptr : &found->second, true};
+            return slots[at].pieces == 0 ? nullptr : &storage_.cells[slots[at].pieces - 1];
     storage_.usedSlots.push_back(static_cast<std::uint32_t>(at));
-    return slots[at].list;
+    slots[at] = {key, 0, true};
+    const auto found = physics_.cells.find(key);
+    if (found == physics_.cells.end())
+        return nullptr;
+    if (storage_.cells.size() <= storage_.found)
+        storage_.cells.emplace_back();
+    std::vector<ReachingPiece>& pieces = storage_.cells[storage_.found];
+    slots[at].pieces = static_cast<std::uint32_t>(++storage_.found);
+    pieces.clear();
+    for (const std::uint32_t id : found->second)
+        pieces.push_back({id, physics_.pieces[id - 1].body.bounds()});
+    return &pieces;
 }
 
 template <class Visit> int MatterCells::visitListed(const Box& box, Visit&& visit) {
@@ -103,12 +89,12 @@ template <class Visit> int MatterCells::visitListed(const Box& box, Visit&& visi
     for (std::int64_t x = range.lo[0]; x <= range.hi[0]; ++x)
         for (std::int64_t y = range.lo[1]; y <= range.hi[1]; ++y)
             for (std::int64_t z = range.lo[2]; z <= range.hi[2]; ++z) {
-                const std::vector<std::uint32_t>* list = cell(x, y, z);
-                if (list == nullptr || list->empty())
+                const std::vector<ReachingPiece>* pieces = cell(x, y, z);
+                if (pieces == nullptr || pieces->empty())
                     continue;
                 ++lists;
-                for (const std::uint32_t id : *list)
-                    if (visit(id))
+                for (const ReachingPiece& piece : *pieces)
+                    if (visit(piece))
                         return -1;
             }
     return lists;
@@ -116,22 +102,22 @@ template <class Visit> int MatterCells::visitListed(const Box& box, Visit&& visi
 
 void MatterCells::reaching(const Box& box, std::vector<ReachingPiece>& out) {
     out.clear();
-    auto keep = [&](std::uint32_t id) {
-        const Box bounds = boundsOf(id);
-        if (!clearOf(bounds, box))
-            out.push_back({id, bounds});
+    auto keep = [&](const ReachingPiece& piece) {
+        if (!clearOf(piece.bounds, box))
+            out.push_back(piece);
         return false;
     };
     if (grid::needsScan(box)) {
         physics_.query(box, ids_);
         for (const std::uint32_t id : ids_)
-            keep(id);
+            keep({id, physics_.pieces[id - 1].body.bounds()});
         return;
     }
     // Each list is ascending; a piece listed in several cells comes once.
     if (visitListed(box, keep) > 1) {
-        std::sort(out.begin(), out.end(),
-                  [](const ReachingPiece& a, const ReachingPiece& b) { return a.id < b.id; });
+        const auto byId = [](const ReachingPiece& a, const ReachingPiece& b) { return a.id < b.id; };
+        if (!std::is_sorted(out.begin(), out.end(), byId))
+            std::sort(out.begin(), out.end(), byId);
         out.erase(std::unique(out.begin(), out.end(),
                               [](const ReachingPiece& a, const ReachingPiece& b) { return a.id == b.id; }),
                   out.end());
@@ -139,12 +125,14 @@ void MatterCells::reaching(const Box& box, std::vector<ReachingPiece>& out) {
 }
 
 bool MatterCells::touches(const Box& box) {
-    auto meets = [&](std::uint32_t id) {
-        return physics_.pieces[id - 1].alive && overlapOrTouch(boundsOf(id), box);
+    auto meets = [&](const ReachingPiece& piece) {
+        return overlapOrTouch(piece.bounds, box) && physics_.pieces[piece.id - 1].alive;
     };
     if (grid::needsScan(box)) {
         physics_.query(box, ids_);
-        return std::any_of(ids_.begin(), ids_.end(), meets);
+        return std::any_of(ids_.begin(), ids_.end(), [&](std::uint32_t id) {
+            return meets({id, physics_.pieces[id - 1].body.bounds()});
+        });
     }
     return visitListed(box, meets) < 0;
 }

@@ -14,25 +14,23 @@ struct ReachingPiece {
 };
 
 // The matter grid as one body step meets it: the list of each 32 m cell found once in the grid's
-// table, and the bounds of each piece worked out once. Nothing moves the matter during the step
-// and only a refresh of its topology lists it anew, so the lists and the bounds hold until the step
-// forgets the lists before a push that brings a refresh. The answers are those of Physics::query
-// less the pieces whose bounds lie clear of the box, which no sweep, overlap or touch of the box
-// can meet.
+// table and kept with the bounds of its pieces. Nothing moves the matter during the step and only a
+// refresh of its topology lists it anew, so the lists hold until the step forgets them before a
+// push that brings a refresh. The answers are those of Physics::query less the pieces whose bounds
+// lie clear of the box, which no sweep, overlap or touch of the box can meet.
 class MatterCells {
   public:
     // Working storage kept from step to step (see BodyScratch).
     struct Storage {
         struct Slot {
             std::uint64_t key = 0;
-            const std::vector<std::uint32_t>* list = nullptr; // the grid's, or none
+            std::uint32_t pieces = 0; // index + 1 in cells; 0 for a cell the grid does not have
             bool used = false;
         };
-        std::vector<Box> bounds;          // per piece index, as worked out in the step stamped
-        std::vector<std::uint32_t> stamp; // per piece index
-        std::uint32_t step = 0;
         std::vector<Slot> slots; // cells found, by key: a power of two of them, at most half used
         std::vector<std::uint32_t> usedSlots;
+        std::vector<std::vector<ReachingPiece>> cells; // the first `found` are the step's
+        std::size_t found = 0;
     };
 
     // Starts a step of the matter as it stands.
@@ -47,11 +45,10 @@ class MatterCells {
     bool touches(const Box& box);
 
   private:
-    Box boundsOf(std::uint32_t id);
-    // The grid's list of the cell, nullptr for a cell it does not have.
-    const std::vector<std::uint32_t>* cell(std::int64_t x, std::int64_t y, std::int64_t z);
-    // Calls visit(id) for the ids the grid lists for the box, some more than once, until it returns
-    // true; the number of non-empty lists met, or -1 when visit returned true.
+    // The pieces the grid lists in the cell, nullptr for a cell it does not have.
+    const std::vector<ReachingPiece>* cell(std::int64_t x, std::int64_t y, std::int64_t z);
+    // Calls visit(piece) for the pieces the grid lists for the box, some more than once, until it
+    // returns true; the number of non-empty lists met, or -1 when visit returned true.
     template <class Visit> int visitListed(const Box& box, Visit&& visit);
 
     const Physics& physics_;

@@ -139,16 +139,22 @@ template <class Change> void OrganismCells::forEachList(const Range& range, Chan
                 change(listOf(keyOf(x, y, z)));
 }
 
-void OrganismCells::fill(const std::vector<Box>& boxes) {
+void OrganismCells::fill(const std::vector<Box>& boxes, const std::vector<std::uint8_t>* listed) {
     for (const std::uint32_t used : usedAt_)
         slots_[used] = Slot{};
     usedAt_.clear();
     apart_.clear();
     boxes_ = boxes;
+    if (listed)
+        listed_ = *listed;
+    else
+        listed_.assign(boxes_.size(), 1);
     if (seen_.size() < boxes_.size())
         seen_.resize(boxes_.size(), 0);
     for (std::uint32_t index = 0; index < boxes_.size(); ++index) // ascending: every entry goes last
-        forEachList(rangeOf(boxes_[index]), [&](std::vector<std::uint32_t>& list) { list.push_back(index); });
+        if (listed_[index])
+            forEachList(rangeOf(boxes_[index]),
+                        [&](std::vector<std::uint32_t>& list) { list.push_back(index); });
 }
 
 void OrganismCells::move(std::uint32_t index, const Box& box) {
@@ -172,7 +178,7 @@ void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
     }
     if (everyOne) {
         for (std::uint32_t index = 0; index < boxes_.size(); ++index)
-            if (overlapOrTouch(boxes_[index], box))
+            if (listed_[index] && overlapOrTouch(boxes_[index], box))
                 out.push_back(index);
         return;
     }

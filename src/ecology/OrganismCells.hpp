@@ -22,9 +22,10 @@ class OrganismCells {
     static constexpr std::int64_t maxSpan = 16;   // cells on an axis
     static constexpr std::int64_t maxSearch = 64; // cells of a search box
 
-    // Lists the organisms of these boxes, index for index, and forgets any listed before.
-    void fill(const std::vector<Box>& boxes);
-    // The organism at index now has this box.
+    // Lists the organisms of these boxes, index for index, and forgets any listed before. Given
+    // flags, only the organisms flagged are listed, and no search finds the others.
+    void fill(const std::vector<Box>& boxes, const std::vector<std::uint8_t>* listed = nullptr);
+    // The organism at index, listed, now has this box.
     void move(std::uint32_t index, const Box& box);
     // Into out, ascending: the index of every organism whose box overlaps or touches this one.
     void near(const Box& box, std::vector<std::uint32_t>& out);
@@ -53,6 +54,7 @@ class OrganismCells {
     std::vector<std::vector<std::uint32_t>> lists_; // the first usedAt_.size() are in use
     std::vector<std::uint32_t> apart_;              // ascending
     std::vector<Box> boxes_;                        // by index
+    std::vector<std::uint8_t> listed_;              // by index
     std::vector<std::uint32_t> seen_;               // per index: the last search that met it
     std::uint32_t search_ = 0;
 };
