@@ -297,7 +297,7 @@ class BodyStep {
     // not. Without it such an organism would fall through the world.
     // Standing over matter settles it without the terrain surface, which costs more to find.
     std::optional<Polyhedron> farGround(const Organism& o) {
-        const bool near = !(std::hypot(o.center.x - focus_.x, o.center.z - focus_.z) > chunkReach);
+        const bool near = withinReach(o.center.x - focus_.x, o.center.z - focus_.z);
         Box swept;
         if (near) {
             swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
@@ -316,6 +316,17 @@ class BodyStep {
         if (near && swept.min.y > ground.bounds().max.y)
             return std::nullopt; // out of its reach this step
         return ground;
+    }
+
+    // Whether the distance across is at most chunkReach, as std::hypot tells; most distances are
+    // settled by its bounds, the larger of the two and their sum, with a margin far above rounding.
+    static bool withinReach(double dx, double dz) {
+        const double x = std::abs(dx), z = std::abs(dz);
+        if (x + z < chunkReach * 0.9)
+            return true;
+        if (std::max(x, z) > chunkReach * 1.1)
+            return false;
+        return !(std::hypot(dx, dz) > chunkReach);
     }
 
     bool matterBelow(const Box& swept) {
