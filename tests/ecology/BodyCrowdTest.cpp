@@ -90,9 +90,9 @@ struct Crowd {
 
 // Some 260 organisms of every kind packed around the player on a field of loose cubes that ends at
 // x = 10, past which the far ground holds them up: Cubes in touching rows and thrown fast through
-// the rest, turning Blocks, bonded species, Slabs falling to split on what is below, lying ones and
-// a wide one listed apart, a drifting one high above, newcomers placed inside others or in the
-// matter, and the dead.
+// the rest, turning Blocks, some grey that become matter, bonded species, Slabs falling to split on
+// what is below, lying ones, a wide one listed apart and one 2 km across far away, a drifting one
+// high above, newcomers placed inside others or in the matter, and the dead.
 Crowd crowd(std::uint32_t seed) {
     Crowd c;
     c.focus = {4.0, 0.0, 1.0};
@@ -120,6 +120,7 @@ Crowd crowd(std::uint32_t seed) {
         box.position = {0.7 * (k & 1), 0.7 * ((k >> 1) & 1), 0.7 * ((k >> 2) & 1)};
         box.halfExtents = {0.35, 0.35, 0.35};
         box.ability = static_cast<Ability>(k % 3);
+        box.faceMask = seed > 500 ? 0 : 63; // none bonds to the matter, which then pushes on no bond
         species.boxes.push_back(box);
         for (int axis = 1; axis < 8; axis <<= 1)
             if (!(k & axis))
@@ -143,6 +144,8 @@ Crowd crowd(std::uint32_t seed) {
         o.orientation = randomRotation(seed += 3);
         o.angularVelocity = randomVector(seed += 3) * 4.0;
         o.velocity = randomVector(seed += 3);
+        o.gray = k % 15 == 0;
+        o.faceMask = seed > 500 ? 0 : 63;
         place(e, o);
     }
     for (int k = 0; k < 30; ++k) {
@@ -155,10 +158,17 @@ Crowd crowd(std::uint32_t seed) {
             o.center.y += 2.0 + 8.0 * draw(), o.velocity = {0.0, -8.0 * draw(), 0.0};
         place(e, o);
     }
-    Organism wide = block({40.0, 0.5001, 0.0}, 0.5);
+    Organism wide = block({90.0, 0.5001, 0.0}, 0.5);
     wide.kind = LifeKind::Slab;
-    wide.halfExtents = {40.0, 0.5, 40.0};
+    wide.halfExtents = {80.0, 0.5, 80.0};
     place(e, wide);
+    wide.center.x = 2100.0;
+    wide.halfExtents = {1000.0, 0.5, 1000.0};
+    place(e, wide);
+    c.physics.add(pieceAt({2100.0, -0.5, 0.0}, 0.5, true)); // under it
+    for (int k = 0; k < 6; ++k)                             // to be put among the organisms (see below)
+        c.physics.add(pieceAt({300.0 + 2.0 * k, 0.5, 300.0}, 0.4, true));
+    c.physics.refreshTopology();
     Organism drifting = wide;
     drifting.halfExtents = {6.0, 0.5, 6.0};
     drifting.center = {0.0, 2400.0, 0.0};
@@ -199,6 +209,15 @@ TEST(BodyStep, CrowdMovesAlikeOnTheCellsAndOnThePlainWalks) {
             for (Crowd* c : {&cells, &plain}) {
                 c->physics.step(dt);
                 c->ecology.receiveContacts(c->physics);
+                // Now and then pieces from far away are put into the first blocks from outside the
+                // physics: the grid lists them there from the first push after it, which the
+                // spring of a bond to matter or a body's hit brings.
+                if (step % 10 == 5) {
+                    for (std::size_t k = 1; k < 8; k += 3)
+                        c->physics.pieces[62 + (k + step / 10) % 6].body.center =
+                            c->ecology.organisms[k].center;
+                    c->physics.topologyDirty = true;
+                }
             }
         }
         // The crowd did what it was made for: Slabs split, newcomers found places or died.
