@@ -294,8 +294,8 @@ class BodyStep {
     // focus, so beyond 640 m across it holds up every organism. Nearer, it holds up an organism under
     // which no matter lies: over a chunk that was never generated (only cells within 384 m are) or
     // that was unloaded by its distance in 3-D, which may pass 640 m while the distance across does
-    // not. Without it such an organism would fall through the world.
-    // Standing over matter settles it without the terrain surface, which costs more to find.
+    // not. Without it such an organism would fall through the world. Standing over matter settles it
+    // without the terrain surface, which costs more to find.
     std::optional<Polyhedron> farGround(const Organism& o) {
         const bool near = withinReach(o.center.x - focus_.x, o.center.z - focus_.z);
         Box swept;
@@ -342,9 +342,9 @@ class BodyStep {
     }
 
     // The earliest hit among the matter, the player's hull, the far ground and the placed organisms
-    // near the swept bounds.
-    // The sweeps share the moving body's axes and swept bounds, and meet the bounds the step keeps of
-    // the hull, the ground and the organisms; the plain walks sweep as the matter's sweeps do.
+    // near the swept bounds. The sweeps share the moving body's axes and swept bounds and take the
+    // bounds the step keeps of the hull, the ground and the organisms; the plain walks sweep each
+    // pair from scratch.
     BodyHit earliestHit(std::size_t index, const Polyhedron& body, const Vec3& motion,
                         const std::optional<Polyhedron>& ground, const Box& groundBounds) {
         const MovingBox moving(body, motion);
