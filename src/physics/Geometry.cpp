@@ -342,8 +342,10 @@ bool faceContact(const MatterPiece& a, const Box& ba, const MatterPiece& b, cons
 
 namespace {
 
-// The separating-axis sweep of a pair whose swept bounds reach each other. The cross products are
-// worked out only once the face axes have not ruled the pair out.
+// The separating-axis sweep of a pair whose swept bounds reach each other. Lazily, the cross products
+// are worked out only once the face axes have not ruled the pair out: a saving where many pairs
+// miss on a face, a cost where most go on to the cross products.
+template <bool Lazily>
 BoxSweep sweepReached(const Polyhedron& moving, const std::array<Vec3, 3>& fa, const Vec3& displacement,
                       const Polyhedron& still, const std::array<Vec3, 3>& fb) {
     TestAxes axes;
@@ -364,10 +366,15 @@ BoxSweep sweepReached(const Polyhedron& moving, const std::array<Vec3, 3>& fa, c
             p.along[k] = offset[k];
             p.moved[k] = displacement[k];
         }
-    } else {
+    } else if (Lazily) {
         faceAxes(axes, fa, fb);
         project<0, kFaceSlots, true>(axes, fa, moving.halfExtents, fb, still.halfExtents, offset,
                                      displacement, p);
+    } else {
+        faceAxes(axes, fa, fb);
+        crossAxes(axes, fa, fb);
+        project<0, kSlots, true>(axes, fa, moving.halfExtents, fb, still.halfExtents, offset, displacement,
+                                 p);
     }
 
     bool overlapping = true;
@@ -377,7 +384,7 @@ BoxSweep sweepReached(const Polyhedron& moving, const std::array<Vec3, 3>& fa, c
     Vec3 overlapNormal;
     Vec3 hitNormal;
     for (int k = 0; k < count; ++k) {
-        if (k == kFaceSlots) {
+        if (Lazily && k == kFaceSlots) {
             crossAxes(axes, fa, fb);
             project<kFaceSlots, kSlots, true>(axes, fa, moving.halfExtents, fb, still.halfExtents, offset,
                                               displacement, p);
@@ -447,13 +454,22 @@ MovingBox::MovingBox(const Polyhedron& moving, const Vec3& motion)
 }
 
 BoxSweep sweepPolyhedra(const Polyhedron& moving, const Vec3& displacement, const Polyhedron& still) {
-    // Broad test: the space the moving box sweeps, bounded coarsely, must reach the still box.
-    const MovingBox swept(moving, displacement);
+    const std::array<Vec3, 3> fa = moving.axes();
     const std::array<Vec3, 3> fb = still.axes();
-    if (!swept.reaches(still.bounds(fb))) {
+
+    // Broad test: the space the moving box sweeps, bounded coarsely, must reach the still box.
+    const Box start = moving.bounds(fa);
+    Polyhedron arrived = moving;
+    arrived.center += displacement;
+    const Box end = arrived.bounds(fa);
+    const Vec3 sweptMin = componentMin(start.min, end.min);
+    const Vec3 sweptMax = componentMax(start.max, end.max);
+    const Box target = still.bounds(fb);
+    if (sweptMin.x > target.max.x || sweptMax.x < target.min.x || sweptMin.y > target.max.y ||
+        sweptMax.y < target.min.y || sweptMin.z > target.max.z || sweptMax.z < target.min.z) {
         return sweepMiss();
     }
-    return sweepReached(moving, swept.axes, displacement, still, fb);
+    return sweepReached<false>(moving, fa, displacement, still, fb);
 }
 
 BoxSweep sweepPolyhedra(const MovingBox& moving, const Polyhedron& still) {
@@ -461,14 +477,14 @@ BoxSweep sweepPolyhedra(const MovingBox& moving, const Polyhedron& still) {
     if (!moving.reaches(still.bounds(fb))) {
         return sweepMiss();
     }
-    return sweepReached(moving.body, moving.axes, moving.displacement, still, fb);
+    return sweepReached<true>(moving.body, moving.axes, moving.displacement, still, fb);
 }
 
 BoxSweep sweepPolyhedra(const MovingBox& moving, const Polyhedron& still, const Box& stillBounds) {
     if (!moving.reaches(stillBounds)) {
         return sweepMiss();
     }
-    return sweepReached(moving.body, moving.axes, moving.displacement, still, still.axes());
+    return sweepReached<true>(moving.body, moving.axes, moving.displacement, still, still.axes());
 }
 
 double tracePolyhedron(const Vec3& origin, const Vec3& direction, const Polyhedron& box, double limit) {
