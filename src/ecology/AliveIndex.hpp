@@ -21,6 +21,10 @@ class AliveIndex {
 
   private:
     std::vector<std::pair<std::uint32_t, std::size_t>> entries_; // (id, index), ascending
+    // When the ids lie close together (as they mostly do), the index of every id from the lowest
+    // on, none for an id no alive organism has.
+    std::uint32_t lowest_ = 0;
+    std::vector<std::size_t> byId_;
 };
 
 } // namespace zarn

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "ecology/AliveIndex.hpp"
 #include "ecology/BoxFrame.hpp"
@@ -138,16 +139,27 @@ class BondCounts {
     std::vector<std::uint32_t> ends_;
 };
 
+// A box that holds the sphere of a reach grown by the margin, and more than rounding could lose: two
+// reaches that are not apart have boxes of margin 0 and touchReach(0, 0) that overlap.
+Box reachBox(const Reach& reach, double margin) {
+    const Vec3& c = reach.center;
+    const double e = (reach.halfDiagonal + margin) * 1.001 +
+                     1e-9 * (1.0 + std::max({std::abs(c.x), std::abs(c.y), std::abs(c.z)}));
+    return {c - Vec3{e, e, e}, c + Vec3{e, e, e}};
+}
+
 // The absorbing block i of the group under root r takes from every Cube and every foreign block that
 // touches its absorbing face, as much as the face takes at the fill f over dt and the source holds.
-// reaches holds every organism's centre and half diagonal (nothing moves while the abilities act).
-void absorb(std::vector<Organism>& organisms, const std::vector<Reach>& reaches, std::size_t i, std::size_t r,
-            BlockGroups& groups, double f, double dt) {
+// reaches holds every organism's centre and half diagonal (nothing moves while the abilities act),
+// and candidates every organism that may not be apart from the block, in list order.
+void absorb(std::vector<Organism>& organisms, const std::vector<Reach>& reaches,
+            const std::vector<std::uint32_t>& candidates, std::size_t i, std::size_t r, BlockGroups& groups,
+            double f, double dt) {
     const Organism& block = organisms[i];
     const int face = dominantFace(block.axis);
     const Polyhedron probe = absorbingProbe(block, face);
     const double amount = faceArea(block, face) * intakeRate * f * dt;
-    for (std::size_t j = 0; j < organisms.size(); ++j) {
+    for (const std::size_t j : candidates) {
         if (j == i || apart(reaches[i], reaches[j]))
             continue;
         Organism& food = organisms[j];
@@ -185,6 +197,26 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
     reaches.reserve(organisms.size());
     for (const Organism& o : organisms)
         reaches.push_back({o.center, length(o.halfExtents)});
+    // The absorbing faces find what they may touch in the cells of the reaches' boxes, which list
+    // the Cubes and blocks that may be eaten (none becomes so while the abilities act); the plain
+    // walks look at every organism.
+    OrganismCells* cells = bodyScratch.plainWalks ? nullptr : &bodyScratch.cells;
+    std::vector<std::uint32_t> candidates;
+    if (cells) {
+        std::vector<Box>& boxes = bodyScratch.bounds; // free until the body step
+        std::vector<std::uint8_t> food;
+        boxes.clear();
+        for (std::size_t j = 0; j < organisms.size(); ++j) {
+            const Organism& o = organisms[j];
+            boxes.push_back(reachBox(reaches[j], 0.0));
+            food.push_back(o.alive && !o.placing && !o.gray &&
+                           (o.kind == LifeKind::Cube || o.kind == LifeKind::Block));
+        }
+        cells->fill(boxes, &food);
+    } else {
+        candidates.resize(organisms.size());
+        std::iota(candidates.begin(), candidates.end(), 0u);
+    }
     for (std::size_t i = 0; i < organisms.size(); ++i) {
         if (!liveBlock(organisms[i]) || organisms[i].placing)
             continue;
@@ -204,7 +236,9 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
             break;
         }
         case Ability::Absorption:
-            absorb(organisms, reaches, i, r, groups, f, dt);
+            if (cells)
+                cells->near(reachBox(reaches[i], touchReach(0.0, 0.0)), candidates);
+            absorb(organisms, reaches, candidates, i, r, groups, f, dt);
             break;
         case Ability::Connection:
             for (std::size_t k = bondCounts.of(block.id); k > 0; --k)

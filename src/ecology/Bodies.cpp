@@ -2,6 +2,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 #include <optional>
 
 #include "ecology/AliveIndex.hpp"
@@ -28,6 +29,10 @@ constexpr double leastRemaining = 1e-8;
 constexpr double hitBackoff = 1e-6;
 // Bodies whose swept bounds come within this of each other are swept against each other.
 constexpr double sweepReach = 0.001;
+// The organisms a body's sweeps may meet are found in a box this much wider than the first sweep's
+// reach, and a share of its half diagonal: the later sub-steps of most bodies reach no farther.
+constexpr double othersMargin = 0.05;
+constexpr double othersShare = 0.01;
 // Turning by contact: corners within contactBand of the nearest along the normal make the contact
 // point, and no contact spins a block faster than maxSpin, rad/s.
 constexpr double contactBand = 0.002;
@@ -117,11 +122,21 @@ class BodyStep {
              const Vec3& gravity, double dt)
         : ecology_(ecology), organisms_(ecology.organisms), physics_(physics), model_(model), focus_(focus),
           gravity_(gravity), up_(upAgainst(gravity)), dt_(dt), hull_(playerHull(focus, gravity)),
-          matter_(physics) {
+          hullBounds_(hull_.bounds()), plain_(ecology.bodyScratch.plainWalks),
+          bounds_(ecology.bodyScratch.bounds), cells_(plain_ ? nullptr : &ecology.bodyScratch.cells),
+          matterCells_(physics, ecology.bodyScratch.matter),
+          clearance_(physics, organisms_, hull_, &bounds_, cells_, plain_ ? nullptr : &matterCells_),
+          matter_(physics, plain_ ? nullptr : &matterCells_) {
         // Every organism's bounds, kept up to date as each one moves: the others only change speed.
-        bounds_.reserve(organisms_.size());
+        bounds_.clear();
         for (const Organism& o : organisms_)
             bounds_.push_back(Ecology::bounds(o));
+        if (cells_) {
+            cells_->fill(bounds_);
+        } else {
+            everyOne_.resize(organisms_.size());
+            std::iota(everyOne_.begin(), everyOne_.end(), 0u);
+        }
     }
 
     void run() {
@@ -132,13 +147,35 @@ class BodyStep {
             if (organisms_[index].kind == LifeKind::Block)
                 turn(index);
             sweep(index);
-            bounds_[index] = Ecology::bounds(organisms_[index]);
+            const Box moved = Ecology::bounds(organisms_[index]);
+            if (cells_)
+                cells_->move(static_cast<std::uint32_t>(index), moved);
+            bounds_[index] = moved;
         }
     }
 
   private:
-    bool clear(const Organism& o, std::size_t index) const {
-        return Clearance(physics_, organisms_, hull_, &bounds_).clear(o, index);
+    bool clear(const Organism& o, std::size_t index) { return clearance_.clear(o, index); }
+
+    // The organisms whose bounds may meet the box, in list order: those listed in the cells about
+    // it, or on the plain walk every one.
+    const std::vector<std::uint32_t>& near(const Box& box) {
+        if (!cells_)
+            return everyOne_;
+        cells_->near(box, near_);
+        return near_;
+    }
+    // The same for the reach of a sweep of the body: found once for its sweeps in a wider box, and
+    // again only for a sub-step that reaches out of that box. The others stand still meanwhile.
+    const std::vector<std::uint32_t>& othersNear(const Box& reach, const Polyhedron& body) {
+        if (!cells_)
+            return everyOne_;
+        if (!othersKnown_ || !holds(othersCovered_, reach)) {
+            othersCovered_ = grown(reach, othersMargin + othersShare * length(body.halfExtents));
+            cells_->near(othersCovered_, others_);
+            othersKnown_ = true;
+        }
+        return others_;
     }
 
     // A new organism stays where it stands when that is clear, else takes the first clear place of
@@ -212,7 +249,7 @@ class BodyStep {
             for (const std::uint32_t id : candidates_)
                 if (physics_.pieces[id - 1].alive)
                     deeper(physics_.pieces[id - 1].body);
-            for (std::size_t other = 0; other < organisms_.size(); ++other)
+            for (const std::uint32_t other : near(own))
                 if (other != index && organisms_[other].alive && !organisms_[other].placing &&
                     strictlyOverlap(own, bounds_[other]))
                     deeper(Ecology::body(organisms_[other]));
@@ -228,11 +265,13 @@ class BodyStep {
         o.grounded = 0;
         double remaining = dt_;
         const std::optional<Polyhedron> ground = farGround(o);
+        const Box groundBounds = ground ? ground->bounds() : Box{};
         matter_.forget();
+        othersKnown_ = false;
         for (int hits = 1;; ++hits) {
             const Polyhedron body = Ecology::body(o);
             const Vec3 motion = o.velocity * remaining;
-            const BodyHit hit = earliestHit(index, body, motion, ground);
+            const BodyHit hit = earliestHit(index, body, motion, ground, groundBounds);
             if (!hit.hit) {
                 o.center += motion;
                 return;
@@ -255,8 +294,16 @@ class BodyStep {
     // focus, so beyond 640 m across it holds up every organism. Nearer, it holds up an organism under
     // which no matter lies: over a chunk that was never generated (only cells within 384 m are) or
     // that was unloaded by its distance in 3-D, which may pass 640 m while the distance across does
-    // not. Without it such an organism would fall through the world.
+    // not. Without it such an organism would fall through the world. Standing over matter settles it
+    // without the terrain surface, which costs more to find.
     std::optional<Polyhedron> farGround(const Organism& o) {
+        const bool near = withinReach(o.center.x - focus_.x, o.center.z - focus_.z);
+        Box swept;
+        if (near) {
+            swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
+            if (matterBelow(swept))
+                return std::nullopt;
+        }
         const bool farSide = EarthModel::onFarSide(o.center);
         const double surface = model_.surface(o.center.x, o.center.z, farSide);
         if (!std::isfinite(surface))
@@ -266,17 +313,27 @@ class BodyStep {
         ground.halfExtents = {std::max(farGroundHalfWidth, o.halfExtents.x), farGroundHalfDepth,
                               std::max(farGroundHalfWidth, o.halfExtents.z)};
         ground.mass = farGroundMass;
-        if (std::hypot(o.center.x - focus_.x, o.center.z - focus_.z) > chunkReach)
-            return ground;
-        const Box swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
-        if (swept.min.y > ground.bounds().max.y || matterBelow(swept))
-            return std::nullopt; // out of its reach this step, or standing over matter
+        if (near && swept.min.y > ground.bounds().max.y)
+            return std::nullopt; // out of its reach this step
         return ground;
+    }
+
+    // Whether the distance across is at most chunkReach, as std::hypot tells; most distances are
+    // settled by its bounds, the larger of the two and their sum, with a margin far above rounding.
+    static bool withinReach(double dx, double dz) {
+        const double x = std::abs(dx), z = std::abs(dz);
+        if (x + z < chunkReach * 0.9)
+            return true;
+        if (std::max(x, z) > chunkReach * 1.1)
+            return false;
+        return !(std::hypot(dx, dz) > chunkReach);
     }
 
     bool matterBelow(const Box& swept) {
         Box column = swept;
         column.min.y -= matterBelowDepth;
+        if (!plain_)
+            return matterCells_.touches(column);
         physics_.query(column, candidates_);
         return std::any_of(candidates_.begin(), candidates_.end(), [&](std::uint32_t id) {
             const MatterPiece& piece = physics_.pieces[id - 1];
@@ -285,23 +342,36 @@ class BodyStep {
     }
 
     // The earliest hit among the matter, the player's hull, the far ground and the placed organisms
-    // near the swept bounds.
+    // near the swept bounds. The sweeps share the moving body's axes and swept bounds and take the
+    // bounds the step keeps of the hull, the ground and the organisms; the plain walks sweep each
+    // pair from scratch.
     BodyHit earliestHit(std::size_t index, const Polyhedron& body, const Vec3& motion,
-                        const std::optional<Polyhedron>& ground) {
+                        const std::optional<Polyhedron>& ground, const Box& groundBounds) {
+        const MovingBox moving(body, motion);
         BodyHit best;
         double depth = 0.0;
-        const BodySweep matter = matter_.sweep(body, motion, depth);
+        const BodySweep matter = matter_.sweep(moving, depth);
         if (matter.hit)
             best = {true, Obstacle::Piece, matter.index, matter.fraction, depth, matter.normal};
-        keepEarliest(best, Obstacle::Hull, 0, sweepPolyhedra(body, motion, hull_));
+        keepEarliest(best, Obstacle::Hull, 0,
+                     plain_ ? sweepPolyhedra(body, motion, hull_)
+                            : sweepPolyhedra(moving, hull_, hullBounds_));
         if (ground)
-            keepEarliest(best, Obstacle::Ground, 0, sweepPolyhedra(body, motion, *ground));
+            keepEarliest(best, Obstacle::Ground, 0,
+                         plain_ ? sweepPolyhedra(body, motion, *ground)
+                                : sweepPolyhedra(moving, *ground, groundBounds));
         const Box reach = grown(sweptBounds(body, motion), sweepReach);
-        for (std::size_t other = 0; other < organisms_.size(); ++other)
-            if (other != index && organisms_[other].alive && !organisms_[other].placing &&
-                overlapOrTouch(bounds_[other], reach))
+        for (const std::uint32_t other : othersNear(reach, body)) {
+            const Organism& struck = organisms_[other];
+            if (other == index || !struck.alive || struck.placing || !overlapOrTouch(bounds_[other], reach))
+                continue;
+            if (plain_)
                 keepEarliest(best, Obstacle::Organism, other,
-                             sweepPolyhedra(body, motion, Ecology::body(organisms_[other])));
+                             sweepPolyhedra(body, motion, Ecology::body(struck)));
+            else if (moving.reaches(bounds_[other]))
+                keepEarliest(best, Obstacle::Organism, other,
+                             sweepPolyhedra(moving, Ecology::body(struck), bounds_[other]));
+        }
         return best;
     }
 
@@ -347,7 +417,10 @@ class BodyStep {
                 struck.velocity -= n * (j / Ecology::mass(struck));
                 ecology_.impact(hit.index, hurt, true);
             } else if (hit.obstacle == Obstacle::Piece) {
-                // The sweep names the piece by its index; the physics takes its id.
+                // The sweep names the piece by its index; the physics takes its id. A push that
+                // brings a refresh of the matter's topology may list the pieces anew.
+                if (physics_.topologyDirty)
+                    matterCells_.forget();
                 physics_.contactImpulse(static_cast<std::uint32_t>(hit.index + 1), n * -j, o.center);
             }
         }
@@ -379,8 +452,18 @@ class BodyStep {
     Vec3 up_;
     double dt_;
     Polyhedron hull_;
+    Box hullBounds_;
+    bool plain_;
+    std::vector<Box>& bounds_;
+    OrganismCells* cells_; // none on the plain walks
+    MatterCells matterCells_;
+    Clearance clearance_;
     NearbyMatter matter_;
-    std::vector<Box> bounds_;
+    std::vector<std::uint32_t> near_;
+    bool othersKnown_ = false;
+    Box othersCovered_;
+    std::vector<std::uint32_t> others_;
+    std::vector<std::uint32_t> everyOne_;
     std::vector<std::uint32_t> candidates_;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ecology/BodyScratch.hpp"
 #include "ecology/Records.hpp"
 #include "ecology/TopologyKey.hpp"
 #include "physics/Physics.hpp"
@@ -206,6 +207,9 @@ class Ecology {
     // its chunk by some 64 m, and matter left behind by an unloaded chunk would never leave, nor
     // have ground under it). Without a streamer (none) every patch holds matter.
     std::optional<std::set<std::uint64_t>> matterChunks;
+
+    // Working storage of moveBodies (see BodyScratch); tests set its plainWalks.
+    BodyScratch bodyScratch;
 
     // ---- spawning species and rain of blocks ----
 

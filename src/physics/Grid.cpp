@@ -382,11 +382,12 @@ BodySweep Physics::sweepPieces(const std::vector<std::uint32_t>& ids, const Poly
                                const Vec3& displacement, double& depth) const {
     BodySweep result;
     depth = 0.0;
+    const MovingBox moving(body, displacement);
     for (const std::uint32_t id : ids) {
         const MatterPiece& piece = pieces[id - 1];
         if (!piece.alive)
             continue;
-        const BoxSweep sweep = sweepPolyhedra(body, displacement, piece.body);
+        const BoxSweep sweep = sweepPolyhedra(moving, piece.body);
         if (!sweep.hit)
             continue;
         if (!result.hit || sweep.fraction < result.fraction ||

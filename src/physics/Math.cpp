@@ -143,6 +143,13 @@ std::array<Vec3, 8> Polyhedron::vertices(const std::array<Vec3, 3>& axis) const 
 }
 
 Box Polyhedron::bounds() const {
+    // Unturned, of a finite positive size (most matter): every sum of the extents takes exactly the
+    // half extent and zeros, and the rest of the rotation is ones and zeros of either sign.
+    const Quaternion& q = orientation;
+    const Vec3& h = halfExtents;
+    if (q.x == 0.0 && q.y == 0.0 && q.z == 0.0 && std::isfinite(q.w) && h.x > 0.0 && h.x < HUGE_VAL &&
+        h.y > 0.0 && h.y < HUGE_VAL && h.z > 0.0 && h.z < HUGE_VAL)
+        return {center - h, center + h};
     return bounds(axes());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "EcologyScene.hpp"
+#include "ecology/AliveIndex.hpp"
 #include "physics/Hash.hpp"
 
 namespace zarn {
@@ -244,6 +245,24 @@ TEST(WorldBonds, NamePiecesByIdAcrossCompaction) {
     EXPECT_EQ(physics.pieces[ecology.bonds[1].b - 1].body.center.x, 18.0);
     EXPECT_EQ(ecology.bonds[2].b, 1u);
     EXPECT_EQ(ecology.bondsBroken, 0u);
+}
+
+// The bonds' ends are found by id: the first alive organism in the list with the id, whether the
+// ids lie close together (found in a table) or far apart (found by search).
+TEST(AliveIndex, FindsTheFirstAliveOrganismWithAnId) {
+    for (const std::uint32_t spread : {1u, 100000u}) {
+        std::vector<Organism> organisms(6);
+        const std::uint32_t ids[] = {7, 3, 7, 9, 3, 5};
+        for (std::size_t k = 0; k < organisms.size(); ++k)
+            organisms[k].id = ids[k] * spread;
+        organisms[1].alive = 0;
+        const AliveIndex alive(organisms);
+        EXPECT_EQ(alive.find(7 * spread), 0u);
+        EXPECT_EQ(alive.find(3 * spread), 4u); // the first is dead
+        EXPECT_EQ(alive.find(9 * spread), 3u);
+        for (const std::uint32_t missing : {0u, 4u * spread, 10u * spread, 0xFFFFFFFFu})
+            EXPECT_EQ(alive.find(missing), AliveIndex::none) << missing;
+    }
 }
 
 } // namespace

@@ -172,6 +172,40 @@ TEST(PolyhedronShape, BoundsEncloseTheRotatedBoxTightly) {
     }
 }
 
+// The bounds of an unturned box are the rotation's bounds to the bit, whatever its w, and for boxes
+// of no size, negative size or no finite size too.
+TEST(PolyhedronShape, UnturnedBoundsAreTheRotationsToTheBit) {
+    const double inf = HUGE_VAL;
+    const double nan = std::nan("");
+    const Vec3 centers[] = {{1.0, -2.0, 3.0}, {-0.0, 0.0, -0.0}, {6.4e6, -1.27e7, 1e-300}, {inf, 0.0, 1.0}};
+    const Vec3 halves[] = {{0.3, 2.0, 7.5}, {0.0, 1.0, 1.0}, {-0.0, 1.0, 1.0},    {-1.0, 2.0, 3.0},
+                           {inf, 1.0, 1.0}, {1.0, nan, 1.0}, {1e-310, 1e300, 5.0}};
+    const Quaternion turns[] = {{},
+                                {-1.0, 0.0, 0.0, 0.0},
+                                {0.5, 0.0, -0.0, 0.0},
+                                {nan, 0.0, 0.0, 0.0},
+                                {inf, 0.0, 0.0, 0.0},
+                                {1.0, -0.0, -0.0, -0.0}};
+    for (const Vec3& c : centers)
+        for (const Vec3& h : halves)
+            for (const Quaternion& q : turns) {
+                Polyhedron box;
+                box.center = c;
+                box.halfExtents = h;
+                box.orientation = q;
+                const Box fast = box.bounds();
+                const Box plain = box.bounds(box.axes());
+                for (int k = 0; k < 3; ++k) {
+                    EXPECT_EQ(std::signbit(fast.min[k]), std::signbit(plain.min[k]));
+                    EXPECT_EQ(std::signbit(fast.max[k]), std::signbit(plain.max[k]));
+                    EXPECT_TRUE(fast.min[k] == plain.min[k] ||
+                                (std::isnan(fast.min[k]) && std::isnan(plain.min[k])));
+                    EXPECT_TRUE(fast.max[k] == plain.max[k] ||
+                                (std::isnan(fast.max[k]) && std::isnan(plain.max[k])));
+                }
+            }
+}
+
 TEST(PolyhedronShape, InverseInertiaOfSolidBoxes) {
     // A 1 m cube of 1200 kg has every principal moment 1200 / 3 * (0.25 + 0.25) = 200.
     Polyhedron cube;
