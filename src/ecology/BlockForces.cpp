@@ -237,7 +237,7 @@ void Ecology::blockForces(Physics& physics, const Vec3& focus, double dt) {
         }
         case Ability::Absorption:
             if (cells)
-                cells->near(reachBox(reaches[i], touchReach(0.0, 0.0)), candidates);
+                cells->touching(reachBox(reaches[i], touchReach(0.0, 0.0)), candidates);
             absorb(organisms, reaches, candidates, i, r, groups, f, dt);
             break;
         case Ability::Connection:

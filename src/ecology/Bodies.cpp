@@ -159,10 +159,10 @@ class BodyStep {
 
     // The organisms whose bounds may meet the box, in list order: those listed in the cells about
     // it, or on the plain walk every one.
-    const std::vector<std::uint32_t>& near(const Box& box) {
+    const std::vector<std::uint32_t>& nearby(const Box& box) {
         if (!cells_)
             return everyOne_;
-        cells_->near(box, near_);
+        cells_->touching(box, near_);
         return near_;
     }
     // The same for the reach of a sweep of the body: found once for its sweeps in a wider box, and
@@ -172,7 +172,7 @@ class BodyStep {
             return everyOne_;
         if (!othersKnown_ || !holds(othersCovered_, reach)) {
             othersCovered_ = grown(reach, othersMargin + othersShare * length(body.halfExtents));
-            cells_->near(othersCovered_, others_);
+            cells_->touching(othersCovered_, others_);
             othersKnown_ = true;
         }
         return others_;
@@ -249,7 +249,7 @@ class BodyStep {
             for (const std::uint32_t id : candidates_)
                 if (physics_.pieces[id - 1].alive)
                     deeper(physics_.pieces[id - 1].body);
-            for (const std::uint32_t other : near(own))
+            for (const std::uint32_t other : nearby(own))
                 if (other != index && organisms_[other].alive && !organisms_[other].placing &&
                     strictlyOverlap(own, bounds_[other]))
                     deeper(Ecology::body(organisms_[other]));
@@ -297,9 +297,9 @@ class BodyStep {
     // not. Without it such an organism would fall through the world. Standing over matter settles it
     // without the terrain surface, which costs more to find.
     std::optional<Polyhedron> farGround(const Organism& o) {
-        const bool near = withinReach(o.center.x - focus_.x, o.center.z - focus_.z);
+        const bool inReach = withinReach(o.center.x - focus_.x, o.center.z - focus_.z);
         Box swept;
-        if (near) {
+        if (inReach) {
             swept = sweptBounds(Ecology::body(o), o.velocity * dt_);
             if (matterBelow(swept))
                 return std::nullopt;
@@ -313,7 +313,7 @@ class BodyStep {
         ground.halfExtents = {std::max(farGroundHalfWidth, o.halfExtents.x), farGroundHalfDepth,
                               std::max(farGroundHalfWidth, o.halfExtents.z)};
         ground.mass = farGroundMass;
-        if (near && swept.min.y > ground.bounds().max.y)
+        if (inReach && swept.min.y > ground.bounds().max.y)
             return std::nullopt; // out of its reach this step
         return ground;
     }

@@ -71,7 +71,7 @@ bool Clearance::clear(const Organism& organism, std::size_t index) {
     const Box own = body.bounds();
     if (cells_) {
         // Those listed about it, in list order as the walk of every organism meets them.
-        cells_->near(own, near_);
+        cells_->touching(own, near_);
         return std::none_of(near_.begin(), near_.end(),
                             [&](std::uint32_t other) { return blocks(other, index, body, own); });
     }

@@ -167,7 +167,7 @@ void OrganismCells::move(std::uint32_t index, const Box& box) {
     forEachList(after, [&](std::vector<std::uint32_t>& list) { insertSorted(list, index); });
 }
 
-void OrganismCells::near(const Box& box, std::vector<std::uint32_t>& out) {
+void OrganismCells::touching(const Box& box, std::vector<std::uint32_t>& out) {
     out.clear();
     const Range range = rangeOf(box);
     bool everyOne = range.apart;

@@ -28,7 +28,7 @@ class OrganismCells {
     // The organism at index, listed, now has this box.
     void move(std::uint32_t index, const Box& box);
     // Into out, ascending: the index of every organism whose box overlaps or touches this one.
-    void near(const Box& box, std::vector<std::uint32_t>& out);
+    void touching(const Box& box, std::vector<std::uint32_t>& out);
 
   private:
     struct Range {

@@ -322,7 +322,7 @@ void EarthEngine::findLeaning(Physics& physics) {
     const bool fromDue = dueSize <= total - (largest == noChunk ? 0 : sizes[largest]);
     // Bounds of the pieces due to unload (there is one at least when they are more), each taken as
     // wide as it can be whichever way it turns.
-    Box near;
+    Box dueBounds;
     if (!fromDue) {
         bool first = true;
         for (std::size_t index = 0; index < count; ++index) {
@@ -332,7 +332,8 @@ void EarthEngine::findLeaning(Physics& physics) {
             const Polyhedron& body = pieces[index].body;
             const double r = body.halfExtents.x + body.halfExtents.y + body.halfExtents.z;
             const Box own{body.center - Vec3{r, r, r}, body.center + Vec3{r, r, r}};
-            near = first ? own : Box{componentMin(near.min, own.min), componentMax(near.max, own.max)};
+            dueBounds =
+                first ? own : Box{componentMin(dueBounds.min, own.min), componentMax(dueBounds.max, own.max)};
             first = false;
         }
     }
@@ -344,7 +345,7 @@ void EarthEngine::findLeaning(Physics& physics) {
             continue;
         const bool anchored = (chunkOf[index] & anchoredBit) != 0;
         const Box reach = grown(pieces[index].body.bounds(), leanMargin);
-        if (!fromDue && !meet(reach, near))
+        if (!fromDue && !meet(reach, dueBounds))
             continue;
         physics.query(reach, found);
         for (const std::uint32_t id : found) {
