@@ -8,6 +8,18 @@
 namespace zarn {
 namespace {
 
+// The district set on the Earth with the player at its spawn point; false, with the benchmark
+// skipped, when it does not load.
+bool startOnEarth(Game& game, benchmark::State& state) {
+    std::string message;
+    if (!game.world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
+        state.SkipWithError(message.c_str());
+        return false;
+    }
+    game.player.position = game.world.spawnPoint;
+    return true;
+}
+
 // The district set on the Earth, as the world selection loads it: the catalogue, the map, the
 // planet model and the streamer taking the map's pieces as its district.
 void BM_EarthWorldLoad(benchmark::State& state) {
@@ -30,12 +42,8 @@ BENCHMARK(BM_EarthWorldLoad)->Unit(benchmark::kMillisecond);
 // district's spawn point: the terrain streams in ahead, the matter and the organisms step.
 void BM_EarthWorldSecond(benchmark::State& state) {
     Game game;
-    std::string message;
-    if (!game.world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
-        state.SkipWithError(message.c_str());
+    if (!startOnEarth(game, state))
         return;
-    }
-    game.player.position = game.world.spawnPoint;
     Input input;
     input.move.forward = 1.0;
     std::int64_t seconds = 0;
@@ -60,12 +68,8 @@ void BM_EarthWorldFirstSeconds(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         auto game = std::make_unique<Game>();
-        std::string message;
-        if (!game->world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
-            state.SkipWithError(message.c_str());
+        if (!startOnEarth(*game, state))
             return;
-        }
-        game->player.position = game->world.spawnPoint;
         game->world.update(game->player.position, 0.0, {0.0, 0.0, 1.0});
         const auto before = static_cast<double>(game->world.physics.fullRefreshCount);
         state.ResumeTiming();
@@ -84,12 +88,8 @@ BENCHMARK(BM_EarthWorldFirstSeconds)->Unit(benchmark::kMillisecond);
 // surroundings in.
 void BM_EarthWorldSteadySecond(benchmark::State& state) {
     Game game;
-    std::string message;
-    if (!game.world.loadEarth(ZARN_LUJIAZUI_MAP, message)) {
-        state.SkipWithError(message.c_str());
+    if (!startOnEarth(game, state))
         return;
-    }
-    game.player.position = game.world.spawnPoint;
     for (int i = 0; i < 1200; ++i)
         game.tick(Input{}, Game::fixedStep);
     for (auto _ : state)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ecology/Clearance.hpp"
+#include "ecology/SlotHash.hpp"
 #include "physics/GridCells.hpp"
 
 namespace zarn {
@@ -23,15 +24,6 @@ constexpr double coverShare = 0.01;
 bool clearOf(const Box& a, const Box& b) {
     return a.min.x > b.max.x || a.max.x < b.min.x || a.min.y > b.max.y || a.max.y < b.min.y ||
            a.min.z > b.max.z || a.max.z < b.min.z;
-}
-
-// The slot of a key in a table of mask + 1 slots: every bit of the key stirs every bit of the hash.
-std::size_t slotOf(std::uint64_t key, std::size_t mask) {
-    key ^= key >> 30;
-    key *= 0xBF58476D1CE4E5B9ull;
-    key ^= key >> 27;
-    key *= 0x94D049BB133111EBull;
-    return static_cast<std::size_t>(key ^ (key >> 31)) & mask;
 }
 
 } // namespace

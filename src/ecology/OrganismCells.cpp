@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ecology/Clearance.hpp"
+#include "ecology/SlotHash.hpp"
 
 namespace zarn {
 
@@ -25,15 +26,6 @@ std::uint64_t keyOf(std::int64_t x, std::int64_t y, std::int64_t z) {
     return static_cast<std::uint64_t>(x + keyedCells[0]) << 43 |
            static_cast<std::uint64_t>(y + keyedCells[1]) << 21 |
            static_cast<std::uint64_t>(z + keyedCells[2]);
-}
-
-// The slot of a key in a table of mask + 1 slots: every bit of the key stirs every bit of the hash.
-std::size_t slotOf(std::uint64_t key, std::size_t mask) {
-    key ^= key >> 30;
-    key *= 0xBF58476D1CE4E5B9ull;
-    key ^= key >> 27;
-    key *= 0x94D049BB133111EBull;
-    return static_cast<std::size_t>(key ^ (key >> 31)) & mask;
 }
 
 // Lists stay ascending.

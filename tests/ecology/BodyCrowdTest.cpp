@@ -16,13 +16,10 @@ using ecotest::block;
 using ecotest::pieceAt;
 using ecotest::place;
 
-const double dt = 1.0 / 60.0;
-const Vec3 gravity{0.0, -9.80665, 0.0};
-
-// Within 1,280 m of the origin the terrain surface is flat at y = 0.
+const double dt = ecotest::bodyStep;
+const Vec3 gravity = ecotest::bodyGravity;
 const EarthModel& model() {
-    static const EarthModel shared;
-    return shared;
+    return ecotest::flatModel();
 }
 
 template <class... Values> void addAll(test::StateHash& h, const Values&... values) {

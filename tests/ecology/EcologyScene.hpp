@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ecology/Ecology.hpp"
+#include "planet/EarthModel.hpp"
 
 // Organisms and small scenes shared by the ecology tests.
 namespace zarn::ecotest {
@@ -36,6 +37,16 @@ inline MatterPiece pieceAt(const Vec3& center, double half, bool anchored = fals
     piece.body.halfExtents = {half, half, half};
     piece.anchored = anchored;
     return piece;
+}
+
+// The body step's own step and gravity.
+inline constexpr double bodyStep = 1.0 / 60.0;
+inline constexpr Vec3 bodyGravity{0.0, -9.80665, 0.0};
+
+// Within 1,280 m of the origin the terrain surface is flat at y = 0.
+inline const EarthModel& flatModel() {
+    static const EarthModel shared;
+    return shared;
 }
 
 } // namespace zarn::ecotest
