@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ecology/BoxFrame.hpp"
 #include "ecology/Ecology.hpp"
 #include "planet/EarthModel.hpp"
 #include "support/Files.hpp"
@@ -255,18 +257,36 @@ TEST(CatalogueTest, TheAuthoredCatalogueLoadsWithItsSpeciesAndTheDistrictsCell) 
     std::vector<std::string> names;
     for (const BioAssembly& species : ecology.speciesA)
         names.push_back(species.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"twin-thruster", "forager-chain", "ring-of-four",
+    EXPECT_EQ(names, (std::vector<std::string>{"wide-grazer", "forager-chain", "ring-of-four",
                                                "three-armed-star", "turned-chain", "budding-pair"}));
-    // The turned chain bonds on masked faces, and only the budding pair holds enough to copy itself.
-    EXPECT_EQ(ecology.speciesA[4].boxes[1].faceMask, 48u);
+    EXPECT_EQ(ecology.speciesA[4].boxes[1].faceMask, 48u); // the turned chain bonds on masked faces
+    // A Connection box bonds on no face but those its own bonds use, and touches nothing else there.
     for (const BioAssembly& species : ecology.speciesA) {
-        double budget = 0.0;
-        double volume = 0.0;
-        for (const BioTemplate& box : species.boxes) {
-            budget += box.massBudget;
-            volume += 8.0 * box.halfExtents.x * box.halfExtents.y * box.halfExtents.z;
+        for (std::size_t i = 0; i < species.boxes.size(); ++i) {
+            const BioTemplate& box = species.boxes[i];
+            if (box.ability != Ability::Connection)
+                continue;
+            Organism end;
+            end.center = box.position;
+            end.halfExtents = box.halfExtents;
+            end.orientation = box.orientation;
+            std::uint32_t used = 0;
+            for (std::size_t j = 0; j < species.boxes.size(); ++j) {
+                const std::pair<std::uint64_t, std::uint64_t> pair{std::min(i, j), std::max(i, j)};
+                const bool bonded =
+                    std::find(species.bonds.begin(), species.bonds.end(), pair) != species.bonds.end();
+                for (std::uint32_t face = 0; face < 6 && j != i; ++face) {
+                    if (Ecology::contactArea(end, templateBody(species.boxes[j]), 1u << face) <= 0.0)
+                        continue;
+                    if (bonded)
+                        used |= 1u << face;
+                    else
+                        EXPECT_FALSE(box.faceMask >> face & 1u)
+                            << species.name << ": " << i << " touches " << j;
+                }
+            }
+            EXPECT_EQ(box.faceMask, used) << species.name << " " << i;
         }
-        EXPECT_EQ(budget / volume >= 1.8, species.name == "budding-pair") << species.name;
     }
     ASSERT_EQ(ecology.speciesB.size(), 2u);
     for (const BioAssembly& species : ecology.speciesB)

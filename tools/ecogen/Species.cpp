@@ -45,57 +45,79 @@ constexpr Quaternion upright{};
 constexpr Quaternion quarterTurnY{halfRoot2, 0.0, halfRoot2, 0.0};
 
 constexpr Vec3 cube{0.5, 0.5, 0.5};
-constexpr Vec3 small{0.4, 0.4, 0.4};
-constexpr Vec3 east{1.0, 0.0, 0.0};
+constexpr Vec3 block{0.4, 0.4, 0.4};
+constexpr Vec3 small{0.3, 0.3, 0.3};
+// A Connection plate between two blocks of a chain along x: thin, so that its bonds cost little.
+constexpr Vec3 plateX{0.1, 0.4, 0.4};
 constexpr Vec3 west{-1.0, 0.0, 0.0};
 constexpr Vec3 north{0.0, 0.0, 1.0};
+constexpr Vec3 south{0.0, 0.0, -1.0};
 
 // Bonding faces of a box (bit i for face i: +x, -x, +y, -y, +z, -z).
 constexpr std::uint32_t allFaces = 63;
+constexpr std::uint32_t plusX = 1;
+constexpr std::uint32_t minusX = 2;
 constexpr std::uint32_t plusZ = 16;
 constexpr std::uint32_t minusZ = 32;
 
-// Group A: assemblies that live. Every thrust axis points through the assembly's centre of mass, so
-// that thrust drives an assembly without spinning it. Budgets of 1 per m³ keep them from copying
-// themselves, but for the budding pair, which is rich enough to copy itself as soon as it is placed.
+// Bonds as strong as a face allows: they hold when a copy's fall from the sky ends on a face.
+constexpr double strong = 100000.0;
+constexpr double plain = 800.0;
+// A seed store of 3.5 per m³: a species copies itself once as soon as there is room, and each half
+// then holds 1.75 per m³, over ten minutes of upkeep and slow thrust without food.
+constexpr double seeded = 3.5;
+// Thrust is paid per metre crawled whatever the power (the ground's drag grows with speed), so the
+// movers crawl slowly, to the Cube beside them, and spend little while they wait.
+constexpr double crawl = 0.5;
+
+// Group A: assemblies that live. A species stands 5 m east of the ground point it was drawn at, where
+// its patch's first Cube often stands: the movers crawl west, mouth first, a metre or two to it, and a
+// Cube eaten (6) is worth several copies. Every thrust axis points through the assembly's centre of
+// mass, so that thrust drives an assembly without spinning it. Connection boxes are thin plates (a
+// bond's upkeep is paid per m³ of its Connection box) and bond only on the faces their own bonds use:
+// the world's pieces have their centres metres away, and a bond to one breaks at the first turn.
 // clang-format off
 const std::vector<SpeciesRow> livingTable{
-    {"twin-thruster", {},
-     {// ability position         half   axis   budget orientation power N/m²  faces
-      {C,       {0.0, 0.0, 0.0},  cube,  north, 1.0,   upright,    0.0,  3000, allFaces},
-      {T,       {1.0, 0.0, 0.0},  cube,  east,  1.0,   upright,    3.0,  800,  allFaces}},
-     {{0, 1}}},
-    // A thruster behind, a mouth in front.
-    {"forager-chain", {},
-     {{T,       {-1.0, 0.0, 0.0}, cube,  east,  1.0,   upright,    3.0,  800,  allFaces},
-      {C,       {0.0, 0.0, 0.0},  cube,  north, 1.0,   upright,    0.0,  3000, allFaces},
-      {A,       {1.0, 0.0, 0.0},  cube,  east,  1.0,   upright,    0.0,  800,  allFaces}},
+    // A thruster behind a thin plate, and a wide mouth in front.
+    {"wide-grazer", {},
+     {// ability position          half               axis   budget orientation power N/m²    faces
+      {A,       {-2.5, 0.0, 0.0},  {0.1, 0.3, 1.2},   west,  seeded, upright,    0.0,  plain,  allFaces},
+      {C,       {-2.3, 0.0, 0.0},  {0.1, 0.3, 0.3},   north, seeded, upright,    0.0,  strong, plusX | minusX},
+      {T,       {-1.9, 0.0, 0.0},  small,             west,  seeded, upright,    crawl, plain,  allFaces}},
      {{0, 1}, {1, 2}}},
-    // Four in a square; the thruster pushes towards the middle, the mouth faces out.
+    // A mouth in front, a plate, a thruster behind.
+    {"forager-chain", {},
+     {{A,       {-2.6, 0.0, 0.0},  block,             west,  seeded, upright,    0.0,  plain,  allFaces},
+      {C,       {-2.1, 0.0, 0.0},  plateX,            north, seeded, upright,    0.0,  strong, plusX | minusX},
+      {T,       {-1.6, 0.0, 0.0},  block,             west,  seeded, upright,    crawl, plain,  allFaces}},
+     {{0, 1}, {1, 2}}},
+    // Four bars about an open middle: each touches the next on a face and its opposite not at all.
+    // The Connection bars are thin and held clear of the ground by their bonds.
     {"ring-of-four", {},
-     {{C,       {0.0, 0.0, 0.0},  cube,  north, 1.0,   upright,    0.0,  3000, allFaces},
-      {T,       {1.0, 0.0, 0.0},  cube,  {-halfRoot2, 0.0, halfRoot2},
-                                         1.0,   upright,    2.0,  800,  allFaces},
-      {C,       {1.0, 0.0, 1.0},  cube,  north, 1.0,   upright,    0.0,  3000, allFaces},
-      {A,       {0.0, 0.0, 1.0},  cube,  north, 1.0,   upright,    0.0,  800,  allFaces}},
+     {{C,       {-2.4, 0.0, -0.6}, {0.6, 0.1, 0.3},   north, seeded, upright,    0.0,  strong, plusX | plusZ},
+      {T,       {-1.5, 0.0, -0.3}, {0.3, 0.3, 0.6},   {-0.8944271909999159, 0.0, 0.4472135954999579},
+                                                             seeded, upright,    crawl, plain,  allFaces},
+      {C,       {-1.8, 0.0, 0.6},  {0.6, 0.1, 0.3},   north, seeded, upright,    0.0,  strong, minusX | minusZ},
+      {A,       {-2.7, 0.0, 0.3},  {0.3, 0.3, 0.6},   west,  seeded, upright,    0.0,  plain,  allFaces}},
      {{0, 1}, {1, 2}, {2, 3}, {0, 3}}},
-    // A hub with a thruster behind and two mouths to the sides.
+    // A small hub with a thruster behind and two mouths to the sides, all looking west.
     {"three-armed-star", {},
-     {{C,       {0.0, 0.0, 0.0},  cube,  north, 1.0,   upright,    0.0,  3000, allFaces},
-      {T,       {0.0, 0.0, 1.0},  cube,  north, 1.0,   upright,    3.0,  800,  allFaces},
-      {A,       {1.0, 0.0, 0.0},  cube,  east,  1.0,   upright,    0.0,  800,  allFaces},
-      {A,       {-1.0, 0.0, 0.0}, cube,  west,  1.0,   upright,    0.0,  800,  allFaces}},
+     {{C,       {-2.6, 0.0, 0.0},  {0.25, 0.25, 0.25}, north, seeded, upright,   0.0,  strong, plusX | plusZ | minusZ},
+      {T,       {-2.05, 0.0, 0.0}, small,             west,  seeded, upright,    crawl, plain,  allFaces},
+      {A,       {-2.65, 0.0, 0.55}, small,            west,  seeded, upright,    0.0,  plain,  allFaces},
+      {A,       {-2.65, 0.0, -0.55}, small,           west,  seeded, upright,    0.0,  plain,  allFaces}},
      {{0, 1}, {0, 2}, {0, 3}}},
     // The forager chain of flat boxes turned a quarter about y: the chain runs along world x over the
     // boxes' own z faces, the only faces they bond on.
     {"turned-chain", {"forager-chain"},
-     {{T,       {-0.6, 0.0, 0.0}, {0.6, 0.4, 0.3}, north, 1.0, quarterTurnY, 3.0, 800, plusZ},
-      {C,       {0.0, 0.0, 0.0},  {0.6, 0.4, 0.3}, north, 1.0, quarterTurnY, 0.0, 3000, plusZ | minusZ},
-      {A,       {0.6, 0.0, 0.0},  {0.6, 0.4, 0.3}, north, 1.0, quarterTurnY, 0.0, 800, minusZ}},
+     {{T,       {-1.9, 0.0, 0.0},  {0.6, 0.4, 0.3},   south, seeded, quarterTurnY, crawl, plain, plusZ},
+      {C,       {-2.3, 0.0, 0.0},  {0.6, 0.4, 0.1},   north, seeded, quarterTurnY, 0.0, strong, plusZ | minusZ},
+      {A,       {-2.7, 0.0, 0.0},  {0.6, 0.4, 0.3},   south, seeded, quarterTurnY, 0.0, plain, minusZ}},
      {{0, 1}, {1, 2}}},
-    {"budding-pair", {"twin-thruster"},
-     {{C,       {0.0, 0.0, 0.0},  small, north, 2.0,   upright,    0.0,  3000, allFaces},
-      {A,       {0.8, 0.0, 0.0},  small, east,  2.0,   upright,    0.0,  800,  allFaces}},
+    // A plate and a mouth that stay where they stand: the cheapest to keep.
+    {"budding-pair", {"forager-chain"},
+     {{C,       {-2.2, 0.0, 0.0},  {0.1, 0.3, 0.3},   north, seeded, upright,    0.0,  strong, minusX},
+      {A,       {-2.6, 0.0, 0.0},  small,             west,  seeded, upright,    0.0,  plain,  allFaces}},
      {{0, 1}}},
 };
 
