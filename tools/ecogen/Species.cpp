@@ -47,8 +47,9 @@ constexpr Quaternion quarterTurnY{halfRoot2, 0.0, halfRoot2, 0.0};
 constexpr Vec3 cube{0.5, 0.5, 0.5};
 constexpr Vec3 block{0.4, 0.4, 0.4};
 constexpr Vec3 small{0.3, 0.3, 0.3};
-// A Connection plate between two blocks of a chain along x: thin, so that its bonds cost little.
-constexpr Vec3 plateX{0.1, 0.4, 0.4};
+// A Connection plate between two blocks of a chain along x: thin, so that its bonds cost little, and
+// flat, so that a plate left alone lies on a face it does not bond on.
+constexpr Vec3 plateX{0.2, 0.1, 0.4};
 constexpr Vec3 west{-1.0, 0.0, 0.0};
 constexpr Vec3 north{0.0, 0.0, 1.0};
 constexpr Vec3 south{0.0, 0.0, -1.0};
@@ -82,14 +83,14 @@ const std::vector<SpeciesRow> livingTable{
     {"wide-grazer", {},
      {// ability position          half               axis   budget orientation power N/m²    faces
       {A,       {-2.5, 0.0, 0.0},  {0.1, 0.3, 1.2},   west,  seeded, upright,    0.0,  plain,  allFaces},
-      {C,       {-2.3, 0.0, 0.0},  {0.1, 0.3, 0.3},   north, seeded, upright,    0.0,  strong, plusX | minusX},
-      {T,       {-1.9, 0.0, 0.0},  small,             west,  seeded, upright,    crawl, plain,  allFaces}},
+      {C,       {-2.2, 0.0, 0.0},  {0.2, 0.1, 0.3},   north, seeded, upright,    0.0,  strong, plusX | minusX},
+      {T,       {-1.7, 0.0, 0.0},  small,             west,  seeded, upright,    crawl, plain,  allFaces}},
      {{0, 1}, {1, 2}}},
     // A mouth in front, a plate, a thruster behind.
     {"forager-chain", {},
      {{A,       {-2.6, 0.0, 0.0},  block,             west,  seeded, upright,    0.0,  plain,  allFaces},
-      {C,       {-2.1, 0.0, 0.0},  plateX,            north, seeded, upright,    0.0,  strong, plusX | minusX},
-      {T,       {-1.6, 0.0, 0.0},  block,             west,  seeded, upright,    crawl, plain,  allFaces}},
+      {C,       {-2.0, 0.0, 0.0},  plateX,            north, seeded, upright,    0.0,  strong, plusX | minusX},
+      {T,       {-1.4, 0.0, 0.0},  block,             west,  seeded, upright,    crawl, plain,  allFaces}},
      {{0, 1}, {1, 2}}},
     // Four bars about an open middle: each touches the next on a face and its opposite not at all.
     // The Connection bars are thin and held clear of the ground by their bonds.
@@ -102,7 +103,7 @@ const std::vector<SpeciesRow> livingTable{
      {{0, 1}, {1, 2}, {2, 3}, {0, 3}}},
     // A small hub with a thruster behind and two mouths to the sides, all looking west.
     {"three-armed-star", {},
-     {{C,       {-2.6, 0.0, 0.0},  {0.25, 0.25, 0.25}, north, seeded, upright,   0.0,  strong, plusX | plusZ | minusZ},
+     {{C,       {-2.6, 0.0, 0.0},  {0.25, 0.1, 0.25},  north, seeded, upright,   0.0,  strong, plusX | plusZ | minusZ},
       {T,       {-2.05, 0.0, 0.0}, small,             west,  seeded, upright,    crawl, plain,  allFaces},
       {A,       {-2.65, 0.0, 0.55}, small,            west,  seeded, upright,    0.0,  plain,  allFaces},
       {A,       {-2.65, 0.0, -0.55}, small,           west,  seeded, upright,    0.0,  plain,  allFaces}},
@@ -110,13 +111,13 @@ const std::vector<SpeciesRow> livingTable{
     // The forager chain of flat boxes turned a quarter about y: the chain runs along world x over the
     // boxes' own z faces, the only faces they bond on.
     {"turned-chain", {"forager-chain"},
-     {{T,       {-1.9, 0.0, 0.0},  {0.6, 0.4, 0.3},   south, seeded, quarterTurnY, crawl, plain, plusZ},
-      {C,       {-2.3, 0.0, 0.0},  {0.6, 0.4, 0.1},   north, seeded, quarterTurnY, 0.0, strong, plusZ | minusZ},
+     {{T,       {-1.7, 0.0, 0.0},  {0.6, 0.4, 0.3},   south, seeded, quarterTurnY, crawl, plain, plusZ},
+      {C,       {-2.2, 0.0, 0.0},  {0.6, 0.1, 0.2},   north, seeded, quarterTurnY, 0.0, strong, plusZ | minusZ},
       {A,       {-2.7, 0.0, 0.0},  {0.6, 0.4, 0.3},   south, seeded, quarterTurnY, 0.0, plain, minusZ}},
      {{0, 1}, {1, 2}}},
     // A plate and a mouth that stay where they stand: the cheapest to keep.
     {"budding-pair", {"forager-chain"},
-     {{C,       {-2.2, 0.0, 0.0},  {0.1, 0.3, 0.3},   north, seeded, upright,    0.0,  strong, minusX},
+     {{C,       {-2.1, 0.0, 0.0},  {0.2, 0.1, 0.3},   north, seeded, upright,    0.0,  strong, minusX},
       {A,       {-2.6, 0.0, 0.0},  small,             west,  seeded, upright,    0.0,  plain,  allFaces}},
      {{0, 1}}},
 };
