@@ -250,9 +250,12 @@ TEST(CatalogueTest, TheAuthoredCatalogueLoadsWithItsSpeciesAndTheDistrictsCell) 
             EXPECT_EQ(ecology.profiles[cell], (EcoProfile{0.0, 0.0, 0.0})) << cell;
         }
     }
-    // Every patch of the district gets a species: its chance, 0.4 times the rate, reaches 1.
-    for (const Vec3 corner : {Vec3{-896.0, 0.0, -768.0}, Vec3{768.0, 0.0, 896.0}})
+    // Every patch of the district gets a species and a lying Slab: their chances, 0.4 times the rate
+    // and 0.16 times the abundance, reach 1.
+    for (const Vec3 corner : {Vec3{-896.0, 0.0, -768.0}, Vec3{768.0, 0.0, 896.0}}) {
         EXPECT_GE(0.4 * ecology.profile(model, corner).assemblyRate, 1.0);
+        EXPECT_GE(0.16 * ecology.profile(model, corner).abundance, 1.0);
+    }
 
     std::vector<std::string> names;
     for (const BioAssembly& species : ecology.speciesA)

@@ -39,10 +39,14 @@ std::vector<EcoProfile> climateProfiles(const EarthModel& model) {
         }
         profiles.push_back(profile);
     }
-    // The district stands at the world's origin: at the top of the range (0.4 × 4 > 1) every patch of
-    // its cell gets a species.
+    // The district stands at the world's origin: at the top of the range every patch of its cell gets
+    // a species (0.4 × 4 > 1) and a lying Slab (0.16 × 8 > 1), which sows Cubes beside the patch's
+    // block life by day. Life copies itself into the air above the player, and a Cube a hundred metres
+    // off is out of reach: crawling there costs more than a block holds.
     const Vec3 site = EarthModel::coordinates({});
-    profiles[Ecology::profileIndex(site.x, site.y)].assemblyRate = catalogue::maxAssemblyRate;
+    EcoProfile& district = profiles[Ecology::profileIndex(site.x, site.y)];
+    district.assemblyRate = catalogue::maxAssemblyRate;
+    district.abundance = catalogue::maxAbundance;
     return profiles;
 }
 
