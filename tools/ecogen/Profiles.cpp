@@ -40,13 +40,13 @@ std::vector<EcoProfile> climateProfiles(const EarthModel& model) {
         profiles.push_back(profile);
     }
     // The district stands at the world's origin: at the top of the range every patch of its cell gets
-    // a species (0.4 × 4 > 1) and a lying Slab (0.16 × 8 > 1), which sows Cubes beside the patch's
-    // block life by day. Life copies itself into the air above the player, and a Cube a hundred metres
-    // off is out of reach: crawling there costs more than a block holds.
+    // a species (0.4 × 4 > 1), and nearly two in three a lying Slab (0.16 × 4), which sows Cubes near
+    // block life by day. Copies of block life fall about the player, and a Cube a hundred metres off is
+    // out of a block's reach: crawling there costs more than it holds.
     const Vec3 site = EarthModel::coordinates({});
     EcoProfile& district = profiles[Ecology::profileIndex(site.x, site.y)];
     district.assemblyRate = catalogue::maxAssemblyRate;
-    district.abundance = catalogue::maxAbundance;
+    district.abundance = 4.0;
     return profiles;
 }
 
