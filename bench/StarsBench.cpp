@@ -67,34 +67,45 @@ void BM_StarsTerrain(benchmark::State& state) {
 }
 BENCHMARK(BM_StarsTerrain)->Unit(benchmark::kMillisecond);
 
-// One four-tap warp from the Earth's ground beside a district of 30,000 pieces of frame towers, with
-// the selection and the sky it ends with: argument 0 stops at a tower, 1 lands on the Moon, 2 ends
-// in free space. Each jump starts from the same place again.
+// One warp from the Earth's ground beside a district of 30,000 pieces of frame towers, with the
+// selection and the sky it ends with: argument 0 stops at a tower, 1 lands on the Moon, 2 ends in
+// free space (four taps each), 3 lands on the first planet of the first star beyond 20,000 light-years
+// above the horizon (nine taps). Each jump starts from the same place again.
 void BM_StarsWarp(benchmark::State& state) {
     const Stars home;
     Physics physics;
     bench::makeFrameWorld(physics, 30000);
     physics.rebuildGrid();
     const Vec3 eye{-20.0, 1.65, -20.0};
-    const Vec3 directions[] = {{1.0, 0.0, 1.0}, home.center(9) - eye, {-1.0, 0.0, 0.0}};
+    int farPlanet = 0; // the first planet of the first star beyond 20,000 light-years above the horizon
+    while (home.bodies[static_cast<std::size_t>(farPlanet)].kind != BodyKind::Star ||
+           length(home.center(farPlanet)) < 2e4 * lightYear || normalized(home.center(farPlanet)).y < 0.005) {
+        ++farPlanet;
+    }
+    ++farPlanet;
+    const Vec3 directions[] = {
+        {1.0, 0.0, 1.0}, home.center(9) - eye, {-1.0, 0.0, 0.0}, home.center(farPlanet) - eye};
     const Vec3 direction = directions[state.range(0)];
+    const unsigned taps = state.range(0) == 3 ? 9 : 4;
     Stars stars = home;
     int frame = 0;
     for (auto _ : state) {
         stars.frameBody = home.frameBody;
         stars.freeOrigin = home.freeOrigin;
         stars.orbits = home.orbits;
-        const Vec3 arrival = stars.warp(eye, direction, 4, physics);
+        const Vec3 arrival = stars.warp(eye, direction, taps, physics);
         frame = stars.frameBody;
         benchmark::DoNotOptimize(arrival);
     }
     state.counters["frame"] = frame;
+    state.counters["target"] = farPlanet;
 }
 BENCHMARK(BM_StarsWarp)
-    ->ArgName("matter/landing/free")
+    ->ArgName("matter/landing/free/far")
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->Arg(3)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -63,14 +63,38 @@ Vec3 Stars::center(int index) const {
     return p;
 }
 
-// The frame follows its body but is not accelerated with it: the player feels the full pull of
-// every simulated body, the frame body's primary included.
+// The simulated bodies pull on each other with the law softened to the sum of their radii, so that
+// bodies which overlap do not fling each other apart.
+Vec3 Stars::pullBetween(int body, const Vec3& bodyCenter, const OrbitalState& other,
+                        const Vec3& otherCenter) const {
+    const Vec3 d = otherCenter - bodyCenter;
+    const double r = std::max(bodies[static_cast<std::size_t>(body)].radius +
+                                  bodies[static_cast<std::size_t>(other.body)].radius,
+                              length(d));
+    return gravitationalConstant * other.mass / (r * r * r) * d;
+}
+
+// The world frame rides on the frame body, which the simulation accelerates towards the other
+// simulated bodies: the player feels the pulls less that acceleration, which leaves the frame
+// body's own pull and the tides of the others. In free space the frame does not move.
 Vec3 Stars::gravity(const Vec3& point) const {
     Vec3 g;
+    const OrbitalState* frame = nullptr;
     for (const OrbitalState& state : orbits) {
         const Vec3 d = center(state.body) - point;
         const double r = std::max(bodies[static_cast<std::size_t>(state.body)].radius, length(d));
         g += gravitationalConstant * state.mass / (r * r * r) * d;
+        if (frameBody >= 0 && state.body == frameBody && frame == nullptr) {
+            frame = &state;
+        }
+    }
+    if (frame != nullptr) {
+        const Vec3 frameCenter = center(frame->body);
+        for (const OrbitalState& state : orbits) {
+            if (&state != frame) {
+                g -= pullBetween(frame->body, frameCenter, state, center(state.body));
+            }
+        }
     }
     return g;
 }
@@ -195,8 +219,6 @@ void Stars::update(const Vec3& point, double dt) {
         select(point);
         selectTimer = 1.0;
     }
-    // The simulated bodies pull on each other with the law softened to the sum of their radii, so
-    // that bodies which overlap do not fling each other apart.
     const std::size_t n = orbits.size();
     std::vector<Vec3> centers(n);
     std::vector<Vec3> accelerations(n);
@@ -204,15 +226,10 @@ void Stars::update(const Vec3& point, double dt) {
         centers[i] = center(orbits[i].body);
     }
     for (std::size_t i = 0; i < n; ++i) {
-        const double ri = bodies[static_cast<std::size_t>(orbits[i].body)].radius;
         for (std::size_t j = 0; j < n; ++j) {
-            if (i == j) {
-                continue;
+            if (i != j) {
+                accelerations[i] += pullBetween(orbits[i].body, centers[i], orbits[j], centers[j]);
             }
-            const Vec3 d = centers[j] - centers[i];
-            const double r =
-                std::max(ri + bodies[static_cast<std::size_t>(orbits[j].body)].radius, length(d));
-            accelerations[i] += gravitationalConstant * orbits[j].mass / (r * r * r) * d;
         }
     }
     // Symplectic Euler: the new velocity moves the body.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "physics/Physics.hpp"
 #include "planet/Stars.hpp"
@@ -40,54 +41,97 @@ void stopAtMatter(const Physics& physics, const Vec3& start, const Vec3& d, Warp
     }
 }
 
-// The ground of one body the ray reaches before the present stop: between the ray's point on the
-// outer shell (the start itself when it starts inside that shell) and its point on the inner shell
-// (or its closest approach to the centre when it passes above the inner shell), halved 32 times,
-// keeping the last point above the ground.
-void stopAtBody(const Stars& stars, int index, const Vec3& start, const Vec3& d, WarpStop& stop) {
+// The ray through one body's shells, measured from its closest approach to the body's centre, so
+// that its points are small numbers however far away the start lies.
+struct RayNearBody {
+    Vec3 d;         // the unit direction
+    Vec3 closest;   // the closest approach, from the body's centre
+    double along;   // m from the start to the closest approach
+    double first;   // where the search starts: the outer shell's entry, or the start within it
+    double last;    // where it ends: the inner shell's entry, or the outer shell's exit
+    bool deep;      // the ray gets down to the inner shell
+    bool fromStart; // the search starts at the start itself
+    Vec3 at(double u) const { return closest + u * d; }
+};
+
+// The part of the ray that could meet the body's ground, if any. Far away the difference between
+// the start and the body's centre rounds by kilometres, so the closest approach is found once more
+// from the first estimate, whose error lies along the ray.
+bool nearBody(const Stars& stars, int index, const Vec3& start, const Vec3& d, RayNearBody& ray) {
     const double radius = stars.bodies[static_cast<std::size_t>(index)].radius;
     const Vec3 fromCentre = start - stars.center(index);
-    const double along = -dot(d, fromCentre);
-    if (along < 0.0) {
-        return; // heading away from the centre
+    ray.d = d;
+    ray.along = -dot(d, fromCentre);
+    if (ray.along < 0.0) {
+        return false; // heading away from the centre
     }
-    // Points of the ray are measured from its closest approach to the centre: the halving then
-    // adds small numbers however far away the start lies.
-    const Vec3 closest = fromCentre + along * d;
-    const auto at = [&](double u) { return closest + u * d; };
-    const double miss = lengthSquared(closest);
+    ray.closest = fromCentre + ray.along * d;
+    const double slip = dot(ray.closest, d);
+    ray.closest -= slip * d;
+    ray.along -= slip;
+    const double miss = lengthSquared(ray.closest);
     const double outer = radius + shellDepth;
     if (miss > outer * outer) {
-        return;
+        return false;
     }
-    const double entry = -std::sqrt(outer * outer - miss); // from the closest approach
-    if (!(std::max(0.0, along + entry) < stop.reach)) {
-        return;
-    }
-    const bool startsInside = along + entry < 0.0;
+    const double half = std::sqrt(outer * outer - miss);
+    ray.fromStart = -ray.along > -half;
+    ray.first = std::max(-ray.along, -half);
     const double inner = radius - shellDepth;
-    const bool reachesInner = inner > 0.0 && miss < inner * inner;
-    // A ray from the body's own surface that never gets down to the inner shell skims the ground
-    // and leaves the body: it is a jump away from it, not onto it.
-    if (startsInside && !reachesInner) {
+    ray.deep = inner > 0.0 && miss < inner * inner;
+    ray.last = ray.deep ? -std::sqrt(inner * inner - miss) : half;
+    return ray.first < ray.last;
+}
+
+// The first point where the ray comes down onto the ground, from above it: marched in steps no
+// longer than half the height above or below the ground (so that no slope up to one in one is
+// stepped over), nor shorter than a small share of the body's size, then halved 32 times, keeping
+// the last point above the ground. A ray that starts in the ground (as it may from matter laid on
+// a slope) meets it only after coming out of it; one that goes deep without ever coming out lands
+// on the ground above its start.
+std::optional<WarpStop> groundMet(const Stars& stars, int index, const RayNearBody& ray) {
+    const double radius = stars.bodies[static_cast<std::size_t>(index)].radius;
+    const double shortest = std::clamp(radius * 5e-5, 0.5, 100.0);
+    const auto landing = [&](double u, const Vec3& ground) {
+        return WarpStop{ray.along + u, false, index, ground};
+    };
+    double u = ray.first;
+    double height = heightAbove(stars, index, ray.at(u));
+    bool cameOut = height > 0.0;
+    double lastAbove = u;
+    while (u < ray.last) {
+        const double next = std::min(ray.last, u + std::max(shortest, 0.5 * std::abs(height)));
+        const double nextHeight = heightAbove(stars, index, ray.at(next));
+        if (nextHeight > 0.0) {
+            cameOut = true;
+            lastAbove = next;
+        } else if (cameOut) {
+            double above = lastAbove, below = next;
+            for (int k = 0; k < halvings; ++k) {
+                const double middle = 0.5 * (above + below);
+                (heightAbove(stars, index, ray.at(middle)) > 0.0 ? above : below) = middle;
+            }
+            return landing(above, ray.at(above));
+        }
+        u = next;
+        height = nextHeight;
+    }
+    if (!cameOut && ray.deep && ray.fromStart) {
+        const Vec3 up = normalized(ray.at(ray.first));
+        return landing(ray.first, (radius + stars.relief(index, up)) * up);
+    }
+    return std::nullopt;
+}
+
+// The ground of one body the ray reaches before the present stop.
+void stopAtBody(const Stars& stars, int index, const Vec3& start, const Vec3& d, WarpStop& stop) {
+    RayNearBody ray;
+    if (!nearBody(stars, index, start, d, ray) || !(std::max(0.0, ray.along + ray.first) < stop.reach)) {
         return;
     }
-    double above = std::max(-along, entry);
-    double below = reachesInner ? -std::sqrt(inner * inner - miss) : 0.0;
-    if (heightAbove(stars, index, at(below)) > 0.0) {
-        return; // the ray passes above the ground
-    }
-    for (int k = 0; k < halvings; ++k) {
-        const double middle = 0.5 * (above + below);
-        if (heightAbove(stars, index, at(middle)) > 0.0) {
-            above = middle;
-        } else {
-            below = middle;
-        }
-    }
-    const double distance = along + above;
-    if (distance >= 0.0 && distance < stop.reach) {
-        stop = {distance, false, index, at(above)};
+    const std::optional<WarpStop> met = groundMet(stars, index, ray);
+    if (met && met->reach >= 0.0 && met->reach < stop.reach) {
+        stop = *met;
     }
 }
 

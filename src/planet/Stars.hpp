@@ -99,8 +99,12 @@ struct Stars {
     double mass(int index) const;
     // The body's centre in the world frame, with the offset the simulation gave it.
     Vec3 center(int index) const;
-    // m/s^2: the pull of every simulated body, softened inside a body to that of a uniform ball.
+    // m/s^2 felt in the world frame: the pull of every simulated body, softened inside a body to
+    // that of a uniform ball, less the acceleration of the frame body that the frame rides on.
     Vec3 gravity(const Vec3& point) const;
+    // m/s^2: the pull of the other simulated body on the body, as the orbit step has it.
+    Vec3 pullBetween(int body, const Vec3& bodyCenter, const OrbitalState& other,
+                     const Vec3& otherCenter) const;
     // Unit vector from the point to the light body; zero at its centre.
     Vec3 lightDirection(const Vec3& point) const;
     // Light factor of a surface at the point with the given normal: 0.018 in shade, 1.0 facing the

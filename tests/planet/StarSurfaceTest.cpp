@@ -1,4 +1,5 @@
 #include <cmath>
+#include <numbers>
 
 #include <gtest/gtest.h>
 
@@ -104,9 +105,9 @@ TEST(StarSurfaceTest, WarpsStopAtMatterLandOnBodiesOrLeaveThemBehind) {
     EXPECT_GT(dot(normalized(landed), -toMoon), 0.99); // on the side that faces the Earth
 
     // On the Moon, where the ground lies on the radius: a warp into the ground stops 3 m short of the
-    // slabs, or without them lands 12 m above where it meets the ground (above the start when that
-    // lies in the ground already); a level warp leaves the Moon, even from a pit in its ground, and so
-    // does one that skims the ground beyond the slabs.
+    // slabs, or without them lands 12 m above where it meets the ground (above the start's ground
+    // when the start lies in it already); one that skims the ground beyond the slabs lands there; a
+    // level warp leaves the Moon, even from a pit in its ground.
     Stars onMoon = start;
     onMoon.rebase(9, {});
     onMoon.select(eye);
@@ -117,6 +118,14 @@ TEST(StarSurfaceTest, WarpsStopAtMatterLandOnBodiesOrLeaveThemBehind) {
     const Vec3 skim = normalized({1.0, -0.003, 0.0}); // into the ground 600 m on, 8 m deep at most
     const Vec3 aimed{1.65 / 0.4, 0.0, 0.0};           // where the downward warp meets the ground
     const Vec3 moonOrigin = start.bodies[9].position + Vec3{0.0, start.bodies[9].radius, 0.0};
+    const Vec3 moonCentre = onMoon.center(9);
+    // Where a ray from the eye first meets the bare sphere, and the landing 12 m above that.
+    const auto landedOnSphere = [&](const Vec3& d) {
+        const Vec3 e = eye - moonCentre;
+        const double b = dot(e, d), c = lengthSquared(e) - start.bodies[9].radius * start.bodies[9].radius;
+        const Vec3 met = eye + (-b - std::sqrt(b * b - c)) * d;
+        return met + 12.0 * normalized(met - moonCentre);
+    };
     struct Case {
         Vec3 eye, direction;
         const Physics& physics;
@@ -125,8 +134,8 @@ TEST(StarSurfaceTest, WarpsStopAtMatterLandOnBodiesOrLeaveThemBehind) {
     };
     for (const Case& c : {Case{eye, down, ground, 9, eye + (length(aimed - eye) - 3.0) * down},
                           Case{eye, down, none, 9, aimed + 12.0 * upward},
-                          Case{pit, down, none, 9, pit + 12.0 * upward}, Case{eye, level, ground, -1, {}},
-                          Case{eye, skim, ground, -1, {}}, Case{pit, level, none, -1, {}}}) {
+                          Case{pit, down, none, 9, 12.0 * upward}, Case{eye, level, ground, -1, {}},
+                          Case{eye, skim, ground, 9, landedOnSphere(skim)}, Case{pit, level, none, -1, {}}}) {
         Stars stars = onMoon;
         EXPECT_LT(length(stars.warp(c.eye, c.direction, 4, c.physics) - c.arrival), 0.01);
         EXPECT_EQ(stars.frameBody, c.frame);
@@ -150,6 +159,81 @@ TEST(StarSurfaceTest, WarpsStopAtMatterLandOnBodiesOrLeaveThemBehind) {
         ASSERT_TRUE(finite(sum) && std::isfinite(onMoon.illumination(position, {0.0, 1.0, 0.0}))) << k;
     }
     EXPECT_GT(length(onMoon.freeOrigin), 1e27);
+}
+
+// m above the body's ground of a point in the present frame.
+double heightOver(const Stars& stars, int body, const Vec3& point) {
+    const Vec3 p = point - stars.center(body);
+    return length(p) - stars.bodies[static_cast<std::size_t>(body)].radius -
+           stars.relief(body, normalized(p));
+}
+
+TEST(StarSurfaceTest, AimedWarpsLandOnFarBodiesAtAnyDistance) {
+    // From 3 km above the district, at stars beyond 10,000 light-years, their first planets and those
+    // planets' first moons: each landing is 12 m above the ground of the body aimed at.
+    const Stars& start = started();
+    const Vec3 eye{0.0, 3000.0, 0.0};
+    const Physics none;
+    int far = 0;
+    for (std::size_t i = 0; i < start.bodies.size() && far < 8; ++i) {
+        const double distance = length(start.center(static_cast<int>(i)) - eye);
+        if (start.bodies[i].kind != BodyKind::Star || distance < 1e4 * lightYear || i % 97 != 0) {
+            continue;
+        }
+        ++far;
+        for (const int target : {static_cast<int>(i), static_cast<int>(i) + 1, static_cast<int>(i) + 2}) {
+            SCOPED_TRACE(target);
+            Stars stars = start;
+            const Vec3 aim = stars.center(target) - eye;
+            const auto taps = static_cast<unsigned>(4 + std::ceil(std::log10(length(aim) / lightYear)));
+            const Vec3 arrival = stars.warp(eye, aim, taps, none);
+            ASSERT_EQ(stars.frameBody, target);
+            EXPECT_NEAR(heightOver(stars, target, arrival), 12.0, 0.01);
+        }
+    }
+    EXPECT_EQ(far, 8);
+}
+
+TEST(StarSurfaceTest, WarpsBelowTheHorizonLandWhereTheyFirstMeetTheGround) {
+    // From 2 m and from 100 m above the ground of the cratered Moon, waved Mars and a small asteroid,
+    // rays 0.5 to 6 degrees below the horizon land above the first point where they meet the ground,
+    // as a march in 4 m steps finds it (over the hills before their closest approach too), and
+    // leave the body when they pass over its horizon.
+    const Stars& start = started();
+    const Physics none;
+    int landed = 0;
+    for (const int body : {9, 4, 14}) {
+        for (int k = 0; k < 12; ++k) {
+            SCOPED_TRACE(body * 100 + k);
+            Stars stars = start;
+            stars.rebase(body, {});
+            const Vec3 centre = stars.center(body);
+            const double y = 0.9 - 0.15 * k, ring = std::sqrt(1.0 - y * y);
+            const Vec3 up{ring * std::cos(2.4 * k), y, ring * std::sin(2.4 * k)};
+            const Vec3 east = normalized(cross({0.0, 1.0, 0.0}, up)), north = cross(up, east);
+            const double radius = stars.bodies[static_cast<std::size_t>(body)].radius;
+            const Vec3 eye = centre + (radius + stars.relief(body, up) + (k % 2 == 0 ? 2.0 : 100.0)) * up;
+            const double below = (0.5 + 0.5 * k) * std::numbers::pi / 180.0;
+            const Vec3 level = std::cos(0.7 * k) * east + std::sin(0.7 * k) * north;
+            const Vec3 d = std::cos(below) * level - std::sin(below) * up;
+            double met = 0.0;
+            while (met < 1e6 && heightOver(stars, body, eye + met * d) > 0.0) {
+                met += 4.0;
+            }
+            const Vec3 arrival = stars.warp(eye, d, 4, none);
+            if (met >= 1e6) { // over the horizon of a small body
+                EXPECT_NE(stars.frameBody, body);
+                continue;
+            }
+            ASSERT_EQ(stars.frameBody, body);
+            const Vec3 ground = arrival - 12.0 * normalized(arrival - stars.center(body));
+            EXPECT_NEAR(dot(ground - eye, d), met, 4.0);
+            EXPECT_LT(length(cross(ground - eye, d)), 1e-3); // on the ray
+            EXPECT_NEAR(heightOver(stars, body, arrival), 12.0, 0.05);
+            ++landed;
+        }
+    }
+    EXPECT_GT(landed, 30);
 }
 
 } // namespace

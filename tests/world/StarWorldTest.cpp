@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <utility>
 #include <vector>
@@ -135,6 +136,35 @@ TEST(StarWorldTest, EarthToMoonAndBackRestoresTheDistrictUndamaged) {
         world.traceLine(piece->body.center + Vec3{0.0, 2000.0, 0.0}, {0.0, -1.0, 0.0}, 4000.0);
     ASSERT_TRUE(hit.hit);
     EXPECT_EQ(hit.building, -1);
+}
+
+TEST(StarWorldTest, StandingStillOnJupitersMoonsKeepsThePlayerOnLevelGround) {
+    // The frame rides on the moon as the moon falls about Jupiter: the player feels the moon's own
+    // pull and Jupiter's tide, stays where they stand and has up along the ground's vertical.
+    for (const int body : {10, 11, 12, 13}) {
+        SCOPED_TRACE(body);
+        Game game = loadedStars();
+        Stars& stars = *game.world.stars;
+        Player& player = game.player;
+        const Vec3 up{0.0, 1.0, 0.0};
+        player.position =
+            stars.center(body) + (stars.bodies[body].radius + stars.relief(body, up) + 0.3) * up;
+        stars.select(player.position);
+        for (int k = 0; k < 120; ++k) { // settle
+            game.tick(Input{}, step);
+        }
+        ASSERT_EQ(stars.frameBody, body);
+        const Vec3 stood = player.position;
+        int grounded = 0;
+        for (int k = 0; k < 2400; ++k) {
+            game.tick(Input{}, step);
+            grounded += player.onGround;
+        }
+        EXPECT_LT(length(player.position - stood), 0.01);
+        EXPECT_EQ(grounded, 2400);
+        const Vec3 vertical = normalized(player.position - stars.center(body));
+        EXPECT_GT(dot(game.world.gravityUp(), vertical), std::cos(0.5 * std::numbers::pi / 180.0));
+    }
 }
 
 TEST(StarWorldTest, ForwardTapsMakeASeriesThatOtherKeysEnd) {
