@@ -206,7 +206,8 @@ void Application::playKey(std::int32_t code) {
     } else if (code == keyCode::enter && game.dead) {
         game.respawn();
     }
-    // Movement, fire, reload and resupply act through the held keys in the fixed steps.
+    // Movement, fire, jump, reload and resupply act in the fixed steps, through the held keys and the
+    // presses kept for the steps.
 }
 
 void Application::settingsKey(std::int32_t code) {
