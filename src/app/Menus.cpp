@@ -164,6 +164,10 @@ void Application::toggleFullscreen() {
 }
 
 void Application::armoryKey(std::int32_t code) {
+    const bool leaving = code == ui.binding(Action::Upgrade) || code == keyCode::escape;
+    if (game.dead && !leaving) {
+        return; // the dead buy nothing: the refill would not bring them back
+    }
     if (code == keyCode::enter) {
         game.upgrade();
     } else if (code == ui.binding(Action::Resupply)) {
@@ -173,7 +177,7 @@ void Application::armoryKey(std::int32_t code) {
         } else {
             game.showMessage("贡献点不足");
         }
-    } else if (code == ui.binding(Action::Upgrade) || code == keyCode::escape) {
+    } else if (leaving) {
         enterPlay();
     }
 }
