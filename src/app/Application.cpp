@@ -187,7 +187,7 @@ void Application::simulate(double dt) {
     }
     const std::int64_t steps = accumulator.take(dt);
     for (std::int64_t i = 0; i < steps; ++i) {
-        const Input input = stepInput(keyDown, ui.bindings);
+        const Input input = stepInput(keyDown, keyPresses, ui.bindings);
         game.tick(input, Game::fixedStep);
     }
 }
@@ -265,8 +265,18 @@ void Application::resetInput() {
     if (host != nullptr) {
         host->detachIme();
     }
-    keyDown.fill(0);
+    forgetKeys();
     game.triggerHeld = false;
+}
+
+void Application::holdKey(std::int32_t code) {
+    keyDown[static_cast<std::size_t>(code)] = 1;
+    keyPresses.press(code);
+}
+
+void Application::forgetKeys() {
+    keyDown.fill(0);
+    keyPresses.clear();
 }
 
 void Application::setMouseCapture(bool captured) {
@@ -311,7 +321,7 @@ void Application::activate(bool isActive) {
     if (active) {
         return; // the mouse is captured again only when play is entered
     }
-    keyDown.fill(0);
+    forgetKeys();
     game.warpTaps = 0;
     setMouseCapture(false);
     if (ui.page == Page::Playing) {
@@ -337,10 +347,12 @@ void Application::keyPressed(std::int32_t code, bool alt, bool repeat) {
     if (code < 0 || code > 255) {
         return;
     }
-    if (!repeat) {
-        key(code);
+    if (repeat) {
+        keyDown[static_cast<std::size_t>(code)] = 1; // held on, no new press
+        return;
     }
-    keyDown[static_cast<std::size_t>(code)] = 1;
+    key(code);
+    holdKey(code);
 }
 
 void Application::keyReleased(std::int32_t code) {
@@ -367,7 +379,7 @@ void Application::mouseMoved(std::int32_t x, std::int32_t y, std::int32_t client
 void Application::buttonPressed(std::int32_t code) {
     if (ui.awaitingKey || ui.page == Page::Playing) {
         key(code);
-        keyDown[static_cast<std::size_t>(code)] = 1;
+        holdKey(code);
     } else if (code == keyCode::leftButton) {
         click(); // a click on a menu row is no key: keyDown stays as it is
     }

@@ -55,6 +55,7 @@ class Application {
     bool mouseCaptured = false;
     Page settingsReturn = Page::MainMenu; // where the settings page returns to
     KeyState keyDown{};
+    KeyPresses keyPresses;        // presses kept until a fixed step has seen them
     std::int32_t smokeFrames = 0; // frame limit of an unattended run; 0 = none
     bool playAtStart = false;
     bool collapseAtStart = false;
@@ -115,7 +116,8 @@ class Application {
     SmokeReport smokeReport(bool captured) const;
 
     // ---- page changes ----
-    // Forgets held keys, the trigger and a binding being awaited; takes the IME off the window.
+    // Forgets held keys, presses no step has seen, the trigger and a binding being awaited; takes the
+    // IME off the window.
     void resetInput();
     void setMouseCapture(bool captured);
     void enterPlay();
@@ -168,6 +170,9 @@ class Application {
     // The unattended placements of the star world: above the Moon, high in space, or after a warp.
     void placeInStarWorld(const CommandLineOptions& options);
     void playSounds();
+    // A key or button went down as a key: it is held, and its press waits for a step.
+    void holdKey(std::int32_t code);
+    void forgetKeys();
     void click();
     void toggleFullscreen();
     // The key commands of the armory, of play and of the settings page's value editor.

@@ -28,11 +28,46 @@ double smoothFps(double fps, double dt) {
     return fps * 0.95 + (dt < 0.001 ? 50.0 : 0.05 / dt);
 }
 
-Input stepInput(KeyState& keys, const std::array<std::int32_t, actionCount>& bindings) {
-    const auto held = [&](Action action) {
+void KeyPresses::press(std::int32_t code) {
+    if (code < 0 || code >= static_cast<std::int32_t>(pending.size())) {
+        return;
+    }
+    std::uint8_t& count = pending[static_cast<std::size_t>(code)];
+    if (count < 255) {
+        ++count;
+    }
+}
+
+void KeyPresses::clear() {
+    pending.fill(0);
+    shown.fill(0);
+}
+
+Input stepInput(KeyState& keys, KeyPresses& presses, const std::array<std::int32_t, actionCount>& bindings) {
+    const auto bound = [&](Action action) {
         const std::int32_t code = bindings[static_cast<std::size_t>(action)];
-        return code >= 0 && code < static_cast<std::int32_t>(keys.size()) &&
-               keys[static_cast<std::size_t>(code)] != 0;
+        return code >= 0 && code < static_cast<std::int32_t>(keys.size()) ? static_cast<std::size_t>(code)
+                                                                          : keys.size();
+    };
+    const auto held = [&](Action action) {
+        const std::size_t code = bound(action);
+        return code < keys.size() && keys[code] != 0;
+    };
+    const auto pressed = [&](Action action) {
+        const std::size_t code = bound(action);
+        if (code >= keys.size()) {
+            return false;
+        }
+        bool on = keys[code] != 0;
+        std::uint8_t& pending = presses.pending[code];
+        if (pending > 0) {
+            // A press after a step that already had the key on shows as let go for one step first,
+            // so that the game meets it as a new press.
+            on = presses.shown[code] == 0;
+            pending = static_cast<std::uint8_t>(pending - (on ? 1 : 0));
+        }
+        presses.shown[code] = on ? 1 : 0;
+        return on;
     };
     const auto axis = [&](Action plus, Action minus) {
         return (held(plus) ? 1.0 : 0.0) - (held(minus) ? 1.0 : 0.0);
@@ -40,14 +75,14 @@ Input stepInput(KeyState& keys, const std::array<std::int32_t, actionCount>& bin
     Input input;
     input.move.forward = axis(Action::Forward, Action::Back);
     input.move.side = axis(Action::Right, Action::Left);
-    input.move.jump = held(Action::Jump);
+    input.move.jump = pressed(Action::Jump);
     input.move.crouch = held(Action::Crouch);
-    input.shoot = held(Action::Shoot);
-    input.reload = held(Action::Reload);
+    input.shoot = pressed(Action::Shoot);
+    input.reload = pressed(Action::Reload);
     input.scope = false; // the scope is a key command, not a held key
-    input.resupply = held(Action::Resupply);
+    input.resupply = pressed(Action::Resupply);
     if (input.resupply) {
-        keys[static_cast<std::size_t>(bindings[static_cast<std::size_t>(Action::Resupply)])] = 0;
+        keys[bound(Action::Resupply)] = 0;
     }
     return input;
 }

@@ -29,9 +29,21 @@ struct StepAccumulator {
 // as 1000 frames per second, so the average stays finite.
 double smoothFps(double fps, double dt);
 
-// The input of one fixed step from the held keys through the bindings. The resupply key is let go
-// here, so each press asks for one resupply.
-Input stepInput(KeyState& keys, const std::array<std::int32_t, actionCount>& bindings);
+// The presses of the keys, each kept until a fixed step has seen it: a click that goes down and up
+// between two frames still reaches a step, however slow the frames are.
+struct KeyPresses {
+    KeyState pending{}; // presses of each code that no step has seen yet (at most 255 are kept)
+    KeyState shown{};   // the code's action was on in the last step's input
+
+    void press(std::int32_t code);
+    void clear();
+};
+
+// The input of one fixed step from the keys through the bindings. Movement and crouch follow the held
+// keys; fire, jump, reload and resupply act on a press, so a press no step has seen yet turns them on
+// for one step even when the key is up again, and a key that is held keeps them on. The resupply key
+// is let go here, so each press asks for one resupply.
+Input stepInput(KeyState& keys, KeyPresses& presses, const std::array<std::int32_t, actionCount>& bindings);
 
 // Turns the view by a raw mouse movement of (dx, dy) counts at the given radians per count: the yaw
 // wraps into [-pi, pi], the pitch stays within +-1.48 rad.

@@ -164,6 +164,10 @@ void Application::toggleFullscreen() {
 }
 
 void Application::armoryKey(std::int32_t code) {
+    const bool leaving = code == ui.binding(Action::Upgrade) || code == keyCode::escape;
+    if (game.dead && !leaving) {
+        return; // the dead buy nothing: the refill would not bring them back
+    }
     if (code == keyCode::enter) {
         game.upgrade();
     } else if (code == ui.binding(Action::Resupply)) {
@@ -173,7 +177,7 @@ void Application::armoryKey(std::int32_t code) {
         } else {
             game.showMessage("贡献点不足");
         }
-    } else if (code == ui.binding(Action::Upgrade) || code == keyCode::escape) {
+    } else if (leaving) {
         enterPlay();
     }
 }
@@ -206,7 +210,8 @@ void Application::playKey(std::int32_t code) {
     } else if (code == keyCode::enter && game.dead) {
         game.respawn();
     }
-    // Movement, fire, reload and resupply act through the held keys in the fixed steps.
+    // Movement, fire, jump, reload and resupply act in the fixed steps, through the held keys and the
+    // presses kept for the steps.
 }
 
 void Application::settingsKey(std::int32_t code) {

@@ -199,11 +199,15 @@ void Renderer::render(const Game& game, const FrameOptions& options) {
     submit();
 
     if (!options.menu && !game.dead) {
-        // The weapon model, drawn over a cleared depth so the world never hides it; the star light
-        // would shade it by the bodies around, so under the stars it is lit plain white.
+        // The weapon model, drawn over a cleared depth so the world never hides it, and with linear
+        // depth in every world: logarithmic depth taken at the corners of faces that reach from a
+        // quarter to three quarters of a metre from the eye bends too far between them, and the grip
+        // shows through the receiver. The star light would shade the model by the bodies around, so
+        // under the stars it is lit plain white.
         backend->clearDepth();
         if (kind == WorldKind::stars) {
             Camera equipment = camera;
+            equipment.projection.z = 0.0f;
             equipment.outdoorLight = float4({1.0, 1.0, 1.0});
             equipment.starLight.w = 0.0f;
             backend->uploadCamera(equipment, "equipment camera");

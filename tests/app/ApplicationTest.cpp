@@ -333,6 +333,34 @@ TEST_F(ApplicationTest, MouseTurnsTheViewOnlyInAttendedPlay) {
     EXPECT_EQ(a.game.player.yaw, yaw);
 }
 
+TEST_F(ApplicationTest, ShortClicksFireAtAnyFrameRate) {
+    Application& a = start(L"--play");
+    runPasses(30);
+    const auto frames = [&](int perSecond, double seconds) {
+        for (int i = 0; i < static_cast<int>(seconds * perSecond); ++i) {
+            now += 1.0 / perSecond;
+            a.pass(now, false);
+        }
+    };
+    ASSERT_EQ(a.game.weapon, 2); // the automatic rifle
+    const WeaponSlot& rifle = a.game.slots[2];
+    // At 8 frames per second a click down and up between two frames fires once.
+    std::int32_t shots = rifle.shots;
+    a.buttonPressed(keyCode::leftButton);
+    a.buttonReleased(keyCode::leftButton);
+    frames(8, 0.5);
+    EXPECT_EQ(rifle.shots, shots + 1);
+    // Held for a second, it fires at its rate, as often at 8 frames per second as at 60.
+    for (const int perSecond : {60, 8}) {
+        shots = rifle.shots;
+        a.buttonPressed(keyCode::leftButton);
+        frames(perSecond, 1.0);
+        a.buttonReleased(keyCode::leftButton);
+        frames(perSecond, 0.25);
+        EXPECT_EQ(rifle.shots, shots + 10) << perSecond;
+    }
+}
+
 TEST_F(ApplicationTest, KeysRepeatsAndAltF4) {
     Application& a = start();
     const std::int32_t f3 = a.ui.binding(Action::PhysicsDebug);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 #include "app/CommandLine.hpp"
 #include "app/Controls.hpp"
@@ -88,12 +90,13 @@ TEST(ControlsTest, RawMouseTurnsYawAndPitch) {
 TEST(ControlsTest, StepInputReadsTheBoundKeys) {
     UiState ui;
     KeyState keys{};
+    KeyPresses presses;
     keys['W'] = 1;
     keys['A'] = 1;
     keys['D'] = 1;
     keys[0x11] = 1; // Ctrl
     keys[keyCode::leftButton] = 1;
-    Input input = stepInput(keys, ui.bindings);
+    Input input = stepInput(keys, presses, ui.bindings);
     EXPECT_EQ(input.move.forward, 1.0);
     EXPECT_EQ(input.move.side, 0.0); // left and right cancel
     EXPECT_FALSE(input.move.jump);
@@ -104,20 +107,57 @@ TEST(ControlsTest, StepInputReadsTheBoundKeys) {
     keys['S'] = 1;
     keys['W'] = 0;
     keys['A'] = 0;
-    EXPECT_EQ(stepInput(keys, ui.bindings).move.forward, -1.0);
-    EXPECT_EQ(stepInput(keys, ui.bindings).move.side, 1.0);
+    EXPECT_EQ(stepInput(keys, presses, ui.bindings).move.forward, -1.0);
+    EXPECT_EQ(stepInput(keys, presses, ui.bindings).move.side, 1.0);
     // The keys go through the bindings: with Forward on the up arrow, W does nothing.
     ASSERT_TRUE(assignBinding(ui.bindings, static_cast<std::int32_t>(Action::Forward), 0x26));
     keys.fill(0);
     keys['W'] = 1;
-    EXPECT_EQ(stepInput(keys, ui.bindings).move.forward, 0.0);
+    EXPECT_EQ(stepInput(keys, presses, ui.bindings).move.forward, 0.0);
     keys[0x26] = 1;
-    EXPECT_EQ(stepInput(keys, ui.bindings).move.forward, 1.0);
+    EXPECT_EQ(stepInput(keys, presses, ui.bindings).move.forward, 1.0);
     // One press of the resupply key asks once, however many steps follow.
     keys['E'] = 1;
-    EXPECT_TRUE(stepInput(keys, ui.bindings).resupply);
-    EXPECT_FALSE(stepInput(keys, ui.bindings).resupply);
+    EXPECT_TRUE(stepInput(keys, presses, ui.bindings).resupply);
+    EXPECT_FALSE(stepInput(keys, presses, ui.bindings).resupply);
     EXPECT_EQ(keys['E'], 0);
+}
+
+TEST(ControlsTest, PressesWaitForAStep) {
+    const UiState ui;
+    KeyState keys{};
+    KeyPresses presses;
+    const auto step = [&] { return stepInput(keys, presses, ui.bindings); };
+
+    // Pressed and let go before any step: fire, jump, reload and resupply are on for exactly one
+    // step; movement and crouch follow only the held keys.
+    for (const std::int32_t code :
+         std::array<std::int32_t, 6>{keyCode::leftButton, ' ', 'R', 'E', 'W', 0x11}) {
+        presses.press(code);
+    }
+    Input input = step();
+    EXPECT_TRUE(input.shoot && input.move.jump && input.reload && input.resupply);
+    EXPECT_TRUE(input.move.forward == 0.0 && !input.move.crouch);
+    input = step();
+    EXPECT_FALSE(input.shoot || input.move.jump || input.reload || input.resupply);
+
+    // Held, a button is on in every step. Let go and pressed again between two steps, it shows let
+    // go for one step, so the game meets a new press; two taps in one frame are two presses.
+    presses.press(keyCode::leftButton);
+    keys[keyCode::leftButton] = 1;
+    std::vector<bool> shots;
+    for (int i = 0; i < 10; ++i) {
+        if (i == 3) {
+            presses.press(keyCode::leftButton); // up and down again
+        }
+        if (i == 5) {
+            keys[keyCode::leftButton] = 0;
+            presses.press(keyCode::leftButton);
+            presses.press(keyCode::leftButton);
+        }
+        shots.push_back(step().shoot);
+    }
+    EXPECT_EQ(shots, (std::vector<bool>{true, true, true, false, true, false, true, false, true, false}));
 }
 
 TEST(ControlsTest, MenuRowsUnderTheMouse) {

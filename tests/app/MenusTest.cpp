@@ -396,6 +396,27 @@ TEST_F(MenusTest, ArmoryCommands) {
     press(a.ui.binding(Action::Upgrade));
     EXPECT_EQ(a.ui.page, Page::Playing);
     EXPECT_TRUE(a.mouseCaptured);
+
+    // The dead may open the armory and leave it, but buy nothing there: no resupply, no level.
+    a.game.dead = true;
+    a.game.health = 0.0;
+    a.game.armour = 0.0;
+    a.game.points = 3266.0;
+    a.game.slots[0].reserve = 0;
+    a.game.message = "已阵亡 / 按回车重新部署";
+    press(a.ui.binding(Action::Upgrade));
+    ASSERT_EQ(a.ui.page, Page::Armory);
+    press(resupply);
+    press(keyCode::enter);
+    EXPECT_EQ(a.game.points, 3266.0);
+    EXPECT_EQ(a.game.health, 0.0);
+    EXPECT_EQ(a.game.armour, 0.0);
+    EXPECT_EQ(a.game.level, 1);
+    EXPECT_EQ(a.game.slots[0].reserve, 0);
+    EXPECT_EQ(a.game.message, "已阵亡 / 按回车重新部署");
+    EXPECT_TRUE(a.game.dead);
+    press(keyCode::escape);
+    EXPECT_EQ(a.ui.page, Page::Playing);
 }
 
 TEST_F(MenusTest, PlayCommands) {

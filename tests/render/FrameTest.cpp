@@ -360,7 +360,8 @@ TEST(FrameTest, EarthAndStarPassesRunInOrder) {
     starsOnEarth->world.earth = earth->world.earth;
 
     // The sun disc (at noon; not at night), the far pass with logarithmic depth, then the near pass
-    // with linear depth; the star world starts with its celestial scene and lights the weapon white.
+    // with linear depth; the star world starts with its celestial scene and lights the weapon white,
+    // with linear depth too.
     const struct {
         const char* name;
         Game* game;
@@ -408,7 +409,7 @@ TEST(FrameTest, EarthAndStarPassesRunInOrder) {
         EXPECT_EQ(camera.projection.z, 1.0f) << frame.name;
         Camera near = camera;
         near.projection.z = 0.0f;
-        Camera equipment = camera;
+        Camera equipment = near;
         equipment.outdoorLight = {1.0f, 1.0f, 1.0f, 0.0f};
         equipment.starLight.w = 0.0f;
         std::size_t upload = 0;
@@ -424,6 +425,8 @@ TEST(FrameTest, EarthAndStarPassesRunInOrder) {
                 }
             }
         }
+        // The weapon model, the last draw but the HUD, goes with linear depth in every world.
+        EXPECT_EQ(log.cameras.back().projection.z, 0.0f) << frame.name;
     }
 
     // The sun: 24 unlit triangles 9.3 m wide, 2000 m along the sun from the eye.
