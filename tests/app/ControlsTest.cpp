@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "app/Bindings.hpp"
 #include "app/CommandLine.hpp"
 #include "app/Controls.hpp"
 
