@@ -33,7 +33,7 @@ struct Fixture {
         fuzz::writeFile(file, smallMap);
         std::string message;
         fuzz::check(small.loadMap(file.string(), message), "the small map loads", message);
-        smallHash = fuzz::hashWorld(small);
+        smallHash = test::hashWorld(small);
     }
 };
 
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string message = "unchanged";
     if (!world.loadMap(fixture.file.string(), message)) {
         fuzz::check(messages.count(message) == 1, "a refused map gives the reader's message:", message);
-        fuzz::check(fuzz::hashWorld(world) == fixture.smallHash, "a refused map leaves the world as it was");
+        fuzz::check(test::hashWorld(world) == fixture.smallHash, "a refused map leaves the world as it was");
         return 0;
     }
     fuzz::check(message == "unchanged", "a map that loads leaves the message alone");

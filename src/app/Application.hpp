@@ -11,8 +11,8 @@
 #include "app/Controls.hpp"
 #include "app/Settings.hpp"
 #include "app/SmokeReport.hpp"
-#include "app/UiState.hpp"
 #include "render/Renderer.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace zarn {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "app/UiState.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace zarn {

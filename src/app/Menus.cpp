@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/Application.hpp"
+#include "app/Bindings.hpp"
 #include "render/MenuLayout.hpp"
 
 namespace zarn {

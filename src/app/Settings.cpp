@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Bindings.hpp"
+
 namespace zarn {
 
 namespace {

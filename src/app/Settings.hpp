@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <iosfwd>
 
-#include "app/UiState.hpp"
+#include "render/UiState.hpp"
 
 namespace zarn {
 

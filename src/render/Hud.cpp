@@ -2,11 +2,11 @@
 #include <array>
 #include <charconv>
 
-#include "app/UiState.hpp"
 #include "render/HudCanvas.hpp"
 #include "render/HudPages.hpp"
 #include "render/MenuLayout.hpp"
 #include "render/Renderer.hpp"
+#include "render/UiState.hpp"
 
 namespace zarn {
 

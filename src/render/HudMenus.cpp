@@ -2,11 +2,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/UiState.hpp"
 #include "render/HudCanvas.hpp"
 #include "render/HudPages.hpp"
 #include "render/MenuLayout.hpp"
 #include "render/Renderer.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace zarn::hud {

@@ -4,10 +4,10 @@
 #include <limits>
 #include <string>
 
-#include "app/UiState.hpp"
 #include "render/HudCanvas.hpp"
 #include "render/HudPages.hpp"
 #include "render/Renderer.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace zarn::hud {

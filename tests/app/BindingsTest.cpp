@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/UiState.hpp"
+#include "app/Bindings.hpp"
 
 namespace zarn {
 namespace {

@@ -5,6 +5,7 @@
 #include <numbers>
 #include <vector>
 
+#include "app/Bindings.hpp"
 #include "app/CommandLine.hpp"
 #include "app/Controls.hpp"
 

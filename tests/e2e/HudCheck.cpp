@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "app/UiState.hpp"
 #include "render/HudCanvas.hpp"
 #include "render/Renderer.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace {

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "app/Controls.hpp"
-#include "app/UiState.hpp"
 #include "render/FakeWorlds.hpp"
 #include "render/HudPages.hpp"
 #include "render/MenuLayout.hpp"
 #include "render/RecordingBackend.hpp"
 #include "render/RecordingCanvas.hpp"
+#include "render/UiState.hpp"
 #include "world/Game.hpp"
 
 namespace zarn {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "world/Game.hpp"
-#include "world/GameHash.hpp"
+#include "support/StateHash.hpp"
 
 namespace zarn {
 namespace {

@@ -17,7 +17,7 @@
 #include "physics/Hash.hpp"
 #include "world/CombatScene.hpp"
 #include "world/Game.hpp"
-#include "world/GameHash.hpp"
+#include "support/StateHash.hpp"
 #include "world/SaveFile.hpp"
 
 namespace zarn {

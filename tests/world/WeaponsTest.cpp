@@ -6,7 +6,7 @@
 #include "physics/Geometry.hpp"
 #include "world/CombatScene.hpp"
 #include "world/Game.hpp"
-#include "world/GameHash.hpp"
+#include "support/StateHash.hpp"
 
 namespace zarn {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/UiState.hpp"
+#include "app/Bindings.hpp"
 
 namespace zarn {
 
