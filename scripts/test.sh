@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317 # the step functions are called through run_phase
 # The project's test command. Installs what is missing, then:
+#   0. lints the sources for what no compiler flag checks (scripts/lint-source.sh);
 #   1. builds the native suite with AddressSanitizer and UndefinedBehaviorSanitizer and runs it;
 #   2. builds the optimised native build, so the benchmark program keeps compiling (not run here),
 #      and the fuzz targets (clang), running each for a few seconds (ZARN_FUZZ_SECONDS, 5 by default);
@@ -84,6 +85,8 @@ show_wine_counts() {
 run_phase "setup" bash "$script_dir/setup.sh" || exit 1
 echo "g++ $(g++ -dumpfullversion), mingw-w64 g++ $(x86_64-w64-mingw32-g++-posix -dumpfullversion)," \
     "$(cmake --version | head -n 1), ninja $(ninja --version), $(WINEDEBUG=-all wine --version 2>/dev/null)"
+
+run_phase "lint: portable sources, one-way includes" bash "$script_dir/lint-source.sh"
 
 if run_phase "sanitize: build" build_preset sanitize; then
     run_phase "sanitize: tests" run_ctest sanitize

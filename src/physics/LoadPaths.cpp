@@ -5,7 +5,7 @@
 #include <iterator>
 #include <span>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
 
@@ -32,8 +32,63 @@ TopologyScratch::BondNote noteOf(const Bond& bond, const Vec3& down) {
 }
 
 // Two doubles worked on side by side. Each side of a sum, product or quotient is rounded on its own
-// exactly as the plain operation rounds it, so two divisions by one bond's area cost one.
-using Pair = double __attribute__((vector_size(16)));
+// exactly as the plain operation rounds it, so two divisions by one bond's area cost one; without
+// SSE2 the two sides are worked one after the other, to the same bits.
+class Pair {
+  public:
+#if defined(__SSE2__) || defined(_M_X64)
+    Pair(double first, double second) : lanes_(_mm_set_pd(second, first)) {}
+    double operator[](int side) const {
+        return _mm_cvtsd_f64(side == 0 ? lanes_ : _mm_unpackhi_pd(lanes_, lanes_));
+    }
+    friend Pair operator+(Pair a, Pair b) {
+        return Pair(_mm_add_pd(a.lanes_, b.lanes_));
+    }
+    friend Pair operator-(Pair a, Pair b) {
+        return Pair(_mm_sub_pd(a.lanes_, b.lanes_));
+    }
+    friend Pair operator*(Pair a, Pair b) {
+        return Pair(_mm_mul_pd(a.lanes_, b.lanes_));
+    }
+    friend Pair operator/(Pair a, Pair b) {
+        return Pair(_mm_div_pd(a.lanes_, b.lanes_));
+    }
+    friend Pair sqrt(Pair a) {
+        return Pair(_mm_sqrt_pd(a.lanes_));
+    }
+
+  private:
+    explicit Pair(__m128d lanes) : lanes_(lanes) {}
+    __m128d lanes_;
+#else
+    Pair(double first, double second) : lanes_{first, second} {}
+    double operator[](int side) const {
+        return lanes_[side];
+    }
+    friend Pair operator+(Pair a, Pair b) {
+        return {a[0] + b[0], a[1] + b[1]};
+    }
+    friend Pair operator-(Pair a, Pair b) {
+        return {a[0] - b[0], a[1] - b[1]};
+    }
+    friend Pair operator*(Pair a, Pair b) {
+        return {a[0] * b[0], a[1] * b[1]};
+    }
+    friend Pair operator/(Pair a, Pair b) {
+        return {a[0] / b[0], a[1] / b[1]};
+    }
+    friend Pair sqrt(Pair a) {
+        return {std::sqrt(a[0]), std::sqrt(a[1])};
+    }
+
+  private:
+    double lanes_[2];
+#endif
+};
+
+Pair both(double value) {
+    return {value, value};
+}
 
 // What a load crossing a bond works with: |normal . down|, the shear share
 // sqrt(1 - (normal . down)^2) and the bending section area * max(1, sqrt(area)). Most bonds are
@@ -60,19 +115,14 @@ BondTerms termsOf(const TopologyScratch::BondNote& note) {
 // root is taken even for a piece right above or below its bond: the squared length is a sum of
 // squares, never -0, and the root of +0 is +0, so no branch is needed to give such a piece none.
 Pair leversOf(const Bond& bond, const Vec3& a, const Vec3& b, const Vec3& down) {
-    const Pair rx = Pair{a.x, b.x} - bond.center.x;
-    const Pair ry = Pair{a.y, b.y} - bond.center.y;
-    const Pair rz = Pair{a.z, b.z} - bond.center.z;
-    const Pair along = down.x * rx + down.y * ry + down.z * rz;
-    const Pair vx = rx - down.x * along;
-    const Pair vy = ry - down.y * along;
-    const Pair vz = rz - down.z * along;
-    const Pair squares = vx * vx + vy * vy + vz * vz;
-#if defined(__SSE2__)
-    return reinterpret_cast<Pair>(_mm_sqrt_pd(reinterpret_cast<__m128d>(squares)));
-#else
-    return Pair{std::sqrt(squares[0]), std::sqrt(squares[1])};
-#endif
+    const Pair rx = Pair{a.x, b.x} - both(bond.center.x);
+    const Pair ry = Pair{a.y, b.y} - both(bond.center.y);
+    const Pair rz = Pair{a.z, b.z} - both(bond.center.z);
+    const Pair along = both(down.x) * rx + both(down.y) * ry + both(down.z) * rz;
+    const Pair vx = rx - both(down.x) * along;
+    const Pair vy = ry - both(down.y) * along;
+    const Pair vz = rz - both(down.z) * along;
+    return sqrt(vx * vx + vy * vy + vz * vz);
 }
 
 // The lever of one piece's centre, for the walks that meet a bond from one end: the first side of
@@ -253,8 +303,7 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             const BondTerms terms = termsOf(bond);
             const double share = carried * bond.area / spread;
             load[link.neighbour] += share;
-            const Pair quotients =
-                Pair{terms.absCosine * share, terms.shear * share} / Pair{bond.area, bond.area};
+            const Pair quotients = Pair{terms.absCosine * share, terms.shear * share} / both(bond.area);
             const double compressive = quotients[0];
             const double shear = quotients[1];
             const double lever = link.lever * share;
