@@ -216,23 +216,29 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
             bounds[index] = pieces[index].body.bounds();
     const std::uint64_t bondsBefore = physics.bonds.size();
     std::uint64_t steps = 0;
+    std::uint64_t bonded = 0; // pieces
     ReachCells cells(physics, first);
     std::vector<std::uint32_t>& candidates = scratch.candidates;
     for (std::size_t index = first - 1; index < pieces.size(); ++index) {
         if (!pieces[index].alive)
             continue;
         const auto id = static_cast<std::uint32_t>(index + 1);
+        ++bonded;
         steps += touchingCandidates(physics, cells, id, first, candidates);
+        if (steps > budget.allowance(budget.searchStepsPerPiece, bonded))
+            return false;
+        // Checked bond by bond: one piece among a pile of coincident ones would bond to all the others.
+        const std::uint64_t mostBonds = budget.allowance(budget.bondsPerPiece, bonded);
         for (const std::uint32_t other : candidates) {
             if (physics.bonds.size() >= Physics::maxBonds)
                 break;
             // A pair that broke stays apart, as it does for the contacts' bonds.
             if (!physics.brokenPairs.empty() && physics.brokenPairs.contains(pairKey(id, other)))
                 continue;
-            appendBond(physics, id, bounds[index], other, bounds[other - 1]);
+            if (appendBond(physics, id, bounds[index], other, bounds[other - 1]) &&
+                physics.bonds.size() - bondsBefore > mostBonds)
+                return false;
         }
-        if (steps > budget.searchSteps || physics.bonds.size() - bondsBefore > budget.bonds)
-            return false;
     }
     return true;
 }
@@ -282,7 +288,8 @@ bool Physics::connectTouching(const BondingBudget& budget) {
     bonds.clear();
     brokenPairs.clear();
     // Real matter has about three bonds a piece.
-    bonds.reserve(std::min<std::uint64_t>(budget.bonds, 3 * pieces.size()));
+    bonds.reserve(
+        std::min<std::uint64_t>(budget.allowance(budget.bondsPerPiece, pieces.size()), 3 * pieces.size()));
     topologyDirty = true;
     const bool bonded = bondNewPieces(*this, 1, budget);
     if (bonded)
