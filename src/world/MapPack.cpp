@@ -61,7 +61,7 @@ constexpr std::uint64_t minPieceRecord = 32;
 // average over its pieces and over the pieces bonded so far: about six and forty times what the
 // district and its large variant need (2.8 bonds and up to 211 neighbours looked at per piece), so
 // no real map comes near. The first pieces get the share of a few thousand more, as a ground slab
-// under a district could touch that many at once (the district's pieces touch at most 29). A pile
+// under a district could touch that many at once (a piece of the district makes at most 29). A pile
 // of coincident or overlapping pieces would need bonds and looks that grow with the square of their
 // number; such a map is refused as soon as its bonding runs past the budget, a few pieces into the
 // pile.

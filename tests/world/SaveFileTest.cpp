@@ -924,7 +924,7 @@ TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
     ASSERT_TRUE(composeSave(newer, newerFile, message)) << message;
     const std::string halfFile = newerFile.substr(0, newerFile.size() / 2);
     std::string damagedFile = newerFile;
-    damagedFile[damagedFile.size() / 2] ^= 0x04;
+    damagedFile[damagedFile.size() / 2] = static_cast<char>(damagedFile[damagedFile.size() / 2] ^ 0x04);
     const std::string foreignFile = "ZARNMATTER 7" + newerFile.substr(12);
     const std::string fromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
     const std::string fromBackup = "存档缺失 / 已从备份恢复上一次存档";
