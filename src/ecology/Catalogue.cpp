@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <new>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -404,6 +405,13 @@ Check readCatalogue(std::streambuf& file, Contents& read) {
     return in.atEnd() ? passed : endOfFile;
 }
 
+// Whether the open file is no larger than a catalogue may be; the file is left at its start.
+bool sizeWithinLimit(std::filebuf& in) {
+    const std::streamoff end = in.pubseekoff(0, std::ios::end, std::ios::in);
+    return end >= 0 && static_cast<std::uint64_t>(end) <= maxFileBytes &&
+           in.pubseekpos(0, std::ios::in) == std::streampos(0);
+}
+
 // The path as UTF-8 for the message. Windows names files in UTF-16, where a name may hold a lone
 // surrogate that has no UTF-8 form: it is shown as U+FFFD rather than failing the message.
 std::string utf8(const std::filesystem::path& file) {
@@ -442,12 +450,20 @@ std::string utf8(const std::filesystem::path& file) {
 } // namespace
 
 bool Ecology::load(const std::filesystem::path& file, std::string& error) {
+    // Everything is read into fresh lists, so a machine without the memory for them refuses the
+    // catalogue as a file it cannot read, with the ecology untouched.
     Contents read;
-    read.profiles.resize(profiles.size());
-    // Binary, so that every platform reads the same tokens: in text mode Windows would end the file at
-    // a Ctrl-Z, and line ends are white space either way.
-    std::filebuf in;
-    const Check failed = in.open(file, std::ios::in | std::ios::binary) ? readCatalogue(in, read) : header;
+    Check failed = header;
+    try {
+        read.profiles.resize(profiles.size());
+        // Binary, so that every platform reads the same tokens: in text mode Windows would end the file
+        // at a Ctrl-Z, and line ends are white space either way.
+        std::filebuf in;
+        if (in.open(file, std::ios::in | std::ios::binary) && sizeWithinLimit(in))
+            failed = readCatalogue(in, read);
+    } catch (const std::bad_alloc&) {
+        failed = header;
+    }
     if (failed != passed) {
         error =
             "生态图鉴缺失或格式无效（校验 " + std::to_string(static_cast<int>(failed)) + "）：" + utf8(file);

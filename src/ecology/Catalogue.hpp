@@ -19,6 +19,11 @@ inline constexpr std::uint64_t maxBondsPerBox = 6;
 inline constexpr std::uint64_t maxAncestors = 4096;
 // Names and ancestor names, in bytes.
 inline constexpr std::size_t maxName = 64;
+// The largest catalogue file, in bytes (16 MiB): some seven hundred times the Earth's own catalogue,
+// or a hundred species at the limits of a record. The format's counts alone would let a file run to
+// more than a gigabyte, and a record takes up to sixteen times its bytes in memory (a list of
+// one-letter ancestor names), so a file at this limit needs at most some 270 MB.
+inline constexpr std::uint64_t maxFileBytes = 16777216;
 
 // Ranges of the climate profile's values.
 inline constexpr double maxAbundance = 8.0;

@@ -211,28 +211,37 @@ bool bondNewPieces(Physics& physics, std::uint32_t first, const BondingBudget& b
     bounds.resize(pieces.size());
     scratch.bondingGridBuilt = false;
     scratch.visitStamp.resize(pieces.size(), 0);
+    std::uint64_t toBond = 0; // pieces
     for (std::size_t index = 0; index < pieces.size(); ++index)
-        if (pieces[index].alive)
+        if (pieces[index].alive) {
             bounds[index] = pieces[index].body.bounds();
+            toBond += index + 1 >= first ? 1 : 0;
+        }
     const std::uint64_t bondsBefore = physics.bonds.size();
     std::uint64_t steps = 0;
+    std::uint64_t bonded = 0; // pieces
     ReachCells cells(physics, first);
     std::vector<std::uint32_t>& candidates = scratch.candidates;
     for (std::size_t index = first - 1; index < pieces.size(); ++index) {
         if (!pieces[index].alive)
             continue;
         const auto id = static_cast<std::uint32_t>(index + 1);
+        const std::uint64_t shares = std::min(++bonded + budget.leeway, toBond);
         steps += touchingCandidates(physics, cells, id, first, candidates);
+        if (steps > BondingBudget::allowance(budget.searchStepsPerPiece, shares))
+            return false;
+        // Checked bond by bond: one piece among a pile of coincident ones would bond to all the others.
+        const std::uint64_t mostBonds = BondingBudget::allowance(budget.bondsPerPiece, shares);
         for (const std::uint32_t other : candidates) {
             if (physics.bonds.size() >= Physics::maxBonds)
                 break;
             // A pair that broke stays apart, as it does for the contacts' bonds.
             if (!physics.brokenPairs.empty() && physics.brokenPairs.contains(pairKey(id, other)))
                 continue;
-            appendBond(physics, id, bounds[index], other, bounds[other - 1]);
+            if (appendBond(physics, id, bounds[index], other, bounds[other - 1]) &&
+                physics.bonds.size() - bondsBefore > mostBonds)
+                return false;
         }
-        if (steps > budget.searchSteps || physics.bonds.size() - bondsBefore > budget.bonds)
-            return false;
     }
     return true;
 }
@@ -282,7 +291,8 @@ bool Physics::connectTouching(const BondingBudget& budget) {
     bonds.clear();
     brokenPairs.clear();
     // Real matter has about three bonds a piece.
-    bonds.reserve(std::min<std::uint64_t>(budget.bonds, 3 * pieces.size()));
+    bonds.reserve(std::min<std::uint64_t>(BondingBudget::allowance(budget.bondsPerPiece, pieces.size()),
+                                          3 * pieces.size()));
     topologyDirty = true;
     const bool bonded = bondNewPieces(*this, 1, budget);
     if (bonded)

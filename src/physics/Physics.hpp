@@ -34,10 +34,20 @@ struct BodySweep {
 };
 
 // Bounds on the work of bonding matter read from a file: how many bonds it may make and how many
-// pieces the search for touching neighbours may look at, in all.
+// pieces the search for touching neighbours may look at, per piece. The bonding may spend the share
+// of all the pieces it bonds, and at any point no more than the share of the pieces bonded so far
+// and `leeway` more (granted for the first pieces of a map that touch many, as a ground slab under a
+// district does), so that a pile of coincident matter is refused a few pieces into it rather than
+// once it has made every bond the whole map was allowed.
 struct BondingBudget {
-    std::uint64_t bonds = ~std::uint64_t{0};
-    std::uint64_t searchSteps = ~std::uint64_t{0};
+    std::uint64_t bondsPerPiece = ~std::uint64_t{0};
+    std::uint64_t searchStepsPerPiece = ~std::uint64_t{0};
+    std::uint64_t leeway = 0;
+
+    // What `pieces` shares at `perPiece` each come to; saturates.
+    static std::uint64_t allowance(std::uint64_t perPiece, std::uint64_t pieces) {
+        return pieces != 0 && perPiece > ~std::uint64_t{0} / pieces ? ~std::uint64_t{0} : perPiece * pieces;
+    }
 };
 
 // The mass of the alive building matter (pieces of building 0 or more) and of the part of it that

@@ -4,6 +4,8 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,17 +58,14 @@ bool openMapFile(const std::string& path, std::ifstream& file, std::uint64_t& si
 constexpr std::uint64_t minPieceRecord = 32;
 
 // Bonding a map may make at most this many bonds and look at this many neighbours per piece, on
-// average over its pieces: about six and forty times what the district and its large variant need
-// (2.8 bonds and up to 211 neighbours looked at per piece), so no real map comes near. A pile of
-// coincident or overlapping pieces would need bonds and looks that grow with the square of their
-// number; such a map is refused as soon as its bonding runs past the budget, in time and memory
-// that grow only with the file.
-constexpr std::uint64_t bondsPerPiece = 16;
-constexpr std::uint64_t searchStepsPerPiece = 1024;
-
-BondingBudget bondingBudget(std::uint64_t pieces) {
-    return {bondsPerPiece * pieces, searchStepsPerPiece * pieces};
-}
+// average over its pieces and over the pieces bonded so far: about six and forty times what the
+// district and its large variant need (2.8 bonds and up to 211 neighbours looked at per piece), so
+// no real map comes near. The first pieces get the share of a few thousand more, as a ground slab
+// under a district could touch that many at once (a piece of the district makes at most 29). A pile
+// of coincident or overlapping pieces would need bonds and looks that grow with the square of their
+// number; such a map is refused as soon as its bonding runs past the budget, a few pieces into the
+// pile.
+constexpr BondingBudget bondingBudget{16, 1024, 4096};
 
 bool readVec3(TextReader& in, Vec3& v) {
     return in.number(v.x) && in.number(v.y) && in.number(v.z);
@@ -200,45 +199,52 @@ const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map)
     return nullptr;
 }
 
-// Reads the whole file into the map; returns the message of the first failed check, or null. The
-// text is read a piece at a time, so that a large map never holds its file and its pieces at once.
+// Reads the whole file into the map and bonds its matter; returns the message of the first failed
+// check, or null. The text is read a piece at a time, so that a large map never holds its file and
+// its pieces at once. A map larger than any the game could save is refused before it is read.
 const char* readMapFile(const std::string& path, std::uint64_t motionLimit, MapContents& map) {
     std::ifstream file;
     std::uint64_t size = 0;
-    if (!openMapFile(path, file, size))
+    if (!openMapFile(path, file, size) || size > maxMapFileBytes)
         return formatInvalid;
     TextReader in(file, size);
-    return readMap(in, motionLimit, map);
+    if (const char* failure = readMap(in, motionLimit, map))
+        return failure;
+    if (!map.physics.connectTouching(bondingBudget))
+        return geometryInvalid;
+    // Matter far out may bond where a save cannot keep the bond: refused now rather than at the save.
+    for (const Bond& bond : map.physics.bonds) {
+        if (!bondFits(bond))
+            return geometryInvalid;
+    }
+    return nullptr;
 }
 
 } // namespace
 
 bool World::loadMap(const std::string& path, std::string& message) {
-    MapContents map;
-    if (const char* failure = readMapFile(path, physics.motionLimit, map)) {
+    // Everything is read into the fresh map, so a machine without the memory for it refuses the map
+    // as one it cannot read, with this world untouched.
+    std::optional<MapContents> map;
+    const char* failure = nullptr;
+    try {
+        failure = readMapFile(path, physics.motionLimit, map.emplace());
+    } catch (const std::bad_alloc&) {
+        failure = formatInvalid;
+    }
+    if (failure) {
         message = failure;
         return false;
-    }
-    if (!map.physics.connectTouching(bondingBudget(map.physics.pieces.size()))) {
-        message = geometryInvalid;
-        return false;
-    }
-    // Matter far out may bond where a save cannot keep the bond: refused now rather than at the save.
-    for (const Bond& bond : map.physics.bonds) {
-        if (!bondFits(bond)) {
-            message = geometryInvalid;
-            return false;
-        }
     }
 
     // Installed all at once; a map is a plain world, without the Earth and star parts.
     earth.reset();
     stars.reset();
-    physics = std::move(map.physics);
-    buildings = std::move(map.buildings);
-    skyColor = map.skyColor;
-    spawnPoint = map.spawnPoint;
-    name = std::move(map.name);
+    physics = std::move(map->physics);
+    buildings = std::move(map->buildings);
+    skyColor = map->skyColor;
+    spawnPoint = map->spawnPoint;
+    name = std::move(map->name);
     id = "lujiazui";
     enterCellOf(spawnPoint);
     return true;

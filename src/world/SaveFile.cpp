@@ -48,6 +48,8 @@ const char* const bondToDeadPiece = "连接引用了已细分块";
 const char* const restored = "世界已恢复 / 物质块与连接已加载";
 const char* const restoredFromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
 const char* const restoredFromBackup = "存档缺失 / 已从备份恢复上一次存档";
+const char* const damagedFromTemporary = "存档损坏 / 已从未完成保存的临时文件恢复";
+const char* const damagedFromBackup = "存档损坏 / 已从备份恢复上一次存档";
 
 constexpr std::string_view magic = "ZARNMATTER";
 constexpr int writtenVersion = 6;
@@ -674,18 +676,34 @@ FileRead readWholeFile(const fs::path& path, std::string& text) {
     return text.size() > maxSaveFileBytes ? FileRead::tooLarge : FileRead::read;
 }
 
-// A crash between the two renames of a save leaves no file under the save's name: the new save is
-// whole in the temporary file (when its hash says so) and the old one is the backup. Reads the
-// first of the two that can serve and tells which, through the HUD message it would show.
-FileRead readLeftover(const fs::path& file, std::string& text, const char*& hudMessage) {
+enum class Loaded { yes, missing, refused };
+
+// Loads the save file at path into the game, showing hudMessage; anything but yes leaves the game
+// as it was, with the reason in message.
+Loaded loadFile(Game& game, const fs::path& path, std::string& message, const char* hudMessage) {
+    std::string text;
+    switch (readWholeFile(path, text)) {
+    case FileRead::missing:
+        message = noSave;
+        return Loaded::missing;
+    case FileRead::tooLarge:
+        message = tooLarge;
+        return Loaded::refused;
+    case FileRead::failed:
+        message = hashMismatch; // what cannot be read cannot be trusted either
+        return Loaded::refused;
+    case FileRead::read:
+        break;
+    }
+    return readSave(game, text, message, hudMessage) ? Loaded::yes : Loaded::refused;
+}
+
+// Whether the file holds a whole save, by its header and hash.
+bool holdsWholeSave(const fs::path& path) {
+    std::string text;
     int version = 0;
     std::string_view body;
-    if (readWholeFile(withSuffix(file, ".tmp"), text) == FileRead::read && !splitSave(text, version, body)) {
-        hudMessage = restoredFromTemporary;
-        return FileRead::read;
-    }
-    hudMessage = restoredFromBackup;
-    return readWholeFile(withSuffix(file, ".bak"), text);
+    return readWholeFile(path, text) == FileRead::read && !splitSave(text, version, body);
 }
 
 bool loadGame(Game& game, const std::string& path, std::string& message) {
@@ -696,26 +714,26 @@ bool loadGame(Game& game, const std::string& path, std::string& message) {
         message = noSave; // a name that is not UTF-8 names no file
         return false;
     }
-    std::string text;
-    const char* hudMessage = restored;
-    FileRead read = readWholeFile(file, text);
-    if (read == FileRead::missing) {
-        read = readLeftover(file, text, hudMessage);
+    std::string saveFailure;
+    const Loaded save = loadFile(game, file, saveFailure, restored);
+    if (save == Loaded::yes) {
+        return true;
     }
-    switch (read) {
-    case FileRead::missing:
-        message = noSave;
-        return false;
-    case FileRead::tooLarge:
-        message = tooLarge;
-        return false;
-    case FileRead::failed:
-        message = hashMismatch; // what cannot be read cannot be trusted either
-        return false;
-    case FileRead::read:
-        break;
+    // A crash between the two moves of a save leaves no file under the save's name: the new save is
+    // whole in the temporary file and the old one is the backup. A save damaged since it was written
+    // (or refused for any other reason) is passed over the same way, for the last good game among
+    // them; the damaged file stays where it is. The HUD says which stood in for the save.
+    const bool missing = save == Loaded::missing;
+    std::string leftoverFailure;
+    if (loadFile(game, withSuffix(file, ".tmp"), leftoverFailure,
+                 missing ? restoredFromTemporary : damagedFromTemporary) == Loaded::yes ||
+        loadFile(game, withSuffix(file, ".bak"), leftoverFailure,
+                 missing ? restoredFromBackup : damagedFromBackup) == Loaded::yes) {
+        return true;
     }
-    return readSave(game, text, message, hudMessage);
+    // The save's own failure, or without a save the backup's.
+    message = missing ? leftoverFailure : saveFailure;
+    return false;
 }
 
 // Writes the header and the body to the temporary file and flushes it to the disk; false when any
@@ -797,6 +815,7 @@ bool saveGame(const Game& game, const std::string& path, std::string& message,
         }
     };
     fs::path temporary;
+    bool temporaryStays = false;
     try {
         std::string text;
         if (!composeSave(game, text, message)) {
@@ -816,8 +835,19 @@ bool saveGame(const Game& game, const std::string& path, std::string& message,
             return false;
         }
         const fs::path backup = withSuffix(target, ".bak");
+        const fs::path pending = withSuffix(target, ".tmp");
+        // While the save's name holds no whole save, a whole temporary file that an interrupted save
+        // left is the game loading gives, and the new temporary file would overwrite it: it takes the
+        // save's name first, as the interrupted save would have given it, so that it outlives this
+        // save whatever becomes of it. (A damaged save under that name gives way to it.)
+        if (holdsWholeSave(pending) && !holdsWholeSave(target)) {
+            beforeStep(SaveStep::finishInterrupted);
+            replaceFile(pending, target);
+            syncFolder(folder);
+        }
+
         beforeStep(SaveStep::writeTemporary);
-        temporary = withSuffix(target, ".tmp");
+        temporary = pending;
         if (!writeTemporary(temporary, header, body, interruption)) {
             std::error_code ignored;
             fs::remove(temporary, ignored); // half a save is of no use to anyone
@@ -831,15 +861,17 @@ bool saveGame(const Game& game, const std::string& path, std::string& message,
             beforeStep(SaveStep::keepBackup);
             replaceFile(target, backup);
         }
+        // From here on the whole temporary file is the newest game, and loading finds it while the
+        // save's name is empty: a failure leaves it beside the backup.
+        temporaryStays = true;
         beforeStep(SaveStep::replaceSave);
         replaceFile(temporary, target);
         beforeStep(SaveStep::syncFolder);
         syncFolder(folder);
         return true;
     } catch (const std::exception& error) {
-        // A failed save takes its temporary file with it. After a failure between the two moves the
-        // old save is the backup, which loading finds when the save's name is empty.
-        if (!temporary.empty()) {
+        // A save that fails before the old save leaves its name takes its temporary file with it.
+        if (!temporary.empty() && !temporaryStays) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
         }

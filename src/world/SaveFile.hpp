@@ -23,11 +23,13 @@ bool readSave(Game& game, std::string_view text, std::string& message, std::stri
 
 // The steps that put a save on the disk, in the order they are taken.
 enum class SaveStep {
-    writeTemporary, // path + ".tmp" is written whole
-    syncTemporary,  // and flushed to the disk before it takes any name
-    keepBackup,     // the old save becomes path + ".bak", replacing the older backup in one move
-    replaceSave,    // the temporary file becomes the save
-    syncFolder,     // the folder's new names reach the disk (where the platform has a way)
+    finishInterrupted, // a whole path + ".tmp" left by an interrupted save becomes the save, while
+                       // the save's name holds no whole save
+    writeTemporary,    // path + ".tmp" is written whole
+    syncTemporary,     // and flushed to the disk before it takes any name
+    keepBackup,        // the old save becomes path + ".bak", replacing the older backup in one move
+    replaceSave,       // the temporary file becomes the save
+    syncFolder,        // the folder's new names reach the disk (where the platform has a way)
 };
 
 // Points at which a save can be made to fail as a full disk, a lost drive or a crash would make it

@@ -39,6 +39,11 @@ bool buildingFits(const Building& building);
 // the origin and its normal of length 0.99 to 1.01.
 bool bondFits(const Bond& bond);
 
+// The largest map pack the game reads, in bytes (32 MiB, as the largest save). A save holds every
+// field a map gives a piece and twelve more, and the bonds besides, so a district whose map is any
+// larger (written as the game writes its numbers) could never be saved.
+constexpr std::uint64_t maxMapFileBytes = 33554432;
+
 // Result of World::traceLine.
 struct MatterHit {
     double distance = 0.0; // m along the ray; the full length when nothing was hit

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -9,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "ecology/BoxFrame.hpp"
+#include "ecology/Catalogue.hpp"
 #include "ecology/Ecology.hpp"
 #include "planet/EarthModel.hpp"
+#include "support/AddressSpace.hpp"
 #include "support/Files.hpp"
 
 namespace zarn {
@@ -195,6 +199,49 @@ TEST(CatalogueTest, TheEdgesOfEveryRangeLoad) {
     ASSERT_EQ(limits.speciesA.size(), 1u);
     EXPECT_EQ(limits.speciesA[0].boxes.size(), 288u);
     EXPECT_EQ(limits.speciesA[0].bonds.size(), 1728u);
+}
+
+// Loads the catalogue in a process of its own with this much address space to spare; exits with 0
+// when it was refused with check 61 and left the ecology as it was.
+void refuseWithin(Ecology& ecology, std::uint64_t spare, const std::filesystem::path& path) {
+    const Ecology before = ecology;
+    if (!test::limitAddressSpace(spare))
+        std::_Exit(2);
+    std::string error;
+    const bool loaded = ecology.load(path, error);
+    std::fprintf(stderr, "loaded %d: %s\n", loaded ? 1 : 0, error.c_str());
+    std::_Exit(!loaded && error == refusal(61, path) && ecology.profiles == before.profiles &&
+                       ecology.speciesA == before.speciesA && ecology.speciesB == before.speciesB
+                   ? 0
+                   : 1);
+}
+
+// A catalogue may fill 16 MiB and no byte more. Filled with the records that need the most memory
+// for their bytes (species of 4096 one-letter ancestors), it asks for some 270 MB; where that is not
+// to be had, the reader refuses the file as one it cannot read and the ecology stays as it was.
+TEST(CatalogueTest, AFileOfTheLargestSizeLoadsAndTheMemoryItNeedsIsAskedOfTheMachine) {
+    const std::filesystem::path folder = scratchFolder();
+    std::string padded = catalogueText({pair()});
+    padded.resize(catalogue::maxFileBytes, ' ');
+    Ecology ecology;
+    std::string error;
+    EXPECT_TRUE(ecology.load(writeText(folder / "largest.zarneco", padded), error)) << error;
+    const std::filesystem::path larger = writeText(folder / "larger.zarneco", padded + " ");
+    EXPECT_FALSE(ecology.load(larger, error));
+    EXPECT_EQ(error, refusal(61, larger));
+
+    if (!test::canLimitAddressSpace)
+        GTEST_SKIP() << test::addressSpaceSkip;
+    std::string ancestors;
+    for (std::uint64_t k = 0; k < catalogue::maxAncestors; ++k)
+        ancestors += " a";
+    const std::string heavy =
+        record({connection}, {}, "pair 1 " + std::to_string(catalogue::maxAncestors) + ancestors);
+    std::vector<std::string> records((catalogue::maxFileBytes - catalogueText({}).size()) / heavy.size(),
+                                     heavy);
+    const std::filesystem::path full = writeText(folder / "full.zarneco", catalogueText(records));
+    ASSERT_LE(std::filesystem::file_size(full), catalogue::maxFileBytes);
+    EXPECT_EXIT(refuseWithin(ecology, 64 << 20, full), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(CatalogueTest, ABondGivenFromItsHigherBoxIsKeptFromItsLowerBox) {

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/AddressSpace.hpp"
 #include "support/BondReference.hpp"
 #include "support/Files.hpp"
 #include "support/StateHash.hpp"
@@ -334,6 +337,68 @@ TEST(MapPackTest, PilesOfCoincidentCubesAreRefusedAsTheyBond) {
     std::string message;
     EXPECT_TRUE(world.loadMap(writeMap(folder / "few.zarnmap", pile(8, "1 0 0 0")), message)) << message;
     EXPECT_EQ(world.physics.bonds.size(), 8u + 28u); // each cube to the slab, and every pair of cubes
+}
+
+// A map of exactly `bytes` bytes: a pile of coincident unit cubes on a slab, as many as fit, and white
+// space after the last.
+std::string pileOfSize(std::uint64_t bytes) {
+    const std::string head = "ZARNMAP 2\npile\n-8\n0.4 0.5 0.6\n0 0 0\n0\n";
+    const std::string slab = "-1 1 0 -4 0 40 4 40 0.3 0.3 0.3 1 0 0 0 0\n";
+    const std::string cube = "-2 0 0 .5 0 .5 .5 .5 .5 .5 .5 1 0 0 0 0\n";
+    const std::uint64_t cubes = (bytes - head.size() - slab.size() - 12) / cube.size();
+    std::string text = head + std::to_string(cubes + 1) + "\n" + slab;
+    text.reserve(bytes);
+    for (std::uint64_t i = 0; i < cubes; ++i)
+        text += cube;
+    text.resize(bytes, ' ');
+    return text;
+}
+
+TEST(MapPackTest, AMapOfTheLargestSizeIsReadAndOneByteMoreIsNot) {
+    const std::filesystem::path folder = scratchFolder();
+    std::string padded = readText(pathFromUtf8(mapFixture("valid-v2.zarnmap")));
+    padded.resize(maxMapFileBytes, '\n');
+    World world;
+    std::string message;
+    EXPECT_TRUE(world.loadMap(writeMap(folder / "largest.zarnmap", padded), message)) << message;
+    const std::uint64_t before = worldHash(world);
+    EXPECT_FALSE(world.loadMap(writeMap(folder / "larger.zarnmap", padded + "\n"), message));
+    EXPECT_EQ(message, "地图包格式无效");
+    EXPECT_EQ(worldHash(world), before);
+}
+
+// Loads the map in a process of its own with this much address space to spare; exits with 0 when it
+// was refused with the message and left the world as it was.
+void refuseWithin(World& world, std::uint64_t spare, const std::string& path, const std::string& expected) {
+    const std::uint64_t before = worldHash(world);
+    if (!test::limitAddressSpace(spare))
+        std::_Exit(2);
+    std::string message;
+    const bool loaded = world.loadMap(path, message);
+    std::fprintf(stderr, "loaded %d: %s\n", loaded ? 1 : 0, message.c_str());
+    std::_Exit(!loaded && message == expected && worldHash(world) == before ? 0 : 1);
+}
+
+// A pile of coincident cubes as large as a map may be is refused as soon as its bonding has spent
+// the budget of its first pieces, in a few hundred megabytes: given a gigabyte, the game refuses it
+// and plays on in the world it had. A larger map is refused unread. With too little memory to read
+// the pile at all, the reader refuses it as a file it cannot read.
+TEST(MapPackTest, HostileMapsAreRefusedInTheMemoryLeft) {
+    if (!test::canLimitAddressSpace)
+        GTEST_SKIP() << test::addressSpaceSkip;
+    const std::filesystem::path folder = scratchFolder();
+    const std::string nearLimit = writeMap(folder / "pile.zarnmap", pileOfSize(maxMapFileBytes - 1000));
+    const std::string overLimit = writeMap(folder / "larger.zarnmap", pileOfSize(2 * maxMapFileBytes));
+    World world;
+    std::string message;
+    ASSERT_TRUE(world.loadMap(mapFixture("valid-v2.zarnmap"), message)) << message;
+    constexpr std::uint64_t mebibyte = 1 << 20;
+    EXPECT_EXIT(refuseWithin(world, 1024 * mebibyte, nearLimit, "地图几何无效"), ::testing::ExitedWithCode(0),
+                "");
+    EXPECT_EXIT(refuseWithin(world, 16 * mebibyte, overLimit, "地图包格式无效"), ::testing::ExitedWithCode(0),
+                "");
+    EXPECT_EXIT(refuseWithin(world, 64 * mebibyte, nearLimit, "地图包格式无效"), ::testing::ExitedWithCode(0),
+                "");
 }
 
 // ---- the Lujiazui district ----

@@ -860,14 +860,37 @@ TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
         EXPECT_FALSE(exists(temporary));
     }
 
-    // It fails after the old save became the backup: the temporary file goes, and loading finds the
-    // last good save as the backup and says so.
+    // It fails after the old save became the backup: the whole temporary file stays beside it, and
+    // loading finds the newest game there and says so.
     message.clear();
     EXPECT_FALSE(saveGame(third, path, message, failingAt(SaveStep::replaceSave)));
     EXPECT_FALSE(message.empty());
     EXPECT_FALSE(exists(path));
+    const std::string thirdFile = readBytes(temporary);
+    EXPECT_EQ(readBytes(backup), secondFile);
+    const std::string fromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
+    EXPECT_TRUE(loadsAs(path, third, fromTemporary));
+
+    // The game recovered from the temporary file outlives any failed save that follows: one that fails
+    // as the temporary file takes the save's name changes nothing, and one that fills the disk finds
+    // the recovered game already under the save's name.
+    Game fourth = first;
+    fourth.player.yaw = 3.0;
+    EXPECT_FALSE(saveGame(fourth, path, message, failingAt(SaveStep::finishInterrupted)));
+    EXPECT_FALSE(exists(path));
+    EXPECT_EQ(readBytes(temporary), thirdFile);
+    EXPECT_TRUE(loadsAs(path, third, fromTemporary));
+    SaveInterruption fullDisk;
+    fullDisk.failAfterBytes = 100;
+    EXPECT_FALSE(saveGame(fourth, path, message, fullDisk));
+    EXPECT_EQ(message, "存档写入失败");
+    EXPECT_EQ(readBytes(path), thirdFile);
+    EXPECT_EQ(readBytes(backup), secondFile);
     EXPECT_FALSE(exists(temporary));
-    EXPECT_TRUE(loadsAs(path, second, "存档缺失 / 已从备份恢复上一次存档"));
+    EXPECT_TRUE(loadsAs(path, third, restoredMessage));
+    // Back to what the failed move left, for the save below.
+    writeBytes(temporary, thirdFile);
+    fs::remove(pathFromUtf8(path));
 
     // A folder of the save's name is neither replaced nor moved aside.
     const std::string folder = scratch.file("文件夹");
@@ -877,14 +900,16 @@ TEST(SaveFileTest, InterruptedSaveNeverCostsTheLastGoodSave) {
     EXPECT_TRUE(fs::is_directory(pathFromUtf8(folder) / "里面"));
     EXPECT_FALSE(exists(suffixed(folder, ".bak")));
 
-    // The next save goes through as usual.
-    ASSERT_TRUE(third.save(path, message)) << message;
-    EXPECT_TRUE(loadsAs(path, third, restoredMessage));
+    // The next save goes through as usual, and keeps the recovered game as its backup.
+    ASSERT_TRUE(fourth.save(path, message)) << message;
+    EXPECT_TRUE(loadsAs(path, fourth, restoredMessage));
+    EXPECT_EQ(readBytes(backup), thirdFile);
     EXPECT_FALSE(exists(temporary));
 }
 
 // A crash between the two renames of a save leaves no save under its name: the new save whole in
-// the temporary file and the old one as the backup (or less, if the crash came earlier).
+// the temporary file and the old one as the backup (or less, if the crash came earlier). A save
+// damaged since is passed over for the same files, and stays as it is.
 TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
     const ScratchFolder scratch;
     const std::string path = scratch.file("城市.sav");
@@ -898,6 +923,9 @@ TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
     ASSERT_TRUE(composeSave(older, olderFile, message)) << message;
     ASSERT_TRUE(composeSave(newer, newerFile, message)) << message;
     const std::string halfFile = newerFile.substr(0, newerFile.size() / 2);
+    std::string damagedFile = newerFile;
+    damagedFile[damagedFile.size() / 2] = static_cast<char>(damagedFile[damagedFile.size() / 2] ^ 0x04);
+    const std::string foreignFile = "ZARNMATTER 7" + newerFile.substr(12);
     const std::string fromTemporary = "存档缺失 / 已从未完成保存的临时文件恢复";
     const std::string fromBackup = "存档缺失 / 已从备份恢复上一次存档";
 
@@ -919,6 +947,12 @@ TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
          restoredMessage},
         {"half a new save alone", nullptr, halfFile.c_str(), nullptr, nullptr, "尚无统一物理世界存档"},
         {"a damaged backup alone", nullptr, nullptr, halfFile.c_str(), nullptr, "存档完整性校验失败"},
+        {"a damaged save beside the old one", damagedFile.c_str(), nullptr, olderFile.c_str(), &older,
+         "存档损坏 / 已从备份恢复上一次存档"},
+        {"a damaged save beside a whole new one and the old one", damagedFile.c_str(), newerFile.c_str(),
+         olderFile.c_str(), &newer, "存档损坏 / 已从未完成保存的临时文件恢复"},
+        {"a save of another version beside half a new one and a damaged backup", foreignFile.c_str(),
+         halfFile.c_str(), damagedFile.c_str(), nullptr, "需要统一物理版存档；旧版存档保留在原文件中"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -939,6 +973,9 @@ TEST(SaveFileTest, LoadingRecoversWhatACrashLeft) {
             EXPECT_FALSE(game.load(path, message));
             EXPECT_EQ(message, c.message);
             EXPECT_EQ(test::hashGame(game), before);
+        }
+        if (c.save) {
+            EXPECT_EQ(readBytes(path), c.save);
         }
     }
 }
