@@ -271,7 +271,7 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             if (compressive > compressiveStrength || bending > bendingStrength) {
                 bonds[link.bond].intact = false;
                 ++physics.brokenBondCount;
-                physics.topologyDirty = true;
+                physics.topologyDirty.note();
                 scratch.breaks.push_back(link.bond);
             }
         }
@@ -1121,10 +1121,14 @@ void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
         std::sort(notes.loose.begin(), notes.loose.end());
     }
     notes.synced = true;
-    // A chain of failures still running is left for a full refresh: whatever is changed before it
-    // cannot be told from what physics noted.
-    notes.trusted = false;
-    physics.topologyDirty = stillBreaking;
+    // A chain of failures still running goes on at the next refresh from both ends of every bond
+    // the last pass broke, as the next pass of this refresh would have.
+    if (stillBreaking)
+        for (const std::uint32_t k : physics.topologyScratch.breaks) {
+            physics.notePiece(physics.bonds[k].a - 1);
+            physics.notePiece(physics.bonds[k].b - 1);
+        }
+    physics.topologyDirty.settle(stillBreaking);
 }
 
 } // namespace
@@ -1205,7 +1209,7 @@ void Physics::refreshTopology() {
 void Physics::refreshNotedTopology() {
     // Gravity is compared by value: the world's -9.80665 x up has zero components of -0, the same
     // gravity as the +0 of the refresh before.
-    const bool noted = changes.synced && changes.trusted && !stepScratch.plainWalks &&
+    const bool noted = changes.synced && !topologyDirty.unnoted() && !stepScratch.plainWalks &&
                        gravity == changes.gravity && pieces.size() >= changes.pieceCount &&
                        bonds.size() >= changes.bondCount && adjacency.size() == changes.pieceCount;
     if (!noted) {
@@ -1231,9 +1235,7 @@ void Physics::refreshNotedTopology() {
 }
 
 void Physics::noteTopologyChange() {
-    if (!topologyDirty)
-        changes.trusted = true;
-    topologyDirty = true;
+    topologyDirty.note();
 }
 
 void Physics::noteBondStress(std::uint64_t k) {

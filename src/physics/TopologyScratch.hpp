@@ -129,17 +129,16 @@ struct TopologyScratch {
 //
 // Physics notes: the pieces whose bonds, life or stresses its impacts and load passes changed;
 // the members of every assembly it moved; pieces and bonds appended since the last refresh (by
-// their count); the gravity the last refresh used. A change made from outside is not noted. Code
-// that writes pieces or bonds directly sets topologyDirty afterwards (as the loaders do): a
-// refresh that finds topologyDirty set by anyone but physics itself redoes everything, grid
-// included. The public rebuildGrid compares every piece and notes those it finds moved or dead,
-// and the public refreshTopology always redoes everything.
+// their count); the gravity the last refresh used; the ends of the bonds that the last pass of a
+// refresh broke, while the failures go on. A change made from outside is not noted. Code that
+// writes pieces or bonds directly sets topologyDirty afterwards (as the loaders do): a refresh that
+// finds topologyDirty set by anyone but physics itself redoes everything, grid included. The public
+// rebuildGrid compares every piece and notes those it finds moved or dead, and the public refreshTopology
+// always redoes everything.
 struct ChangeNotes {
     // The last refresh redid everything or was itself exact, and the notes below cover every
     // change since. Cleared by the operations that rebuild parts of the topology on their own.
     bool synced = false;
-    // topologyDirty was last set by physics itself, for changes it noted.
-    bool trusted = false;
     std::uint64_t pieceCount = 0; // pieces and bonds at the last refresh
     std::uint64_t bondCount = 0;
     Vec3 gravity;                      // gravity at the last refresh
