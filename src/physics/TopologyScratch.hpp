@@ -50,14 +50,25 @@ struct TopologyScratch {
     // The piece's stress and assembly as recorded, so that the pass writes only what changed.
     std::vector<double> stressSeen;
     std::vector<std::int32_t> assemblySeen;
+    // Per piece: its record above is as the piece is. The walks and the groupings keep what they
+    // write in step; a piece that is noted, moves or takes a hit's stress is recorded again.
+    std::vector<std::uint8_t> recordCurrent;
+    // The pieces below this index have been recorded since they were added (a full pass records
+    // every piece): their anchored flags, which never change, are known.
+    std::size_t recordedPieces = 0;
 
     // The links are laid out as a full adjacency pass lays them out: the next full pass writes its
     // links where they are, unless a piece's count changed.
     bool linksLaidOut = false;
 
     // The links of the piece at index i end at linkEnd[i]. After a full adjacency pass that is
-    // linkStart[i + 1]; a refresh of a few components lists only the links of their pieces.
+    // linkStart[i + 1]; a refresh of a few components makes again the links of the pieces whose
+    // links are not current, after all the others.
     std::vector<std::uint64_t> linkEnd;
+    // Per piece: its links are those of its adjacency list as it is, with levers about its centre as
+    // it is, and the notes of their bonds hold those bonds' areas, cosines and stresses. Cleared where
+    // the piece is noted or moves.
+    std::vector<std::uint8_t> linksCurrent;
 
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
@@ -99,8 +110,11 @@ struct TopologyScratch {
     std::vector<WalkPiece> walk;
     // Bonds the current load pass broke.
     std::vector<std::uint32_t> breaks;
-    // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
+    // A refresh of a few components: the pieces its load pass gathered, and its flood marks; the
+    // pieces a pass starts from, and the ends of the bonds it broke, where the next one starts.
     std::vector<std::uint32_t> passPieces;
+    std::vector<std::uint32_t> passSeeds;
+    std::vector<std::uint32_t> breakEnds;
     std::vector<std::uint32_t> visitStamp;
     std::uint32_t lastVisit = 0;
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
