@@ -120,4 +120,17 @@ void makeRubbleField(Physics& physics, std::size_t pieces) {
     physics.connectTouching();
 }
 
+std::uint32_t nearestPiece(const Physics& physics, const Vec3& point) {
+    std::uint32_t best = 0;
+    double bestDistance = HUGE_VAL;
+    for (const MatterPiece& piece : physics.pieces) {
+        const double d = length(piece.body.center - point);
+        if (piece.alive && d < bestDistance) {
+            bestDistance = d;
+            best = piece.id;
+        }
+    }
+    return best;
+}
+
 } // namespace zarn::bench

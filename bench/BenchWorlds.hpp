@@ -37,7 +37,8 @@ void makeTower(Physics& physics, const TowerShape& shape = {});
 // about targetPieces in all (at least one tower). The world stands under its own weight.
 void makeFrameWorld(Physics& physics, std::size_t targetPieces);
 
-// Wall-clock times of single steps, for the mean and the worst step of a run.
+// Times of single steps, for the mean and the worst step of a run: wall-clock times taken here, or
+// times the caller measured itself.
 class StepClock {
   public:
     template <class Step> double time(Step&& step) {
@@ -45,11 +46,15 @@ class StepClock {
         step();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        record(seconds);
+        return seconds;
+    }
+    void record(double seconds) {
         total_ += seconds;
         worst_ = std::max(worst_, seconds);
         ++steps_;
-        return seconds;
     }
+    double totalSeconds() const { return total_; }
     double meanMs() const { return steps_ == 0 ? 0.0 : 1000.0 * total_ / static_cast<double>(steps_); }
     double worstMs() const { return 1000.0 * worst_; }
     std::uint64_t steps() const { return steps_; }
@@ -59,6 +64,9 @@ class StepClock {
     double worst_ = 0.0;
     std::uint64_t steps_ = 0;
 };
+
+// The alive piece whose centre is nearest to the point (0 when none is alive).
+std::uint32_t nearestPiece(const Physics& physics, const Vec3& point);
 
 // Clears the world and scatters about `pieces` loose 1 m cubes, 2 m apart, on one anchored ground
 // slab: each cube rests on the slab on its own, as rubble does after a collapse.

@@ -35,20 +35,6 @@ const Physics& largeWorld() {
     return world;
 }
 
-// The alive piece whose centre is nearest to the point.
-std::uint32_t nearestPiece(const Physics& physics, const Vec3& point) {
-    std::uint32_t best = 0;
-    double bestDistance = 1e300;
-    for (const MatterPiece& piece : physics.pieces) {
-        const double d = length(piece.body.center - point);
-        if (piece.alive && d < bestDistance) {
-            bestDistance = d;
-            best = piece.id;
-        }
-    }
-    return best;
-}
-
 struct Target {
     std::uint32_t id = 0;
     Vec3 face;  // a point on the struck face

@@ -228,6 +228,16 @@ void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount,
     notes.bondLoadStress.resize(bonds);
     for (std::uint32_t& index : notes.loose)
         index = scratch.renumbering[index + 1] - 1;
+    // The pieces a chain of failures still running goes on from (the ends of bonds it broke, alive).
+    std::size_t kept = 0;
+    for (const std::uint32_t index : notes.pieces) {
+        notes.pieceMark[index] = 0;
+        if (const std::uint32_t id = scratch.renumbering[index + 1]; id != 0)
+            notes.pieces[kept++] = id - 1;
+    }
+    notes.pieces.resize(kept);
+    for (const std::uint32_t index : notes.pieces)
+        notes.pieceMark[index] = 1;
     // The building mass each survivor counts with moves with it; the dropped pieces were dead and
     // counted nothing.
     BuildingMass& mass = physics.buildingMassCounts;
@@ -235,6 +245,14 @@ void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount,
     movePast(mass.isLoose, prefix, pieceCount, scratch.renumbering, pieces);
     notes.pieceCount = pieces;
     notes.bondCount = bonds;
+    // The load pass's own records: what it knows of each piece moves with it (anchored above all,
+    // which the gathering takes from there), and every link is made again, as they name pieces and
+    // bonds by their old numbers.
+    TopologyScratch& topology = physics.topologyScratch;
+    movePast(topology.flags, prefix, pieceCount, scratch.renumbering, pieces);
+    topology.recordedPieces = topology.recordedPieces >= pieceCount ? pieces : 0;
+    topology.linksCurrent.assign(pieces, 0);
+    topology.recordCurrent.assign(pieces, 0);
 }
 
 } // namespace

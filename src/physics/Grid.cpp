@@ -93,16 +93,15 @@ void cellKeysOf(const MatterPiece& piece, std::vector<std::uint64_t>& keys) {
                 keys.push_back(Physics::gridKey(x, y, z));
 }
 
-// Appends the ids listed in the cells of a query box (not sorted across cells).
-void gatherCells(const Physics& physics, const Box& box, std::vector<std::uint32_t>& out) {
+// The pieces listed in the cells a box reaches, in ascending id order without repeats: each cell's
+// list is ascending already, so each is merged into those before it.
+void gatherCellsInOrder(const Physics& physics, const Box& box, std::vector<std::uint32_t>& out) {
     grid::forEachCell(physics, grid::cellRange(box, 0.0), [&](const std::vector<std::uint32_t>& list) {
+        const auto merged = static_cast<std::ptrdiff_t>(out.size());
         out.insert(out.end(), list.begin(), list.end());
+        std::inplace_merge(out.begin(), out.begin() + merged, out.end());
     });
-}
-
-void sortUnique(std::vector<std::uint32_t>& ids) {
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
 }
 
 bool finite(const Vec3& v) {
@@ -281,6 +280,11 @@ void Physics::rebuildNotedGrid() {
 }
 
 void Physics::noteMoved(std::uint32_t index) {
+    // Its record holds its centre, about which the levers of its links are taken.
+    if (index < topologyScratch.linksCurrent.size())
+        topologyScratch.linksCurrent[index] = 0;
+    if (index < topologyScratch.recordCurrent.size())
+        topologyScratch.recordCurrent[index] = 0;
     std::vector<std::uint8_t>& mark = changes.movedMark;
     if (index >= mark.size())
         mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);
@@ -304,9 +308,7 @@ void Physics::query(const Box& box, std::vector<std::uint32_t>& out) const {
                 out.push_back(piece.id);
         return;
     }
-    gatherCells(*this, box, out);
-    if (!grid::singleCell(cellRange(box, 0.0)))
-        sortUnique(out);
+    gatherCellsInOrder(*this, box, out);
 }
 
 PieceHit Physics::trace(const Vec3& origin, const Vec3& along, double length) const {

@@ -145,8 +145,6 @@ std::uint32_t splitPiece(Physics& physics, std::uint32_t id, int axis, const Vec
     const double ground = parent.groundLevel >= 1e29 ? physics.groundLevel : parent.groundLevel;
     const double halves[2] = {(h + cut) / 2.0, (h - cut) / 2.0};
     const double offsets[2] = {(cut - h) / 2.0, (h + cut) / 2.0};
-    // Noted before the children are added, so that adding them does not count as a change from
-    // outside.
     physics.noteTopologyChange();
     physics.notePiece(id - 1);
     physics.noteMoved(id - 1);
@@ -162,7 +160,7 @@ std::uint32_t splitPiece(Physics& physics, std::uint32_t id, int axis, const Vec
         child.bondableAt = physics.time + 0.6;
         child.stateTime = parent.stateTime >= 0.0 ? parent.stateTime : physics.time;
         child.anchored = parent.anchored && child.body.bounds().min.y <= ground + 0.001;
-        const std::uint32_t childId = physics.add(child);
+        const std::uint32_t childId = physics.addNoted(child);
         if (c == 0)
             first = childId;
     }

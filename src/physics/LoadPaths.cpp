@@ -151,6 +151,7 @@ void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece&
     scratch.centers[index] = piece.body.center;
     scratch.stressSeen[index] = piece.stress;
     scratch.assemblySeen[index] = piece.assembly;
+    scratch.recordCurrent[index] = 1;
 }
 
 void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
@@ -159,6 +160,7 @@ void sizePieceNotes(TopologyScratch& scratch, std::size_t count) {
     scratch.centers.resize(count);
     scratch.stressSeen.resize(count);
     scratch.assemblySeen.resize(count);
+    scratch.recordCurrent.resize(count, 0);
 }
 
 // The root of x's tree among the components being joined, halving the path on the way.
@@ -206,6 +208,7 @@ void linksFromAdjacency(Physics& physics) {
     scratch.down = normalized(physics.gravity);
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
+    scratch.recordedPieces = count;
     scratch.bondNotes.resize(physics.bonds.size());
     startTrees(scratch, count);
     for (std::size_t index = 0; index < count; ++index) {
@@ -229,6 +232,7 @@ void linksFromAdjacency(Physics& physics) {
         scratch.linkStart[index + 1] = scratch.links.size();
     }
     scratch.linkEnd.assign(scratch.linkStart.begin() + 1, scratch.linkStart.end());
+    scratch.linksCurrent.assign(count, 1);
 }
 
 // The area of a bond where `below` holds, +0 elsewhere: a sum of such terms equals the sum of the
@@ -259,7 +263,7 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
     const TopologyScratch::Link* links = scratch.links.data();
     const std::int32_t* depth = scratch.depth.data();
     double* load = scratch.load.data();
-    const TopologyScratch::BondNote* notes = scratch.bondNotes.data();
+    TopologyScratch::BondNote* notes = scratch.bondNotes.data();
     TopologyScratch::WalkPiece* walk = walkPieces.data();
     std::uint8_t* flags = scratch.flags.data();
     std::uint8_t* bondLoaded = changes.bondLoaded.data();
@@ -310,17 +314,19 @@ void handDownLoads(Physics& physics, const std::uint32_t* order, std::size_t siz
             const double bending = lever / terms.section * bendingFactor + shear;
             const double stress = std::max(bending, compressive);
             // A load crosses a bond once in a pass, so the bond takes its stress now, written only
-            // where it differs (to the bit) from what the bond held when its links were made.
+            // where it differs (to the bit) from what the bond holds, which its note keeps.
             bondLoaded[link.bond] = 1;
             bondLoadStress[link.bond] = stress;
-            if (!sameDouble(stress, bond.stress))
+            if (!sameDouble(stress, bond.stress)) {
                 bonds[link.bond].stress = stress;
+                notes[link.bond].stress = stress;
+            }
             pieceStress = first ? stress : std::max(pieceStress, stress);
             first = false;
             if (compressive > compressiveStrength || bending > bendingStrength) {
                 bonds[link.bond].intact = false;
                 ++physics.brokenBondCount;
-                physics.topologyDirty = true;
+                physics.topologyDirty.note();
                 scratch.breaks.push_back(link.bond);
             }
         }
@@ -477,11 +483,15 @@ void settlePiece(Physics& physics, std::size_t index, bool nowSupported, bool wa
     // A carried piece's stress is the one its load pass noted.
     if (carried) {
         const double stress = physics.changes.pieceLoadStress[index];
-        if (!sameDouble(scratch.stressSeen[index], stress))
+        if (!sameDouble(scratch.stressSeen[index], stress)) {
             piece.stress = stress;
+            scratch.stressSeen[index] = stress;
+        }
     }
-    if (clearAssembly && scratch.assemblySeen[index] != -1)
+    if (clearAssembly && scratch.assemblySeen[index] != -1) {
         piece.assembly = -1;
+        scratch.assemblySeen[index] = -1;
+    }
 }
 
 // One load pass over the links: depths from the anchors, supports, and the weight handed down
@@ -604,7 +614,9 @@ void groupAssemblies(Physics& physics, bool fresh) {
         for (std::size_t index = 0; index < count; ++index) {
             recordPiece(scratch, index, pieces[index]);
             pieces[index].assembly = -1;
+            scratch.assemblySeen[index] = -1;
         }
+        scratch.recordedPieces = count;
     }
     const std::vector<std::uint8_t>& flags = scratch.flags;
     auto loose = [&flags](std::size_t index) {
@@ -637,8 +649,10 @@ void groupAssemblies(Physics& physics, bool fresh) {
             }
         }
         const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
-        for (const std::uint32_t id : members)
+        for (const std::uint32_t id : members) {
             pieces[id - 1].assembly = assemblyIndex;
+            scratch.assemblySeen[id - 1] = assemblyIndex;
+        }
         gatherMotion(physics, assembly);
     }
 }
@@ -665,6 +679,7 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
         if (index < gridded && !grid::entryCurrent(physics.gridEntries[index], piece))
             gridStale->push_back(static_cast<std::uint32_t>(index));
     }
+    scratch.recordedPieces = count;
     return dead;
 }
 
@@ -844,6 +859,7 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
     scratch.brokenBonds = noteBonds(physics);
     if (!scratch.linksLaidOut)
         fillLinks(physics);
+    scratch.linksCurrent.assign(physics.pieces.size(), 1);
     writeAdjacency(physics);
 }
 
@@ -871,9 +887,41 @@ bool bondHolds(Physics& physics, Bond& bond) {
     return false;
 }
 
+// The adjacency list of the piece at this index made again as the full adjacency pass would make it:
+// its intact bonds to alive pieces older than firstNew, in bond order. Where a bond is gone the piece
+// at the other end is noted, whose list holds the same bond.
+void syncListOf(Physics& physics, std::uint32_t index, std::uint64_t firstNew) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    ChangeNotes& notes = physics.changes;
+    std::vector<std::uint64_t>& list = physics.adjacency[index];
+    std::size_t kept = 0;
+    for (const std::uint64_t k : list) {
+        if (k >= firstNew)
+            continue; // a contact bond entered by the step: listed again with the new ones
+        Bond& bond = physics.bonds[k];
+        if (bondHolds(physics, bond)) {
+            list[kept++] = k;
+            continue;
+        }
+        const std::uint32_t other = otherEnd(bond, index + 1) - 1;
+        physics.notePiece(other);
+        if (index < other) // counted once, from its lower end
+            ++scratch.brokenBonds;
+    }
+    list.resize(kept);
+    const bool alive = physics.pieces[index].alive;
+    if ((notes.aliveSeen[index] != 0) != alive) {
+        notes.aliveSeen[index] = alive ? 1 : 0;
+        if (alive)
+            --scratch.deadPieces;
+        else
+            ++scratch.deadPieces;
+    }
+}
+
 // The adjacency lists of the noted pieces, made again as the full adjacency pass would make them:
-// intact bonds to alive pieces in bond order. A noted piece whose bond is gone notes the piece at
-// the other end, whose list holds the same bond; dead pieces thereby note all their neighbours.
+// intact bonds to alive pieces in bond order. Dead pieces note all their neighbours, whose lists
+// hold their bonds.
 void syncNotedAdjacency(Physics& physics) {
     TopologyScratch& scratch = physics.topologyScratch;
     ChangeNotes& notes = physics.changes;
@@ -900,33 +948,8 @@ void syncNotedAdjacency(Physics& physics) {
     }
 
     // The list grows while it is walked.
-    for (std::size_t n = 0; n < notes.pieces.size(); ++n) {
-        const std::uint32_t index = notes.pieces[n];
-        std::vector<std::uint64_t>& list = physics.adjacency[index];
-        std::size_t kept = 0;
-        for (const std::uint64_t k : list) {
-            if (k >= firstNew)
-                continue; // a contact bond entered by the step: listed again below
-            Bond& bond = physics.bonds[k];
-            if (bondHolds(physics, bond)) {
-                list[kept++] = k;
-                continue;
-            }
-            const std::uint32_t other = otherEnd(bond, index + 1) - 1;
-            physics.notePiece(other);
-            if (index < other) // counted once, from its lower end
-                ++scratch.brokenBonds;
-        }
-        list.resize(kept);
-        const bool alive = physics.pieces[index].alive;
-        if ((notes.aliveSeen[index] != 0) != alive) {
-            notes.aliveSeen[index] = alive ? 1 : 0;
-            if (alive)
-                --scratch.deadPieces;
-            else
-                ++scratch.deadPieces;
-        }
-    }
+    for (std::size_t n = 0; n < notes.pieces.size(); ++n)
+        syncListOf(physics, notes.pieces[n], firstNew);
     // New bonds come after every old one in bond order.
     for (const TopologyScratch::IntactBond& bond : fresh) {
         physics.adjacency[bond.a].push_back(bond.bond);
@@ -936,21 +959,44 @@ void syncNotedAdjacency(Physics& physics) {
     notes.bondCount = physics.bonds.size();
 }
 
-// Gathers the component of unanchored pieces around `seed` from the adjacency lists, with the
-// links, notes and loads of its pieces, and puts the anchors it rests on at depth 0.
+// The links of the piece at this index made again from its adjacency list and its centre, after the
+// links it had, with the notes of their bonds.
+void relink(Physics& physics, std::uint32_t index) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    std::vector<TopologyScratch::Link>& links = scratch.links;
+    scratch.linkStart[index] = links.size();
+    for (const std::uint64_t k : physics.adjacency[index]) {
+        const Bond& bond = physics.bonds[k];
+        const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
+        scratch.bondNotes[k] = noteOf(bond, scratch.down);
+        links.push_back(
+            {neighbour, static_cast<std::uint32_t>(k), leverOf(bond, scratch.centers[index], scratch.down)});
+    }
+    scratch.linkEnd[index] = links.size();
+    scratch.linksCurrent[index] = 1;
+}
+
+// Gathers the component of unanchored pieces around `seed` along their links, with the notes and
+// loads of its pieces, and puts the anchors it rests on at depth 0. The links a piece had at the
+// last walk serve again while its bonds and its centre are as they were then; the others are made
+// again from the adjacency lists.
 void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t component, double weight) {
     TopologyScratch& scratch = physics.topologyScratch;
     std::vector<std::uint32_t>& stamp = scratch.stamp;
     std::vector<std::uint32_t>& members = scratch.members;
     std::vector<TopologyScratch::AnchorLink>& grounded = scratch.anchorLinks;
-    std::vector<TopologyScratch::Link>& links = scratch.links;
     members.clear();
     grounded.clear();
     ChangeNotes& notes = physics.changes;
+    // A piece's record is kept current by the walks and the groupings, and made again where the
+    // piece was noted or moved.
     auto join = [&](std::uint32_t index) {
         stamp[index] = component;
         scratch.depth[index] = -1;
-        recordPiece(scratch, index, physics.pieces[index]);
+        if (scratch.recordCurrent[index])
+            scratch.flags[index] &= static_cast<std::uint8_t>(~carriedFlag);
+        else
+            recordPiece(scratch, index, physics.pieces[index]);
         notes.pieceLoaded[index] = 0;
         members.push_back(index);
     };
@@ -958,22 +1004,19 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     for (std::size_t head = 0; head < members.size(); ++head) {
         const std::uint32_t index = members[head];
         scratch.load[index] = weight * scratch.mass[index];
-        scratch.linkStart[index] = links.size();
-        for (const std::uint64_t k : physics.adjacency[index]) {
-            const Bond& bond = physics.bonds[k];
-            const std::uint32_t neighbour = otherEnd(bond, index + 1) - 1;
-            scratch.bondNotes[k] = noteOf(bond, scratch.down);
-            links.push_back({neighbour, static_cast<std::uint32_t>(k),
-                             leverOf(bond, scratch.centers[index], scratch.down)});
-            notes.bondLoaded[k] = 0;
-            if (physics.pieces[neighbour].anchored) {
-                grounded.push_back({neighbour, static_cast<std::uint32_t>(k), index});
-                scratch.depth[neighbour] = 0;
-            } else if (stamp[neighbour] != component) {
-                join(neighbour);
+        if (!scratch.linksCurrent[index])
+            relink(physics, index);
+        // Anchored is a piece's for its life, so its flag is as it was recorded.
+        for (std::uint64_t l = scratch.linkStart[index], last = scratch.linkEnd[index]; l < last; ++l) {
+            const TopologyScratch::Link link = scratch.links[l];
+            notes.bondLoaded[link.bond] = 0;
+            if (scratch.flags[link.neighbour] & anchoredFlag) {
+                grounded.push_back({link.neighbour, link.bond, index});
+                scratch.depth[link.neighbour] = 0;
+            } else if (stamp[link.neighbour] != component) {
+                join(link.neighbour);
             }
         }
-        scratch.linkEnd[index] = links.size();
     }
     scratch.passPieces.insert(scratch.passPieces.end(), members.begin(), members.end());
     if (grounded.empty())
@@ -982,9 +1025,10 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
     loadFromAnchors(physics, grounded.data(), grounded.size(), members.data(), members.size());
 }
 
-// One load pass over the components that hold a noted piece, then the end of the pass for their
-// pieces and for the noted pieces outside them (anchors and the dead).
-void notedLoadPass(Physics& physics) {
+// One load pass over the components that hold one of these pieces, then the end of the pass for their
+// pieces and for those of them outside (anchors and the dead). The ends of the bonds it breaks go into
+// scratch.breakEnds, noted.
+void notedLoadPass(Physics& physics, const std::vector<std::uint32_t>& seeds) {
     TopologyScratch& scratch = physics.topologyScratch;
     ChangeNotes& notes = physics.changes;
     const std::size_t count = physics.pieces.size();
@@ -994,7 +1038,13 @@ void notedLoadPass(Physics& physics) {
     scratch.load.resize(count);
     scratch.linkStart.resize(count + 1);
     scratch.linkEnd.resize(count);
-    scratch.links.clear();
+    scratch.linksCurrent.resize(count, 0);
+    // The links of pieces made again are appended; the store starts afresh before those left
+    // behind outgrow what is alive.
+    if (scratch.links.size() > 6 * physics.bonds.size() + 4096) {
+        scratch.links.clear();
+        std::fill(scratch.linksCurrent.begin(), scratch.linksCurrent.end(), 0);
+    }
     scratch.linksLaidOut = false;
     scratch.breaks.clear();
     notes.bondLoaded.resize(physics.bonds.size(), 0);
@@ -1011,11 +1061,17 @@ void notedLoadPass(Physics& physics) {
     const double weight = length(physics.gravity);
     scratch.bondNotes.resize(physics.bonds.size());
     scratch.down = normalized(physics.gravity);
-    for (const std::uint32_t index : notes.pieces) {
-        const MatterPiece& piece = physics.pieces[index];
-        if (piece.alive && !piece.anchored && scratch.stamp[index] <= before)
+    // The pieces the pass starts from are recorded first, and any piece never recorded: the
+    // gathering takes whether a neighbour is an anchor from the records.
+    for (std::size_t index = std::min(scratch.recordedPieces, count); index < count; ++index)
+        recordPiece(scratch, index, physics.pieces[index]);
+    scratch.recordedPieces = count;
+    for (const std::uint32_t index : seeds)
+        recordPiece(scratch, index, physics.pieces[index]);
+    for (const std::uint32_t index : seeds)
+        if ((scratch.flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag &&
+            scratch.stamp[index] <= before)
             gatherNotedComponent(physics, index, ++scratch.lastComponent, weight);
-    }
 
     for (std::size_t p = passBegin; p < scratch.passPieces.size(); ++p) {
         const std::uint32_t index = scratch.passPieces[p];
@@ -1023,18 +1079,29 @@ void notedLoadPass(Physics& physics) {
         settlePiece(physics, index, scratch.depth[index] >= 0, flag & supportedFlag, flag & carriedFlag,
                     true);
     }
-    for (const std::uint32_t index : notes.pieces) {
+    for (const std::uint32_t index : seeds) {
         if (scratch.stamp[index] > before)
             continue;
         const MatterPiece& piece = physics.pieces[index];
-        recordPiece(scratch, index, piece);
         settlePiece(physics, index, piece.alive && piece.anchored, piece.supported, false, true);
     }
     // Both ends of a bond that broke are walked again in the next pass.
-    for (const std::uint32_t k : scratch.breaks) {
-        physics.notePiece(physics.bonds[k].a - 1);
-        physics.notePiece(physics.bonds[k].b - 1);
-    }
+    std::vector<std::uint32_t>& ends = scratch.breakEnds;
+    ends.clear();
+    for (const std::uint32_t k : scratch.breaks)
+        for (const std::uint32_t id : {physics.bonds[k].a, physics.bonds[k].b}) {
+            physics.notePiece(id - 1);
+            ends.push_back(id - 1);
+        }
+}
+
+// A bond's note holds the stress the bond holds, so that a walk writes only the stresses that change:
+// the notes of the bonds whose stress a hit wrote since the last refresh take it from them.
+void keepNotesOfStressedBonds(Physics& physics) {
+    std::vector<TopologyScratch::BondNote>& bondNotes = physics.topologyScratch.bondNotes;
+    for (const std::uint64_t k : physics.changes.stressedBonds)
+        if (k < bondNotes.size())
+            bondNotes[k].stress = physics.bonds[k].stress;
 }
 
 // Stresses that hits wrote where a load pass writes its own. The records of a component are
@@ -1042,16 +1109,22 @@ void notedLoadPass(Physics& physics) {
 // which is what a pass over it now gives unless it changed, and then it was walked again above.
 void restoreLoadStresses(Physics& physics) {
     const ChangeNotes& notes = physics.changes;
+    std::vector<TopologyScratch::BondNote>& bondNotes = physics.topologyScratch.bondNotes;
     for (const std::uint64_t k : notes.stressedBonds) {
         Bond& bond = physics.bonds[k];
-        if (bond.intact && notes.bondLoaded[k])
+        if (bond.intact && notes.bondLoaded[k]) {
             bond.stress = notes.bondLoadStress[k];
+            bondNotes[k].stress = bond.stress;
+        }
     }
     // A piece that died keeps the record of its last pass; no pass carries it now.
+    std::vector<double>& stressSeen = physics.topologyScratch.stressSeen;
     for (const std::uint32_t index : notes.stressedPieces) {
         MatterPiece& piece = physics.pieces[index];
-        if (piece.alive && notes.pieceLoaded[index])
+        if (piece.alive && notes.pieceLoaded[index]) {
             piece.stress = notes.pieceLoadStress[index];
+            stressSeen[index] = piece.stress;
+        }
     }
 }
 
@@ -1092,8 +1165,10 @@ void groupNotedAssemblies(Physics& physics) {
     std::vector<std::vector<std::uint32_t>>& spare = scratch.spareMembers;
     // The old members leave their assemblies; the loose ones join new ones below.
     for (Assembly& assembly : assemblies) {
-        for (const std::uint32_t id : assembly.members)
+        for (const std::uint32_t id : assembly.members) {
             pieces[id - 1].assembly = -1;
+            scratch.assemblySeen[id - 1] = -1;
+        }
         spare.push_back(std::move(assembly.members));
     }
     assemblies.clear();
@@ -1129,8 +1204,10 @@ void groupNotedAssemblies(Physics& physics) {
             }
         }
         const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
-        for (const std::uint32_t id : members)
+        for (const std::uint32_t id : members) {
             pieces[id - 1].assembly = assemblyIndex;
+            scratch.assemblySeen[id - 1] = assemblyIndex;
+        }
         gatherMotion(physics, assembly);
     }
 }
@@ -1170,10 +1247,14 @@ void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
         std::sort(notes.loose.begin(), notes.loose.end());
     }
     notes.synced = true;
-    // A chain of failures still running is left for a full refresh: whatever is changed before it
-    // cannot be told from what physics noted.
-    notes.trusted = false;
-    physics.topologyDirty = stillBreaking;
+    // A chain of failures still running goes on at the next refresh from both ends of every bond
+    // the last pass broke, as the next pass of this refresh would have.
+    if (stillBreaking)
+        for (const std::uint32_t k : physics.topologyScratch.breaks) {
+            physics.notePiece(physics.bonds[k].a - 1);
+            physics.notePiece(physics.bonds[k].b - 1);
+        }
+    physics.topologyDirty.settle(stillBreaking);
 }
 
 } // namespace
@@ -1254,24 +1335,35 @@ void Physics::refreshTopology() {
 void Physics::refreshNotedTopology() {
     // Gravity is compared by value: the world's -9.80665 x up has zero components of -0, the same
     // gravity as the +0 of the refresh before.
-    const bool noted = changes.synced && changes.trusted && !stepScratch.plainWalks &&
+    const bool noted = changes.synced && !topologyDirty.unnoted() && !stepScratch.plainWalks &&
                        gravity == changes.gravity && pieces.size() >= changes.pieceCount &&
                        bonds.size() >= changes.bondCount && adjacency.size() == changes.pieceCount;
     if (!noted) {
         refreshTopology();
         return;
     }
-    topologyScratch.passPieces.clear();
+    TopologyScratch& scratch = topologyScratch;
+    scratch.passPieces.clear();
+    keepNotesOfStressedBonds(*this);
+    // The first pass walks what the noted changes reach. Between the passes of one refresh only the
+    // bonds a pass broke change: each later pass walks only the components that hold their ends, as
+    // the others give what they gave the pass before and hold it already.
+    syncNotedAdjacency(*this);
+    scratch.passSeeds.assign(changes.pieces.begin(), changes.pieces.end());
     for (int pass = 0; pass < maxLoadPasses; ++pass) {
         topologyDirty = false;
-        syncNotedAdjacency(*this);
-        notedLoadPass(*this);
+        if (pass > 0)
+            for (const std::uint32_t index : scratch.passSeeds)
+                syncListOf(*this, index, bonds.size());
+        notedLoadPass(*this, scratch.passSeeds);
+        scratch.passSeeds.swap(scratch.breakEnds);
         if (!topologyDirty)
             break;
     }
     const bool stillBreaking = topologyDirty;
     if (stillBreaking)
-        syncNotedAdjacency(*this);
+        for (const std::uint32_t index : scratch.passSeeds)
+            syncListOf(*this, index, bonds.size());
     restoreLoadStresses(*this);
     groupNotedAssemblies(*this);
     freezeOutsideWindow(*this);
@@ -1280,9 +1372,7 @@ void Physics::refreshNotedTopology() {
 }
 
 void Physics::noteTopologyChange() {
-    if (!topologyDirty)
-        changes.trusted = true;
-    topologyDirty = true;
+    topologyDirty.note();
 }
 
 void Physics::noteBondStress(std::uint64_t k) {
@@ -1292,11 +1382,17 @@ void Physics::noteBondStress(std::uint64_t k) {
 void Physics::notePieceStress(std::uint32_t index) {
     if (index < pieces.size())
         changes.stressedPieces.push_back(index);
+    if (index < topologyScratch.recordCurrent.size())
+        topologyScratch.recordCurrent[index] = 0;
 }
 
 void Physics::notePiece(std::uint32_t index) {
     if (index >= pieces.size())
         return; // the end of a bond that names no piece: the adjacency pass drops such bonds
+    if (index < topologyScratch.linksCurrent.size())
+        topologyScratch.linksCurrent[index] = 0;
+    if (index < topologyScratch.recordCurrent.size())
+        topologyScratch.recordCurrent[index] = 0;
     std::vector<std::uint8_t>& mark = changes.pieceMark;
     if (index >= mark.size())
         mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);

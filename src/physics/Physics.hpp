@@ -134,6 +134,34 @@ class CellKeys {
     std::uint32_t count_ = 0;
 };
 
+// Whether the topology awaits a refresh, and whether a change physics did not note itself asked for
+// it. Code outside physics that writes pieces or bonds assigns true afterwards (as the loaders do);
+// every such assignment counts, also while a refresh is already due, as it is while a chain of
+// failures carries on from one refresh to the next. Physics marks its own changes with note(), which
+// leaves the refresh free to redo only what it noted.
+class TopologyFlag {
+  public:
+    TopologyFlag& operator=(bool dirty) {
+        dirty_ = dirty;
+        unnoted_ = unnoted_ || dirty;
+        return *this;
+    }
+    operator bool() const { return dirty_; }
+    // A change that physics noted.
+    void note() { dirty_ = true; }
+    // A refresh took in every change: the topology stays due only while a chain of failures goes
+    // on, which the refresh noted.
+    void settle(bool dirty) {
+        dirty_ = dirty;
+        unnoted_ = false;
+    }
+    bool unnoted() const { return unnoted_; }
+
+  private:
+    bool dirty_ = true;
+    bool unnoted_ = true;
+};
+
 // The matter world: pieces, bonds, rigid assemblies, the 32 m grid, sounds and counters.
 class Physics {
   public:
@@ -157,7 +185,7 @@ class Physics {
     std::vector<std::vector<std::uint64_t>> adjacency; // per piece, indices of its intact bonds
     // Code outside physics that writes pieces or bonds sets this (or calls refreshTopology or
     // rebuildGrid itself): physics notes only its own changes (see ChangeNotes).
-    bool topologyDirty = true;
+    TopologyFlag topologyDirty;
     std::unordered_set<std::uint64_t> brokenPairs; // (min id << 32) | max id
     bool motionStopped = false;
     double wakeDeadline = -1.0;

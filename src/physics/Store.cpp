@@ -35,30 +35,38 @@ bool pieceValid(const MatterPiece& piece, std::size_t index) {
     return h.x >= 0.001 && h.y >= 0.001 && h.z >= 0.001;
 }
 
-} // namespace
-
-std::uint32_t Physics::add(MatterPiece piece) {
-    if (pieces.size() >= maxPieces || !grid::listable(piece.body))
+// Appends the piece to the store with its id, mass and creation time; 0 when it cannot be listed.
+std::uint32_t appendPiece(Physics& physics, MatterPiece piece) {
+    if (physics.pieces.size() >= Physics::maxPieces || !grid::listable(piece.body))
         return 0;
-    const auto id = static_cast<std::uint32_t>(pieces.size() + 1);
+    const auto id = static_cast<std::uint32_t>(physics.pieces.size() + 1);
     // Copied once, into the store, and completed there.
-    MatterPiece& stored = pieces.emplace_back(std::move(piece));
+    MatterPiece& stored = physics.pieces.emplace_back(std::move(piece));
     const Vec3& h = stored.body.halfExtents;
     stored.id = id;
     stored.body.mass = 8.0 * h.x * h.y * h.z * density;
     if (stored.stateTime < 0.0)
-        stored.stateTime = time;
+        stored.stateTime = physics.time;
+    return id;
+}
+
+} // namespace
+
+std::uint32_t Physics::add(MatterPiece piece) {
+    const std::uint32_t id = appendPiece(*this, std::move(piece));
     // Set as from outside: loaders add pieces and may change others before the refresh, so the
-    // next refresh redoes everything. Splits note their changes themselves.
-    topologyDirty = true;
+    // next refresh redoes everything. Splits add theirs as noted changes.
+    if (id != 0)
+        topologyDirty = true;
     return id;
 }
 
 std::uint32_t Physics::addNoted(const MatterPiece& piece) {
-    // Noted before the piece is added, as a split notes its children, so that adding it does not
-    // count as a change from outside.
-    noteTopologyChange();
-    return add(piece);
+    // The new piece is noted by the count of pieces.
+    const std::uint32_t id = appendPiece(*this, piece);
+    if (id != 0)
+        noteTopologyChange();
+    return id;
 }
 
 void Physics::remove(std::uint32_t index) {

@@ -50,14 +50,25 @@ struct TopologyScratch {
     // The piece's stress and assembly as recorded, so that the pass writes only what changed.
     std::vector<double> stressSeen;
     std::vector<std::int32_t> assemblySeen;
+    // Per piece: its record above is as the piece is. The walks and the groupings keep what they
+    // write in step; a piece that is noted, moves or takes a hit's stress is recorded again.
+    std::vector<std::uint8_t> recordCurrent;
+    // The pieces below this index have been recorded since they were added (a full pass records
+    // every piece): their anchored flags, which never change, are known.
+    std::size_t recordedPieces = 0;
 
     // The links are laid out as a full adjacency pass lays them out: the next full pass writes its
     // links where they are, unless a piece's count changed.
     bool linksLaidOut = false;
 
     // The links of the piece at index i end at linkEnd[i]. After a full adjacency pass that is
-    // linkStart[i + 1]; a refresh of a few components lists only the links of their pieces.
+    // linkStart[i + 1]; a refresh of a few components makes again the links of the pieces whose
+    // links are not current, after all the others.
     std::vector<std::uint64_t> linkEnd;
+    // Per piece: its links are those of its adjacency list as it is, with levers about its centre as
+    // it is, and the notes of their bonds hold those bonds' areas, cosines and stresses. Cleared where
+    // the piece is noted or moves.
+    std::vector<std::uint8_t> linksCurrent;
 
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
@@ -99,8 +110,11 @@ struct TopologyScratch {
     std::vector<WalkPiece> walk;
     // Bonds the current load pass broke.
     std::vector<std::uint32_t> breaks;
-    // A refresh of a few components: the pieces its load pass gathered, and its flood marks.
+    // A refresh of a few components: the pieces its load pass gathered, and its flood marks; the
+    // pieces a pass starts from, and the ends of the bonds it broke, where the next one starts.
     std::vector<std::uint32_t> passPieces;
+    std::vector<std::uint32_t> passSeeds;
+    std::vector<std::uint32_t> breakEnds;
     std::vector<std::uint32_t> visitStamp;
     std::uint32_t lastVisit = 0;
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
@@ -129,17 +143,16 @@ struct TopologyScratch {
 //
 // Physics notes: the pieces whose bonds, life or stresses its impacts and load passes changed;
 // the members of every assembly it moved; pieces and bonds appended since the last refresh (by
-// their count); the gravity the last refresh used. A change made from outside is not noted. Code
-// that writes pieces or bonds directly sets topologyDirty afterwards (as the loaders do): a
-// refresh that finds topologyDirty set by anyone but physics itself redoes everything, grid
-// included. The public rebuildGrid compares every piece and notes those it finds moved or dead,
-// and the public refreshTopology always redoes everything.
+// their count); the gravity the last refresh used; the ends of the bonds that the last pass of a
+// refresh broke, while the failures go on. A change made from outside is not noted. Code that
+// writes pieces or bonds directly sets topologyDirty afterwards (as the loaders do): a refresh that
+// finds topologyDirty set by anyone but physics itself redoes everything, grid included. The public
+// rebuildGrid compares every piece and notes those it finds moved or dead, and the public refreshTopology
+// always redoes everything.
 struct ChangeNotes {
     // The last refresh redid everything or was itself exact, and the notes below cover every
     // change since. Cleared by the operations that rebuild parts of the topology on their own.
     bool synced = false;
-    // topologyDirty was last set by physics itself, for changes it noted.
-    bool trusted = false;
     std::uint64_t pieceCount = 0; // pieces and bonds at the last refresh
     std::uint64_t bondCount = 0;
     Vec3 gravity;                      // gravity at the last refresh

@@ -345,6 +345,68 @@ TEST(NotedRefresh, ACollapseCompactedBetweenStepsGoesOnAsWithFreshWorkingStorage
     EXPECT_GE(renumbered, 6);
 }
 
+// A chain of failures that outlasts one refresh goes on in the refreshes physics starts next, from
+// the bonds the last pass broke, without walking the rest of the world again: a row of cubes, each
+// on its own anchored pillar, whose pillar bonds hold one cube's weight but not two, so that one more
+// breaks in every pass, eight refreshes long. Pushes, steps and a compaction meet the chain on the
+// way, and a piece killed from outside meanwhile is still taken in; the twin on the full refreshes
+// must stay the same world throughout.
+TEST(NotedRefresh, AChainOfFailuresGoesOnFromRefreshToRefreshAsInTheFullRefreshes) {
+    constexpr int count = 64;
+    Physics fast = cityBlock(1, 2);
+    const auto firstCube = static_cast<std::uint32_t>(fast.pieces.size() + 2);
+    for (int i = 0; i < count; ++i) {
+        fast.add(cube({40.0 + i, 0.5, 0.0}, 0.5, true));
+        fast.add(cube({40.0 + i, 1.5, 0.0}, 0.5));
+    }
+    fast.connectTouching();
+    ASSERT_EQ(fast.brokenBondCount, 0u);
+    const double weight = fast.pieces[firstCube - 1].body.mass * 9.80665;
+    for (Bond& bond : fast.bonds) {
+        const std::uint32_t top = std::max(bond.a, bond.b);
+        if (top >= firstCube && (top - firstCube) % 2 == 0 && std::min(bond.a, bond.b) == top - 1)
+            bond.area = weight / (top == firstCube ? 9e7 : 3e7);
+    }
+    fast.topologyDirty = true;
+    Physics plain = fast;
+    plain.stepScratch.plainWalks = true;
+    for (Physics* p : {&fast, &plain})
+        p->refreshTopology();
+    ASSERT_EQ(fingerprint(fast), fingerprint(plain));
+    ASSERT_TRUE(fast.topologyDirty);
+    ASSERT_EQ(fast.brokenBondCount, 8u);
+
+    const std::uint64_t fullBefore = fast.fullRefreshCount;
+    const std::uint32_t rubble = firstCube - 6; // the last loose cube by the block's ground
+    ASSERT_EQ(fast.pieces[rubble - 1].body.halfExtents.x, 0.25);
+    const std::uint32_t lastCube = firstCube + 2 * count - 2;
+    for (int n = 0; n < 8 && fast.topologyDirty; ++n) {
+        for (Physics* p : {&fast, &plain}) {
+            if (n == 1) {
+                // Killed from outside while the chain runs: the next refresh must see it.
+                p->pieces[lastCube - 1].alive = false;
+                p->topologyDirty = true;
+                p->step(frame);
+            } else if (n == 2) {
+                p->contactImpulse(rubble, {0.0, 40.0, 0.0}, p->pieces[rubble - 1].body.center);
+            } else if (n == 3) {
+                p->compactHistory();
+            } else {
+                p->step(frame);
+            }
+        }
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "operation " << n;
+        expectBuildingMassCounted(fast);
+    }
+    EXPECT_FALSE(fast.topologyDirty);
+    // Every pillar bond broke but the last one's, which went with its cube.
+    EXPECT_EQ(fast.brokenBondCount, static_cast<std::uint64_t>(count - 1));
+    EXPECT_FALSE(fast.pieces[fast.pieces.size() - 2].supported);
+    // Only the refresh after the edit from outside walked everything.
+    EXPECT_EQ(fast.fullRefreshCount, fullBefore + 1);
+    EXPECT_GT(plain.fullRefreshCount, fullBefore + 3);
+}
+
 // What is changed from outside reaches the refreshes physics starts through topologyDirty and
 // through the public grid update.
 TEST(NotedRefresh, ChangesFromOutsideAreTakenInByTheNextRefresh) {
