@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint64_t afterTheChargeHash = 0xa383515e4cb47a09ull;
 #endif
 
-std::uint64_t earthHash(const Game& game) {
+[[maybe_unused]] std::uint64_t earthHash(const Game& game) {
     test::StateHash h;
     h.add(test::hashGame(game));
     const Ecology& ecology = game.world.earth->ecology;
