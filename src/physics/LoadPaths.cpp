@@ -92,6 +92,24 @@ constexpr std::uint8_t supportedFlag = 4;
 constexpr std::uint8_t carriedFlag = 8;   // a stress was computed for the piece in this pass
 constexpr std::uint8_t buildingFlag = 16; // matter of a building
 
+// Room in every array that the refreshes and the grid keep per piece or per bond (see makeRoom),
+// taken before any of them is sized: arrays sized from nothing for a world that has just loaded get
+// their room without moving. (The loaders give the pieces and the bonds theirs.)
+void makeRoomForWorld(Physics& physics) {
+    const std::size_t pieces = physics.pieces.size();
+    const std::size_t bonds = physics.bonds.size();
+    TopologyScratch& s = physics.topologyScratch;
+    ChangeNotes& n = physics.changes;
+    auto room = [](std::size_t count, auto&... arrays) { (makeRoom(arrays, count), ...); };
+    room(pieces, physics.adjacency, physics.gridEntries, physics.buildingMassCounts.units,
+         physics.buildingMassCounts.isLoose);
+    room(pieces, s.flags, s.mass, s.centers, s.stressSeen, s.assemblySeen, s.recordCurrent, s.linksCurrent,
+         s.linkEnd, s.depth, s.stamp, s.parent, s.load, s.walk, s.visited, s.visitStamp);
+    room(pieces + 1, s.linkStart, s.order);
+    room(pieces, n.pieceMark, n.aliveSeen, n.pieceLoaded, n.pieceLoadStress, n.movedMark);
+    room(bonds, s.bondNotes, n.bondLoaded, n.bondLoadStress);
+}
+
 // Copies what the load pass needs of a piece into the compact per-piece notes.
 void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
     scratch.flags[index] = static_cast<std::uint8_t>(
@@ -1082,8 +1100,12 @@ void restoreLoadStresses(Physics& physics) {
 // The loose pieces the last refresh left and those whose support or life may have changed, in id
 // order: the pieces to group into assemblies.
 void collectLoosePieces(Physics& physics) {
-    const std::vector<MatterPiece>& pieces = physics.pieces;
-    auto isLoose = [&pieces](std::uint32_t index) { return pieces[index].alive && !pieces[index].supported; };
+    // The records are as the pieces are: the load passes settled every piece they walked, and
+    // recorded every noted one.
+    const std::vector<std::uint8_t>& flags = physics.topologyScratch.flags;
+    auto isLoose = [&flags](std::uint32_t index) {
+        return (flags[index] & (aliveFlag | supportedFlag)) == aliveFlag;
+    };
     ChangeNotes& notes = physics.changes;
     std::vector<std::uint32_t>& loose = notes.loose;
     loose.erase(
@@ -1254,12 +1276,10 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 
 void Physics::refreshTopology() {
     ++fullRefreshCount;
+    makeRoomForWorld(*this);
     // Every piece is settled below, which brings its building mass up to date; pieces that are
     // gone count no more.
     buildingMassCounts.keepFirst(pieces.size());
-    // The settling counts every piece in index order: room for them all at once.
-    buildingMassCounts.units.reserve(pieces.size());
-    buildingMassCounts.isLoose.reserve(pieces.size());
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
     // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again
@@ -1293,6 +1313,7 @@ void Physics::refreshNotedTopology() {
         refreshTopology();
         return;
     }
+    makeRoomForWorld(*this);
     TopologyScratch& scratch = topologyScratch;
     scratch.passPieces.clear();
     keepNotesOfStressedBonds(*this);
