@@ -119,6 +119,11 @@ void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece&
     scratch.centers[index] = piece.body.center;
     scratch.stressSeen[index] = piece.stress;
     scratch.assemblySeen[index] = piece.assembly;
+}
+
+// recordPiece, for the walks that keep the records of the pieces they do not record in step.
+void keepRecord(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
+    recordPiece(scratch, index, piece);
     scratch.recordCurrent[index] = 1;
 }
 
@@ -177,6 +182,7 @@ void linksFromAdjacency(Physics& physics) {
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
     scratch.recordedPieces = count;
+    scratch.recordCurrent.assign(count, 1);
     scratch.bondNotes.resize(physics.bonds.size());
     startTrees(scratch, count);
     for (std::size_t index = 0; index < count; ++index) {
@@ -586,6 +592,7 @@ void groupAssemblies(Physics& physics, bool fresh) {
             scratch.assemblySeen[index] = -1;
         }
         scratch.recordedPieces = count;
+        scratch.recordCurrent.assign(count, 1);
     }
     const std::vector<std::uint8_t>& flags = scratch.flags;
     auto loose = [&flags](std::size_t index) {
@@ -649,6 +656,7 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
             gridStale->push_back(static_cast<std::uint32_t>(index));
     }
     scratch.recordedPieces = count;
+    scratch.recordCurrent.assign(count, 1);
     return dead;
 }
 
@@ -965,7 +973,7 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
         if (scratch.recordCurrent[index])
             scratch.flags[index] &= static_cast<std::uint8_t>(~carriedFlag);
         else
-            recordPiece(scratch, index, physics.pieces[index]);
+            keepRecord(scratch, index, physics.pieces[index]);
         notes.pieceLoaded[index] = 0;
         members.push_back(index);
     };
@@ -1033,10 +1041,10 @@ void notedLoadPass(Physics& physics, const std::vector<std::uint32_t>& seeds) {
     // The pieces the pass starts from are recorded first, and any piece never recorded: the
     // gathering takes whether a neighbour is an anchor from the records.
     for (std::size_t index = std::min(scratch.recordedPieces, count); index < count; ++index)
-        recordPiece(scratch, index, physics.pieces[index]);
+        keepRecord(scratch, index, physics.pieces[index]);
     scratch.recordedPieces = count;
     for (const std::uint32_t index : seeds)
-        recordPiece(scratch, index, physics.pieces[index]);
+        keepRecord(scratch, index, physics.pieces[index]);
     for (const std::uint32_t index : seeds)
         if ((scratch.flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag &&
             scratch.stamp[index] <= before)
