@@ -108,6 +108,7 @@ void makeRoomForWorld(Physics& physics) {
     room(pieces + 1, s.linkStart, s.order);
     room(pieces, n.pieceMark, n.aliveSeen, n.pieceLoaded, n.pieceLoadStress, n.movedMark);
     room(bonds, s.bondNotes, n.bondLoaded, n.bondLoadStress);
+    makeRoom(s.links, 2 * bonds); // two ends a bond
 }
 
 // Copies what the load pass needs of a piece into the compact per-piece notes.
