@@ -290,9 +290,9 @@ void Physics::connectTouching() {
 bool Physics::connectTouching(const BondingBudget& budget) {
     bonds.clear();
     brokenPairs.clear();
-    // Real matter has about three bonds a piece.
-    bonds.reserve(std::min<std::uint64_t>(BondingBudget::allowance(budget.bondsPerPiece, pieces.size()),
-                                          3 * pieces.size()));
+    // Real matter has about three bonds a piece, and gains more as play breaks it.
+    makeRoom(bonds, std::min<std::uint64_t>(BondingBudget::allowance(budget.bondsPerPiece, pieces.size()),
+                                            3 * pieces.size()));
     topologyDirty = true;
     const bool bonded = bondNewPieces(*this, 1, budget);
     if (bonded)

@@ -245,14 +245,17 @@ void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount,
     movePast(mass.isLoose, prefix, pieceCount, scratch.renumbering, pieces);
     notes.pieceCount = pieces;
     notes.bondCount = bonds;
-    // The load pass's own records: what it knows of each piece moves with it (anchored above all,
-    // which the gathering takes from there), and every link is made again, as they name pieces and
-    // bonds by their old numbers.
+    // The load pass's own records of each piece move with it, and every link is made again, as the
+    // links name pieces and bonds by their old numbers.
     TopologyScratch& topology = physics.topologyScratch;
     movePast(topology.flags, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(topology.mass, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(topology.centers, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(topology.stressSeen, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(topology.assemblySeen, prefix, pieceCount, scratch.renumbering, pieces);
+    movePast(topology.recordCurrent, prefix, pieceCount, scratch.renumbering, pieces);
     topology.recordedPieces = topology.recordedPieces >= pieceCount ? pieces : 0;
     topology.linksCurrent.assign(pieces, 0);
-    topology.recordCurrent.assign(pieces, 0);
 }
 
 } // namespace

@@ -236,6 +236,7 @@ void Physics::rebuildGrid() {
     if (cells.empty())
         cells.reserve(pieces.size() / 2);
     unlistGone(*this, recent);
+    makeRoom(gridEntries, pieces.size());
     gridEntries.resize(pieces.size());
     // Every piece is compared, so whatever moved or died, by physics or from outside, is found;
     // what is found is noted for the next topology refresh as well.

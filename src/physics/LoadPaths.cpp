@@ -142,6 +142,25 @@ constexpr std::uint8_t supportedFlag = 4;
 constexpr std::uint8_t carriedFlag = 8;   // a stress was computed for the piece in this pass
 constexpr std::uint8_t buildingFlag = 16; // matter of a building
 
+// Room in every array that the refreshes and the grid keep per piece or per bond (see makeRoom),
+// taken before any of them is sized: arrays sized from nothing for a world that has just loaded get
+// their room without moving. (The loaders give the pieces and the bonds theirs.)
+void makeRoomForWorld(Physics& physics) {
+    const std::size_t pieces = physics.pieces.size();
+    const std::size_t bonds = physics.bonds.size();
+    TopologyScratch& s = physics.topologyScratch;
+    ChangeNotes& n = physics.changes;
+    auto room = [](std::size_t count, auto&... arrays) { (makeRoom(arrays, count), ...); };
+    room(pieces, physics.adjacency, physics.gridEntries, physics.buildingMassCounts.units,
+         physics.buildingMassCounts.isLoose);
+    room(pieces, s.flags, s.mass, s.centers, s.stressSeen, s.assemblySeen, s.recordCurrent, s.linksCurrent,
+         s.linkEnd, s.depth, s.stamp, s.parent, s.load, s.walk, s.visited, s.visitStamp);
+    room(pieces + 1, s.linkStart, s.order);
+    room(pieces, n.pieceMark, n.aliveSeen, n.pieceLoaded, n.pieceLoadStress, n.movedMark);
+    room(bonds, s.bondNotes, n.bondLoaded, n.bondLoadStress);
+    makeRoom(s.links, 2 * bonds); // two ends a bond
+}
+
 // Copies what the load pass needs of a piece into the compact per-piece notes.
 void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
     scratch.flags[index] = static_cast<std::uint8_t>(
@@ -151,6 +170,11 @@ void recordPiece(TopologyScratch& scratch, std::size_t index, const MatterPiece&
     scratch.centers[index] = piece.body.center;
     scratch.stressSeen[index] = piece.stress;
     scratch.assemblySeen[index] = piece.assembly;
+}
+
+// recordPiece, for the walks that keep the records of the pieces they do not record in step.
+void keepRecord(TopologyScratch& scratch, std::size_t index, const MatterPiece& piece) {
+    recordPiece(scratch, index, piece);
     scratch.recordCurrent[index] = 1;
 }
 
@@ -209,6 +233,7 @@ void linksFromAdjacency(Physics& physics) {
     for (std::size_t index = 0; index < count; ++index)
         recordPiece(scratch, index, physics.pieces[index]);
     scratch.recordedPieces = count;
+    scratch.recordCurrent.assign(count, 1);
     scratch.bondNotes.resize(physics.bonds.size());
     startTrees(scratch, count);
     for (std::size_t index = 0; index < count; ++index) {
@@ -617,6 +642,7 @@ void groupAssemblies(Physics& physics, bool fresh) {
             scratch.assemblySeen[index] = -1;
         }
         scratch.recordedPieces = count;
+        scratch.recordCurrent.assign(count, 1);
     }
     const std::vector<std::uint8_t>& flags = scratch.flags;
     auto loose = [&flags](std::size_t index) {
@@ -680,6 +706,7 @@ std::uint64_t notePieces(Physics& physics, std::vector<std::uint32_t>* gridStale
             gridStale->push_back(static_cast<std::uint32_t>(index));
     }
     scratch.recordedPieces = count;
+    scratch.recordCurrent.assign(count, 1);
     return dead;
 }
 
@@ -996,7 +1023,7 @@ void gatherNotedComponent(Physics& physics, std::uint32_t seed, std::uint32_t co
         if (scratch.recordCurrent[index])
             scratch.flags[index] &= static_cast<std::uint8_t>(~carriedFlag);
         else
-            recordPiece(scratch, index, physics.pieces[index]);
+            keepRecord(scratch, index, physics.pieces[index]);
         notes.pieceLoaded[index] = 0;
         members.push_back(index);
     };
@@ -1064,10 +1091,10 @@ void notedLoadPass(Physics& physics, const std::vector<std::uint32_t>& seeds) {
     // The pieces the pass starts from are recorded first, and any piece never recorded: the
     // gathering takes whether a neighbour is an anchor from the records.
     for (std::size_t index = std::min(scratch.recordedPieces, count); index < count; ++index)
-        recordPiece(scratch, index, physics.pieces[index]);
+        keepRecord(scratch, index, physics.pieces[index]);
     scratch.recordedPieces = count;
     for (const std::uint32_t index : seeds)
-        recordPiece(scratch, index, physics.pieces[index]);
+        keepRecord(scratch, index, physics.pieces[index]);
     for (const std::uint32_t index : seeds)
         if ((scratch.flags[index] & (aliveFlag | anchoredFlag)) == aliveFlag &&
             scratch.stamp[index] <= before)
@@ -1131,8 +1158,12 @@ void restoreLoadStresses(Physics& physics) {
 // The loose pieces the last refresh left and those whose support or life may have changed, in id
 // order: the pieces to group into assemblies.
 void collectLoosePieces(Physics& physics) {
-    const std::vector<MatterPiece>& pieces = physics.pieces;
-    auto isLoose = [&pieces](std::uint32_t index) { return pieces[index].alive && !pieces[index].supported; };
+    // The records are as the pieces are: the load passes settled every piece they walked, and
+    // recorded every noted one.
+    const std::vector<std::uint8_t>& flags = physics.topologyScratch.flags;
+    auto isLoose = [&flags](std::uint32_t index) {
+        return (flags[index] & (aliveFlag | supportedFlag)) == aliveFlag;
+    };
     ChangeNotes& notes = physics.changes;
     std::vector<std::uint32_t>& loose = notes.loose;
     loose.erase(
@@ -1303,12 +1334,10 @@ void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter
 
 void Physics::refreshTopology() {
     ++fullRefreshCount;
+    makeRoomForWorld(*this);
     // Every piece is settled below, which brings its building mass up to date; pieces that are
     // gone count no more.
     buildingMassCounts.keepFirst(pieces.size());
-    // The settling counts every piece in index order: room for them all at once.
-    buildingMassCounts.units.reserve(pieces.size());
-    buildingMassCounts.isLoose.reserve(pieces.size());
     // Each pass may break overloaded bonds, which moves their load elsewhere; a chain of failures
     // that is still running after the last pass carries on at the next refresh.
     // Nothing in a refresh moves a piece or ends its life, so the pieces the grid must enter again
@@ -1342,6 +1371,7 @@ void Physics::refreshNotedTopology() {
         refreshTopology();
         return;
     }
+    makeRoomForWorld(*this);
     TopologyScratch& scratch = topologyScratch;
     scratch.passPieces.clear();
     keepNotesOfStressedBonds(*this);

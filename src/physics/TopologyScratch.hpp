@@ -8,6 +8,14 @@
 
 namespace zarn {
 
+// Room for n values in an array kept per piece or per bond, and half as many again to grow into
+// when it must move. Matter grows as play breaks it: without the room, every such array would move
+// in the same step, the first time the world grows past the size it loaded with.
+template <class T> void makeRoom(std::vector<T>& values, std::size_t n) {
+    if (values.capacity() < n)
+        values.reserve(n + n / 2);
+}
+
 // Working storage of the topology refresh, kept between calls so that a refresh allocates nothing
 // once the world has reached its size. Apart from the two history counts below and the numbering
 // of components and floods it holds no state that outlives one call.

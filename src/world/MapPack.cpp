@@ -180,12 +180,12 @@ const char* readMap(TextReader& in, std::uint64_t motionLimit, MapContents& map)
 
     // The count is only a promise: storage is reserved for no more pieces than the rest of the file
     // can hold, so a short file claiming billions of pieces fails at its first missing piece instead
-    // of asking for the memory.
+    // of asking for the memory; with room to grow as play breaks the matter.
     std::uint64_t pieceCount = 0;
     if (!readCount(in, pieceCount) || pieceCount < 1 || pieceCount > Physics::maxPieces) {
         return pieceBudgetInvalid;
     }
-    physics.pieces.reserve(std::min<std::uint64_t>(pieceCount, in.remaining() / minPieceRecord + 1));
+    makeRoom(physics.pieces, std::min<std::uint64_t>(pieceCount, in.remaining() / minPieceRecord + 1));
     for (std::uint64_t i = 0; i < pieceCount; ++i) {
         MatterPiece piece;
         if (!readPiece(in, version, buildingCount, piece) || physics.add(std::move(piece)) == 0) {
