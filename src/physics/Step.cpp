@@ -791,6 +791,25 @@ bool calmSince(const StepScratch& scratch, const NearSearch& search, std::uint32
     return calm;
 }
 
+// The index of piece i's visit in this step, made afresh the first time it is asked for.
+std::uint32_t visitOf(StepScratch& scratch, std::uint32_t i) {
+    VisitSlot& slot = scratch.visitSlots[i - 1];
+    if (slot.stamp != scratch.stamp) {
+        slot.stamp = scratch.stamp;
+        slot.index = static_cast<std::uint32_t>(scratch.visitCount++);
+        if (scratch.visits.size() < scratch.visitCount)
+            scratch.visits.emplace_back();
+        else
+            scratch.visits[slot.index] = PieceVisit{};
+    }
+    return slot.index;
+}
+
+// The last search of piece i, whose visit of this step is made.
+NearSearch& searchOf(StepScratch& scratch, std::uint32_t i) {
+    return scratch.visits[scratch.visitSlots[i - 1].index].search;
+}
+
 // The bounds of a box widened by a margin, on each axis in turn: low, then high.
 struct ReachBounds {
     double lo[3];
@@ -813,7 +832,7 @@ bool reaches(const FinePiece& piece, const ReachBounds& reach) {
 void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& box, std::uint32_t range) {
     StepScratch& scratch = physics.stepScratch;
     const RangeInfo& info = scratch.ranges[range];
-    NearSearch& search = scratch.searches[i - 1];
+    NearSearch& search = searchOf(scratch, i);
     search.stamp = scratch.stamp;
     search.range = range;
     search.moves = scratch.moves;
@@ -867,7 +886,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
 // Whether the last search for piece i of assembly a still holds for a visit with this range.
 bool searchHolds(Physics& physics, std::uint32_t i, std::int32_t a, std::uint32_t range) {
     StepScratch& scratch = physics.stepScratch;
-    NearSearch& search = scratch.searches[i - 1];
+    NearSearch& search = searchOf(scratch, i);
     if (search.stamp != scratch.stamp || search.range != range)
         return false;
     if (search.every || search.shifts == scratch.shifts)
@@ -910,20 +929,23 @@ void beginBroadPhase(Physics& physics) {
     scratch.shifts = 0;
     if (++scratch.stamp == 0) {
         std::fill(scratch.pieceStamp.begin(), scratch.pieceStamp.end(), 0u);
-        std::fill(scratch.lastRangeStamp.begin(), scratch.lastRangeStamp.end(), 0u);
-        for (NearSearch& search : scratch.searches)
-            search.stamp = 0;
+        for (VisitSlot& slot : scratch.visitSlots)
+            slot.stamp = 0;
         scratch.stamp = 1;
     }
-    scratch.pieceStamp.resize(physics.pieces.size(), 0);
-    scratch.seen.resize(physics.pieces.size(), 0);
-    scratch.searches.resize(physics.pieces.size());
-    scratch.listedCell.resize(physics.pieces.size());
-    scratch.finePieces.resize(physics.pieces.size());
-    scratch.listedRange.resize(physics.pieces.size());
-    scratch.lastRange.resize(physics.pieces.size(), 0);
-    scratch.lastRangeStamp.resize(physics.pieces.size(), 0);
-    scratch.lastOwn.resize(physics.pieces.size(), 0);
+    // Play adds pieces a few at a time: room to grow into, so that the arrays kept per piece do not
+    // all move again in the next steps.
+    const std::size_t pieces = physics.pieces.size();
+    auto room = [pieces](auto&... arrays) { (makeRoom(arrays, pieces), ...); };
+    room(scratch.pieceStamp, scratch.seen, scratch.visitSlots, scratch.listedCell, scratch.finePieces,
+         scratch.listedRange);
+    scratch.pieceStamp.resize(pieces, 0);
+    scratch.seen.resize(pieces, 0);
+    scratch.visitSlots.resize(pieces);
+    scratch.listedCell.resize(pieces);
+    scratch.finePieces.resize(pieces);
+    scratch.listedRange.resize(pieces);
+    scratch.visitCount = 0;
     scratch.cellIndex.clear();
     scratch.cellLists.clear();
     scratch.rangeCount = 0;
@@ -971,17 +993,17 @@ void tryPair(Physics& physics, const SolverContext& ctx, std::uint32_t i, std::u
     resolveContact(physics, ctx, i, j, a, b, contact, cursor);
 }
 
-// The range of piece i of assembly a whose query box has these cells, with its members in the range.
+// The range of piece i of assembly a whose query box has these cells, with its members in the range;
+// the piece's visit of this step is made here.
 std::uint32_t pieceRange(Physics& physics, std::uint32_t i, std::int32_t a, const grid::CellRange& cells) {
     StepScratch& scratch = physics.stepScratch;
-    std::uint32_t range = scratch.lastRange[i - 1];
-    if (scratch.lastRangeStamp[i - 1] != scratch.stamp || !sameRange(scratch.ranges[range], cells)) {
-        range = rangeFor(physics, cells);
-        scratch.lastRange[i - 1] = range;
-        scratch.lastRangeStamp[i - 1] = scratch.stamp;
-        scratch.lastOwn[i - 1] = membersInRangeAt(physics, range, a);
+    PieceVisit& visit = scratch.visits[visitOf(scratch, i)];
+    if (!visit.ranged || !sameRange(scratch.ranges[visit.range], cells)) {
+        visit.range = rangeFor(physics, cells);
+        visit.ranged = true;
+        visit.own = membersInRangeAt(physics, visit.range, a);
     }
-    return range;
+    return visit.range;
 }
 
 // The plain walk over every id the grid lists for the query box.
@@ -1003,7 +1025,8 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
     const std::uint32_t range = pieceRange(physics, i, a, cells);
     refreshAwake(physics, range);
     const RangeInfo& info = scratch.ranges[range];
-    const std::vector<std::uint32_t>& own = scratch.membersInRange[scratch.lastOwn[i - 1]];
+    const std::vector<std::uint32_t>& own =
+        scratch.membersInRange[scratch.visits[scratch.visitSlots[i - 1].index].own];
 
     // Tested: every listed id except i's own assembly and the awake pieces of lower id.
     auto below = [i](const std::vector<std::uint32_t>& ids) {
@@ -1015,7 +1038,7 @@ void visitNear(Physics& physics, const SolverContext& ctx, std::uint32_t i, std:
 
     // The contacts of the visit move i's assembly and those of the pieces it touches: once the
     // search no longer holds, search again from where i now is and go on after the last id tried.
-    const NearSearch& search = scratch.searches[i - 1];
+    const NearSearch& search = searchOf(scratch, i);
     if (!searchHolds(physics, i, a, range))
         searchNear(physics, i, a, box, range);
     std::size_t next = search.begin;

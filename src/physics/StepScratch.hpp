@@ -113,6 +113,23 @@ struct NearSearch {
     MoveSlots blockSlots;  // of the 16 m blocks it looked in
 };
 
+// What the solver keeps about one moving piece during a step: its range, its assembly's members
+// there and its last search of the fine grid. Only the moving pieces have one, made when the solver
+// first visits them in the step: a search is large, and a table of one per piece would be most of
+// the step's storage in a world of settled matter.
+struct PieceVisit {
+    std::uint32_t range = 0; // its range this step
+    std::uint32_t own = 0;   // its assembly's members in the range (an index in membersInRange)
+    bool ranged = false;     // range and own are made
+    NearSearch search;
+};
+
+// Where a piece's visit of a step is: its index, while the stamp is the step's.
+struct VisitSlot {
+    std::uint32_t stamp = 0;
+    std::uint32_t index = 0;
+};
+
 // A table from 64-bit keys to indices, made afresh for every step: open addressing over slots that
 // a new stamp empties all at once. Lookups only: nothing iterates it.
 struct StepIndex {
@@ -239,15 +256,14 @@ struct StepScratch {
     std::vector<std::uint64_t> enteringMembers; // (assembly << 32) | id of moving pieces of a cell
     std::vector<RangeInfo> ranges;              // the first rangeCount are this step's
     std::size_t rangeCount = 0;
-    StepIndex rangeIndex;                      // hash of a range -> its last index
-    std::vector<std::uint32_t> lastRange;      // per piece index: its range this step
-    std::vector<std::uint32_t> lastRangeStamp; // per piece index: step lastRange is of
-    std::vector<std::uint32_t> lastOwn; // per piece index: its assembly's members in lastRange (an index)
+    StepIndex rangeIndex;              // hash of a range -> its last index
+    std::vector<VisitSlot> visitSlots; // per piece index
+    std::vector<PieceVisit> visits;    // the first visitCount are this step's
+    std::size_t visitCount = 0;
     // Members of one assembly listed in one range, ascending; keyed (range index << 32) | assembly.
     std::vector<std::vector<std::uint32_t>> membersInRange;
     std::size_t membersInRangeCount = 0;
     StepIndex membersInRangeIndex;
-    std::vector<NearSearch> searches;       // per piece index
     std::vector<std::uint32_t> searchIds;   // the ids of this step's searches
     std::uint32_t moves = 0;                // re-entries so far, numbered on from step to step
     std::uint64_t shifts = 0;               // corrections this step
