@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "physics/FineGrid.hpp"
@@ -16,6 +19,24 @@ struct CellRange {
 } // namespace zarn::grid
 
 namespace zarn {
+
+// The allocator of arrays kept per piece whose values a step reads only where it wrote them in the
+// same step: an array that grows leaves its new values of a plain type unset instead of filling
+// them, so that its fresh memory is only taken up where the step reaches it. The first step that
+// moves matter in a world of settled matter reaches few of its pieces.
+template <class T> struct UnsetAllocator {
+    using value_type = T;
+    UnsetAllocator() = default;
+    template <class U> UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return std::allocator<T>{}.allocate(n); }
+    void deallocate(T* values, std::size_t n) noexcept { std::allocator<T>{}.deallocate(values, n); }
+    template <class U> void construct(U* value) { ::new (static_cast<void*>(value)) U; }
+    template <class U, class... Args> void construct(U* value, Args&&... args) {
+        ::new (static_cast<void*>(value)) U(std::forward<Args>(args)...);
+    }
+    template <class U> bool operator==(const UnsetAllocator<U>&) const noexcept { return true; }
+};
+template <class T> using UnsetArray = std::vector<T, UnsetAllocator<T>>;
 
 // What the contact solver gathers about one assembly during a step.
 struct AssemblyContactState {
@@ -239,11 +260,11 @@ struct StepScratch {
     bool plainWalks = false;
     // The fine grid over the pieces near moving matter, rebuilt every step.
     FineLevels fine;
-    std::vector<FinePiece> finePieces; // per piece index, as it last entered
+    UnsetArray<FinePiece> finePieces; // per piece index, as it last entered
     // The 32 m cells a piece of the fine grid is listed in: the key of its one cell, or (0 and) the
     // index + 1 of its range of cells in listings.
-    std::vector<std::uint64_t> listedCell;  // per piece index
-    std::vector<std::uint32_t> listedRange; // per piece index
+    UnsetArray<std::uint64_t> listedCell;  // per piece index
+    UnsetArray<std::uint32_t> listedRange; // per piece index
     std::vector<grid::CellRange> listings;
     std::vector<std::uint32_t> pieceStamp; // per piece index: step in which it entered the fine grid
     std::vector<std::uint32_t> seen;       // per piece index: last search that found it

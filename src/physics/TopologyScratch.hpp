@@ -11,7 +11,7 @@ namespace zarn {
 // Room for n values in an array kept per piece or per bond, and half as many again to grow into
 // when it must move. Matter grows as play breaks it: without the room, every such array would move
 // in the same step, the first time the world grows past the size it loaded with.
-template <class T> void makeRoom(std::vector<T>& values, std::size_t n) {
+template <class T, class Allocator> void makeRoom(std::vector<T, Allocator>& values, std::size_t n) {
     if (values.capacity() < n)
         values.reserve(n + n / 2);
 }
