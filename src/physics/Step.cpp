@@ -1239,6 +1239,7 @@ bool anyAwakeAssemblyHasMembers(const Physics& physics) {
 } // namespace
 
 void Physics::stopMotion() {
+    changes.motionChanged();
     for (Assembly& assembly : assemblies) {
         assembly.asleep = true;
         assembly.velocity = {};
@@ -1289,6 +1290,7 @@ void Physics::applyAssemblyImpulse(std::int32_t index, const Vec3& impulse, cons
     Assembly& assembly = assemblies[static_cast<std::size_t>(index)];
     if (assembly.asleep && !wake)
         return;
+    changes.assemblyPushed(static_cast<std::size_t>(index));
     if (wake) {
         assembly.asleep = false;
         assembly.restTime = 0.0;
@@ -1359,6 +1361,8 @@ void Physics::step(double dt) {
         return;
     }
 
+    // Everything from here on moves, pushes or settles the assemblies.
+    changes.motionChanged();
     for (std::size_t index = 0; index < assemblies.size(); ++index)
         if (!assemblies[index].asleep)
             integrateAssembly(*this, static_cast<std::int32_t>(index), ctx.h);
