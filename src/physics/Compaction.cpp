@@ -226,8 +226,9 @@ void renumberNotes(Physics& physics, std::size_t prefix, std::size_t pieceCount,
         }
     notes.bondLoaded.resize(bonds);
     notes.bondLoadStress.resize(bonds);
-    for (std::uint32_t& index : notes.loose)
-        index = scratch.renumbering[index + 1] - 1;
+    // The assemblies' members were renumbered with the pieces: the next refresh reads from the
+    // assemblies whose member each piece is.
+    notes.groupsKnown = false;
     // The pieces a chain of failures still running goes on from (the ends of bonds it broke, alive).
     std::size_t kept = 0;
     for (const std::uint32_t index : notes.pieces) {

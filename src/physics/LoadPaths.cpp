@@ -156,7 +156,7 @@ void makeRoomForWorld(Physics& physics) {
     room(pieces, s.flags, s.mass, s.centers, s.stressSeen, s.assemblySeen, s.recordCurrent, s.linksCurrent,
          s.linkEnd, s.depth, s.stamp, s.parent, s.load, s.walk, s.visited, s.visitStamp);
     room(pieces + 1, s.linkStart, s.order);
-    room(pieces, n.pieceMark, n.aliveSeen, n.pieceLoaded, n.pieceLoadStress, n.movedMark);
+    room(pieces, n.pieceMark, n.aliveSeen, n.pieceLoaded, n.pieceLoadStress, n.movedMark, n.groupOf);
     room(bonds, s.bondNotes, n.bondLoaded, n.bondLoadStress);
     makeRoom(s.links, 2 * bonds); // two ends a bond
 }
@@ -897,9 +897,8 @@ void adjacencyPass(Physics& physics, std::vector<std::uint32_t>* gridStale) {
 // stresses and supports it already has, and breaks none of its bonds. A refresh started by physics
 // therefore redoes only the components that hold a noted piece: one whose bonds, life or stresses
 // changed, or one that is new. Bonds are noted through their ends. Each component is walked
-// exactly as the full pass walks it, so it comes out the same to the last bit. Assemblies are
-// numbered in id order of their first piece, so all loose matter is grouped afresh, from the list
-// of loose pieces the last refresh left.
+// exactly as the full pass walks it, so it comes out the same to the last bit. The assemblies are
+// grouped again where the changes reach them and renumbered in id order of their first piece.
 
 // Whether bond k still joins two alive pieces; one that does not loses `intact` (it did not break:
 // the score does not count it) and every pair without an intact bond is refused as a contact bond.
@@ -1155,92 +1154,155 @@ void restoreLoadStresses(Physics& physics) {
     }
 }
 
-// The loose pieces the last refresh left and those whose support or life may have changed, in id
-// order: the pieces to group into assemblies.
-void collectLoosePieces(Physics& physics) {
-    // The records are as the pieces are: the load passes settled every piece they walked, and
-    // recorded every noted one.
-    const std::vector<std::uint8_t>& flags = physics.topologyScratch.flags;
+// The members of an assembly flooded from its first piece (at index start) over the bonds to
+// unsupported pieces, in visiting order: the member list doubles as the flood's queue.
+void floodAssembly(Physics& physics, std::uint32_t start, std::uint32_t mark,
+                   std::vector<std::uint32_t>& members) {
+    std::vector<std::uint32_t>& visited = physics.topologyScratch.visitStamp;
+    const std::vector<MatterPiece>& pieces = physics.pieces;
+    visited[start] = mark;
+    members.push_back(start + 1);
+    for (std::size_t head = 0; head < members.size(); ++head) {
+        const std::uint32_t id = members[head];
+        for (const std::uint64_t k : physics.adjacency[id - 1]) {
+            const std::uint32_t next = otherEnd(physics.bonds[k], id);
+            if (visited[next - 1] != mark && !pieces[next - 1].supported) {
+                visited[next - 1] = mark;
+                members.push_back(next);
+            }
+        }
+    }
+}
+
+// Groups the loose pieces into assemblies as groupAssemblies does, redoing only the assemblies the
+// refresh's changes reach. Assemblies are numbered in id order of their first piece, and each one's
+// members are in the order of its flood from there. An assembly none of whose members was noted or
+// walked by the load passes, and none of whose neighbours came loose, holds the same pieces in the
+// same order as before: every piece whose bonds, life or support changed was noted or walked, and
+// so was one that came loose. The others are flooded again from their loose pieces and from the
+// noted ones, in id order, and the two lists are merged. An assembly's motion is gathered again
+// where its members or its motion changed since it was last gathered; elsewhere it is what the
+// gathering gives.
+void groupNotedAssemblies(Physics& physics) {
+    TopologyScratch& scratch = physics.topologyScratch;
+    ChangeNotes& notes = physics.changes;
+    std::vector<MatterPiece>& pieces = physics.pieces;
+    std::vector<Assembly>& assemblies = physics.assemblies;
+    const std::size_t count = pieces.size();
+    std::vector<std::int32_t>& groupOf = notes.groupOf;
+    if (!notes.groupsKnown) {
+        // The assemblies hold the loose pieces of the last refresh, as it grouped them.
+        groupOf.assign(count, -1);
+        for (std::size_t g = 0; g < assemblies.size(); ++g)
+            for (const std::uint32_t id : assemblies[g].members)
+                groupOf[id - 1] = static_cast<std::int32_t>(g);
+        notes.gatheredAt.assign(assemblies.size(), 0);
+        notes.groupsKnown = true;
+    }
+    groupOf.resize(count, -1); // new pieces are in none
+    const std::vector<std::uint8_t>& flags = scratch.flags;
     auto isLoose = [&flags](std::uint32_t index) {
         return (flags[index] & (aliveFlag | supportedFlag)) == aliveFlag;
     };
-    ChangeNotes& notes = physics.changes;
-    std::vector<std::uint32_t>& loose = notes.loose;
-    loose.erase(
-        std::remove_if(loose.begin(), loose.end(), [&](std::uint32_t index) { return !isLoose(index); }),
-        loose.end());
-    std::vector<std::uint32_t>& more = physics.topologyScratch.members;
-    more.clear();
+
+    // The assemblies the changes reach: those of the changed pieces, and those next to a piece that
+    // came loose (or is new and loose), which it joins.
+    std::vector<std::uint8_t>& reached = scratch.visited;
+    reached.assign(assemblies.size(), 0);
+    auto reach = [&](std::uint32_t index) {
+        const std::int32_t group = groupOf[index];
+        if (group >= 0)
+            reached[static_cast<std::size_t>(group)] = 1;
+        else if (isLoose(index))
+            for (const std::uint64_t k : physics.adjacency[index])
+                if (const std::int32_t next = groupOf[otherEnd(physics.bonds[k], index + 1) - 1]; next >= 0)
+                    reached[static_cast<std::size_t>(next)] = 1;
+    };
+    for (const std::uint32_t index : notes.pieces)
+        reach(index);
+    for (const std::uint32_t index : scratch.passPieces)
+        reach(index);
+
+    // The pieces the new floods start from: the loose ones among the changed pieces and the members
+    // of the assemblies reached, which leave them.
+    std::vector<std::uint32_t>& starts = scratch.members;
+    starts.clear();
     for (const std::uint32_t index : notes.pieces)
         if (isLoose(index))
-            more.push_back(index);
-    for (const std::uint32_t index : physics.topologyScratch.passPieces)
+            starts.push_back(index);
+    for (const std::uint32_t index : scratch.passPieces)
         if (isLoose(index))
-            more.push_back(index);
-    if (more.empty())
-        return;
-    std::sort(more.begin(), more.end());
-    std::vector<std::uint32_t>& merged = physics.topologyScratch.merged;
-    merged.clear();
-    std::set_union(loose.begin(), loose.end(), more.begin(), more.end(), std::back_inserter(merged));
-    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
-    loose.swap(merged);
-}
-
-// Groups the loose pieces into assemblies as groupAssemblies does, starting only from the loose
-// pieces instead of walking every piece.
-void groupNotedAssemblies(Physics& physics) {
-    TopologyScratch& scratch = physics.topologyScratch;
-    std::vector<MatterPiece>& pieces = physics.pieces;
-    std::vector<Assembly>& assemblies = physics.assemblies;
+            starts.push_back(index);
     std::vector<std::vector<std::uint32_t>>& spare = scratch.spareMembers;
-    // The old members leave their assemblies; the loose ones join new ones below.
-    for (Assembly& assembly : assemblies) {
+    std::vector<Assembly>& kept = scratch.keptAssemblies;
+    std::vector<std::uint64_t>& keptGathered = scratch.keptGathered;
+    std::vector<std::int32_t>& keptFrom = scratch.keptFrom;
+    kept.clear();
+    keptGathered.clear();
+    keptFrom.clear();
+    for (std::size_t g = 0; g < assemblies.size(); ++g) {
+        Assembly& assembly = assemblies[g];
+        if (!reached[g]) {
+            kept.push_back(std::move(assembly));
+            keptGathered.push_back(g < notes.gatheredAt.size() ? notes.gatheredAt[g] : 0);
+            keptFrom.push_back(static_cast<std::int32_t>(g));
+            continue;
+        }
         for (const std::uint32_t id : assembly.members) {
             pieces[id - 1].assembly = -1;
             scratch.assemblySeen[id - 1] = -1;
+            groupOf[id - 1] = -1;
+            if (isLoose(id - 1))
+                starts.push_back(id - 1);
         }
         spare.push_back(std::move(assembly.members));
     }
     assemblies.clear();
-    collectLoosePieces(physics);
+    std::sort(starts.begin(), starts.end());
 
     std::vector<std::uint32_t>& visited = scratch.visitStamp;
-    visited.resize(pieces.size(), 0);
+    visited.resize(count, 0);
     if (++scratch.lastVisit == 0) {
         std::fill(visited.begin(), visited.end(), 0u);
         scratch.lastVisit = 1;
     }
     const std::uint32_t mark = scratch.lastVisit;
-    for (const std::uint32_t start : physics.changes.loose) {
+    std::vector<std::uint64_t>& gatheredAt = notes.gatheredAt;
+    gatheredAt.clear();
+    std::size_t next = 0; // the next kept assembly
+    auto place = [&](Assembly&& assembly, std::uint64_t gathered, std::int32_t was) {
+        const auto index = static_cast<std::int32_t>(assemblies.size());
+        if (index != was)
+            for (const std::uint32_t id : assembly.members) {
+                pieces[id - 1].assembly = index;
+                scratch.assemblySeen[id - 1] = index;
+                groupOf[id - 1] = index;
+            }
+        if (gathered != notes.motionChanges) {
+            gatherMotion(physics, assembly);
+            gathered = notes.motionChanges;
+        }
+        assemblies.push_back(std::move(assembly));
+        gatheredAt.push_back(gathered);
+    };
+    for (const std::uint32_t start : starts) {
         if (visited[start] == mark)
             continue;
-        Assembly& assembly = assemblies.emplace_back();
+        while (next < kept.size() && kept[next].members.front() - 1 < start) {
+            place(std::move(kept[next]), keptGathered[next], keptFrom[next]);
+            ++next;
+        }
+        Assembly assembly;
         if (!spare.empty()) {
             assembly.members = std::move(spare.back());
             spare.pop_back();
             assembly.members.clear();
         }
-        std::vector<std::uint32_t>& members = assembly.members;
-        visited[start] = mark;
-        members.push_back(start + 1);
-        for (std::size_t head = 0; head < members.size(); ++head) {
-            const std::uint32_t id = members[head];
-            for (const std::uint64_t k : physics.adjacency[id - 1]) {
-                const std::uint32_t next = otherEnd(physics.bonds[k], id);
-                if (visited[next - 1] != mark && !pieces[next - 1].supported) {
-                    visited[next - 1] = mark;
-                    members.push_back(next);
-                }
-            }
-        }
-        const auto assemblyIndex = static_cast<std::int32_t>(assemblies.size() - 1);
-        for (const std::uint32_t id : members) {
-            pieces[id - 1].assembly = assemblyIndex;
-            scratch.assemblySeen[id - 1] = assemblyIndex;
-        }
-        gatherMotion(physics, assembly);
+        floodAssembly(physics, start, mark, assembly.members);
+        place(std::move(assembly), 0, -1);
     }
+    for (; next < kept.size(); ++next)
+        place(std::move(kept[next]), keptGathered[next], keptFrom[next]);
 }
 
 // The new assemblies may move only inside the motion window that stepping uses. A short wake
@@ -1253,9 +1315,9 @@ void freezeOutsideWindow(Physics& physics) {
         physics.stopMotion();
 }
 
-// What every refresh leaves for the next: nothing noted, and the counts, gravity and loose pieces
-// it refreshed with.
-void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
+// What every refresh leaves for the next: nothing noted, and the counts and gravity it refreshed
+// with. A refresh that grouped the assemblies itself knows whose members the pieces are.
+void closeNotes(Physics& physics, bool stillBreaking, bool groupedNoted) {
     ChangeNotes& notes = physics.changes;
     for (const std::uint32_t index : notes.pieces)
         notes.pieceMark[index] = 0;
@@ -1265,18 +1327,7 @@ void closeNotes(Physics& physics, bool stillBreaking, bool groupedFromLoose) {
     notes.pieceCount = physics.pieces.size();
     notes.bondCount = physics.bonds.size();
     notes.gravity = physics.gravity;
-    // Assemblies grouped from the list of loose pieces hold every one of them; when they hold no
-    // more, the list is the next one as it stands.
-    std::size_t members = 0;
-    for (const Assembly& assembly : physics.assemblies)
-        members += assembly.members.size();
-    if (!groupedFromLoose || members != notes.loose.size()) {
-        notes.loose.clear();
-        for (const Assembly& assembly : physics.assemblies)
-            for (const std::uint32_t id : assembly.members)
-                notes.loose.push_back(id - 1);
-        std::sort(notes.loose.begin(), notes.loose.end());
-    }
+    notes.groupsKnown = notes.groupsKnown && groupedNoted;
     notes.synced = true;
     // A chain of failures still running goes on at the next refresh from both ends of every bond
     // the last pass broke, as the next pass of this refresh would have.
@@ -1309,6 +1360,7 @@ void Physics::rebuildAssemblies() {
 
 void Physics::updateMembers(const Assembly& assembly, const Vec3& previousCenter,
                             const Quaternion& rotation) {
+    changes.motionChanged();
     // Most calls carry a position correction with no turn. The turn (1, 0, 0, 0) multiplies by one
     // and adds only zeros, which leave every non-zero finite number as it is: such offsets and
     // orientations are kept as they are, and only zeros (whose sign the sums may change) and

@@ -1262,6 +1262,7 @@ bool anyAwakeAssemblyHasMembers(const Physics& physics) {
 } // namespace
 
 void Physics::stopMotion() {
+    changes.motionChanged();
     for (Assembly& assembly : assemblies) {
         assembly.asleep = true;
         assembly.velocity = {};
@@ -1312,6 +1313,7 @@ void Physics::applyAssemblyImpulse(std::int32_t index, const Vec3& impulse, cons
     Assembly& assembly = assemblies[static_cast<std::size_t>(index)];
     if (assembly.asleep && !wake)
         return;
+    changes.assemblyPushed(static_cast<std::size_t>(index));
     if (wake) {
         assembly.asleep = false;
         assembly.restTime = 0.0;
@@ -1382,6 +1384,8 @@ void Physics::step(double dt) {
         return;
     }
 
+    // Everything from here on moves, pushes or settles the assemblies.
+    changes.motionChanged();
     for (std::size_t index = 0; index < assemblies.size(); ++index)
         if (!assemblies[index].asleep)
             integrateAssembly(*this, static_cast<std::int32_t>(index), ctx.h);

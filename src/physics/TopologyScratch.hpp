@@ -5,6 +5,7 @@
 
 #include "physics/FineGrid.hpp"
 #include "physics/Math.hpp"
+#include "physics/Records.hpp"
 
 namespace zarn {
 
@@ -86,8 +87,6 @@ struct TopologyScratch {
     std::uint32_t lastComponent = 0;
     std::vector<std::uint32_t> members;
     std::vector<std::uint32_t> order;
-    // The loose pieces of a noted refresh as they are merged.
-    std::vector<std::uint32_t> merged;
     // A full load pass: the trees that join pieces into components (joined where the links are
     // made), and the pieces of every component in index order, component after component (each
     // ending at its componentStart).
@@ -128,6 +127,11 @@ struct TopologyScratch {
     // Assemblies: visited marks of the flood and member lists kept from earlier refreshes.
     std::vector<std::uint8_t> visited;
     std::vector<std::vector<std::uint32_t>> spareMembers;
+    // A noted refresh: the assemblies its changes do not reach, with when their motion was gathered
+    // and the index each had.
+    std::vector<Assembly> keptAssemblies;
+    std::vector<std::uint64_t> keptGathered;
+    std::vector<std::int32_t> keptFrom;
     // Bonding of new pieces: bounds of every piece, the fine grid over the alive ones for dense
     // cells (found pieces are marked in visitStamp) and the candidates of one piece.
     std::vector<Box> bounds;
@@ -167,7 +171,20 @@ struct ChangeNotes {
     std::vector<std::uint32_t> pieces; // indices of pieces noted since the last refresh
     std::vector<std::uint8_t> pieceMark;
     std::vector<std::uint8_t> aliveSeen; // per piece index: alive at the last refresh
-    std::vector<std::uint32_t> loose;    // alive unsupported pieces after the last refresh, ascending
+    // The assemblies as the last refresh left them. While groupsKnown, groupOf holds per piece index
+    // the assembly it is a member of (-1 none), so that a refresh groups again only the assemblies
+    // its changes reach. Per assembly, gatheredAt is the count of motion changes at which its motion
+    // was last gathered from its members: a change that reaches the motion of every assembly (a step,
+    // a stop) counts one more, a push at one assembly clears its own.
+    std::vector<std::int32_t> groupOf;
+    bool groupsKnown = false;
+    std::vector<std::uint64_t> gatheredAt;
+    std::uint64_t motionChanges = 1;
+    void motionChanged() { ++motionChanges; }
+    void assemblyPushed(std::size_t index) {
+        if (index < gatheredAt.size())
+            gatheredAt[index] = 0;
+    }
     // What the last load pass over each component gave: per bond whether it carried load and the
     // stress it got, per piece whether it was carried and its stress. Hits write stresses too;
     // where a hit changed nothing else, the refresh writes these back instead of walking again.

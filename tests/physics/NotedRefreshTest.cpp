@@ -273,6 +273,48 @@ TEST(NotedRefresh, ACollapseStepByStepGivesTheWorldOfTheFullRefreshes) {
     EXPECT_GT(fast.contactBondCount, 5u);
 }
 
+// Hits in a row on rubble, with no step between them, group again only the assemblies they reach
+// and keep the motion of the others as it was gathered; a loose piece moved from outside between
+// two hits, or an assembly pushed, has its assembly's motion gathered again.
+TEST(NotedRefresh, HitsInARowOnRubbleGiveTheWorldOfTheFullRefreshes) {
+    Physics fast = cityBlock(3, 3);
+    fast.blast({7.5, 1.0, 1.5}, 180000.0, 5.0);
+    for (int n = 0; n < 30; ++n)
+        fast.step(frame);
+    Physics plain = fast;
+    plain.stepScratch.plainWalks = true;
+    Random random{11};
+    auto loosePiece = [&] {
+        std::uint32_t id = random.piece(fast);
+        for (int tries = 0; tries < 64 && fast.pieces[id - 1].supported; ++tries)
+            id = random.piece(fast);
+        return id;
+    };
+    std::size_t regrouped = 0;
+    for (int n = 0; n < 48; ++n) {
+        const std::uint32_t id = loosePiece();
+        const Impact hit = hitOn(fast.pieces[id - 1], random, n % 4 != 0);
+        std::uint32_t moved = loosePiece();
+        for (const Assembly& assembly : fast.assemblies)
+            if (assembly.members.size() > 1 && random.next() % 4 == 0)
+                moved = assembly.members[random.next() % assembly.members.size()];
+        const Vec3 shift{0.003 * random.unit(), 0.0, -0.002};
+        const std::uint32_t pushed = loosePiece();
+        for (Physics* p : {&fast, &plain}) {
+            p->impact(id, hit);
+            if (n % 3 == 0) {
+                p->pieces[moved - 1].body.center += shift;
+                p->rebuildGrid();
+            } else if (n % 3 == 1) {
+                p->contactImpulse(pushed, {0.0, 40.0, 5.0}, p->pieces[pushed - 1].body.center);
+            }
+        }
+        ASSERT_EQ(fingerprint(fast), fingerprint(plain)) << "hit " << n;
+        regrouped += fast.assemblies.size();
+    }
+    EXPECT_GT(regrouped, 48u * 4u);
+}
+
 // Owners take whole runs of pieces away (a terrain chunk unloading) and compact at once, then add
 // and bond new pieces as noted changes (a chunk streaming in), amid the random operations: the
 // compaction that refreshes first and renumbers what the refresh left gives the world, and the
