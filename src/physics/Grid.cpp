@@ -282,17 +282,8 @@ void Physics::rebuildNotedGrid() {
 
 void Physics::noteMoved(std::uint32_t index) {
     // Its record holds its centre, about which the levers of its links are taken.
-    if (index < topologyScratch.linksCurrent.size())
-        topologyScratch.linksCurrent[index] = 0;
-    if (index < topologyScratch.recordCurrent.size())
-        topologyScratch.recordCurrent[index] = 0;
-    std::vector<std::uint8_t>& mark = changes.movedMark;
-    if (index >= mark.size())
-        mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);
-    if (mark[index])
-        return;
-    mark[index] = 1;
-    changes.moved.push_back(index);
+    topologyScratch.forget(index);
+    noteOnce(changes.movedMark, changes.moved, index, pieces.size());
 }
 
 std::vector<std::uint32_t> Physics::query(const Box& box) const {

@@ -489,17 +489,8 @@ void Physics::notePieceStress(std::uint32_t index) {
 void Physics::notePiece(std::uint32_t index) {
     if (index >= pieces.size())
         return; // the end of a bond that names no piece: the adjacency pass drops such bonds
-    if (index < topologyScratch.linksCurrent.size())
-        topologyScratch.linksCurrent[index] = 0;
-    if (index < topologyScratch.recordCurrent.size())
-        topologyScratch.recordCurrent[index] = 0;
-    std::vector<std::uint8_t>& mark = changes.pieceMark;
-    if (index >= mark.size())
-        mark.resize(std::max<std::size_t>(index + 1, pieces.size()), 0);
-    if (mark[index])
-        return;
-    mark[index] = 1;
-    changes.pieces.push_back(index);
+    topologyScratch.forget(index);
+    noteOnce(changes.pieceMark, changes.pieces, index, pieces.size());
 }
 
 } // namespace zarn

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -78,6 +79,13 @@ struct TopologyScratch {
     // it is, and the notes of their bonds hold those bonds' areas, cosines and stresses. Cleared where
     // the piece is noted or moves.
     std::vector<std::uint8_t> linksCurrent;
+    // A piece noted or moved: neither its record nor its links are as it is any more.
+    void forget(std::size_t index) {
+        if (index < linksCurrent.size())
+            linksCurrent[index] = 0;
+        if (index < recordCurrent.size())
+            recordCurrent[index] = 0;
+    }
 
     // Load paths: breadth-first depth from the anchors (-1 unreached), the component each piece
     // was last gathered into (components are numbered on from one pass to the next, so a stamp
@@ -199,5 +207,17 @@ struct ChangeNotes {
     std::vector<std::uint32_t> moved;
     std::vector<std::uint8_t> movedMark;
 };
+
+// Adds a piece's index to a list of the notes once, marked in its per-piece marks, which reach at
+// least every piece of the world.
+inline void noteOnce(std::vector<std::uint8_t>& mark, std::vector<std::uint32_t>& list, std::uint32_t index,
+                     std::size_t pieces) {
+    if (index >= mark.size())
+        mark.resize(std::max<std::size_t>(index + 1, pieces), 0);
+    if (mark[index])
+        return;
+    mark[index] = 1;
+    list.push_back(index);
+}
 
 } // namespace zarn
