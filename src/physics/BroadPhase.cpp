@@ -470,17 +470,21 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         // The walk never tests i's own assembly.
         if (assembly == a)
             return;
-        const FinePiece& piece = scratch.finePieces[id - 1];
-        const double drift = piece.assembly >= 0
-                                 ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] - piece.shift
-                                 : 0.0;
-        if (!(fineDrift < drift ? reaches(piece, reachBounds(box, base + drift)) : reaches(piece, near)))
-            return;
-        // A piece entered again may be met through each of its entries.
+        // A piece is met through each of its listings, and tested by how it last entered: the first
+        // meeting decides.
         std::uint32_t& seen = scratch.seen[id - 1];
         if (seen == scratch.gatherStamp)
             return;
         seen = scratch.gatherStamp;
+        const FinePiece& piece = scratch.finePieces[id - 1];
+        if (!reaches(piece, near)) {
+            // Bounds widened by more than fineDrift hold those widened by fineDrift.
+            const double drift = piece.assembly >= 0
+                                     ? scratch.shifted[static_cast<std::size_t>(piece.assembly)] - piece.shift
+                                     : 0.0;
+            if (!(fineDrift < drift && reaches(piece, reachBounds(box, base + drift))))
+                return;
+        }
         // Nor a moving piece of lower id, which tests i itself; moving pieces do not stop moving
         // while the solver runs.
         if (id < i && scratch.awakeMark[id - 1])
@@ -488,7 +492,7 @@ void searchNear(Physics& physics, std::uint32_t i, std::int32_t a, const Box& bo
         if (isListed(physics, id, info))
             out.push_back(id);
     };
-    scratch.fine.searchEach(search.reach, a, consider);
+    scratch.fine.searchListings(search.reach, a, consider);
     search.end = out.size();
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(search.begin), out.end());
 }

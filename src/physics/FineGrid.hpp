@@ -207,6 +207,12 @@ struct FineLevels {
         walk<true>(reach, skipped, [&](const FineGrid::Entry& entry) { visit(entry.id, entry.group); });
     }
 
+    // Calls visit(id, group) for every listing in the cells that reach meets (a box listed in
+    // several of them comes as often), and may leave out boxes of group skipped.
+    template <class Visit> void searchListings(const Box& reach, std::int32_t skipped, Visit&& visit) const {
+        walk<false>(reach, skipped, [&](const FineGrid::Entry& entry) { visit(entry.id, entry.group); });
+    }
+
   private:
     // Calls visit(entry) for the listings of the cells that reach meets: all of them, or with Once
     // only the first listing of each entry that the search meets.
