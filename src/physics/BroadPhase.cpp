@@ -568,6 +568,54 @@ void beginBroadPhase(Physics& physics) {
     scratch.membersInRangeIndex.clear();
 }
 
+namespace {
+
+// Room for n values in a working array and its whole capacity written once; its size and values
+// stay as they were.
+template <class T, class Allocator> void takeUp(std::vector<T, Allocator>& values, std::size_t n) {
+    if (values.capacity() < n)
+        values.reserve(n);
+    const std::size_t size = values.size();
+    values.resize(values.capacity(), T{});
+    values.resize(size);
+}
+
+} // namespace
+
+void prepareBroadPhase(Physics& physics) {
+    StepScratch& scratch = physics.stepScratch;
+    if (scratch.moveStamps.size() != moveSlots) {
+        // As the first step would.
+        scratch.moveStamps.assign(moveSlots, 0u);
+        scratch.blockStamps.assign(blockSlots, 0u);
+        scratch.moves = 0;
+    }
+    const std::size_t pieces = physics.pieces.size();
+    // The arrays kept per piece, with the room the step gives them.
+    auto perPiece = [pieces](auto&... arrays) { ((makeRoom(arrays, pieces), takeUp(arrays, 0)), ...); };
+    perPiece(scratch.pieceStamp, scratch.seen, scratch.visitSlots, scratch.listedCell, scratch.finePieces,
+             scratch.listedRange, scratch.awakeMark);
+    // At most one visit, range and listing of the moving pieces per piece.
+    takeUp(scratch.visits, pieces);
+    takeUp(scratch.ranges, pieces);
+    takeUp(scratch.membersInRange, pieces);
+    takeUp(scratch.listings, pieces);
+    // The searches find about ten pieces near each moving one.
+    takeUp(scratch.searchIds, 16 * pieces);
+    scratch.rangeIndex.reserve(pieces);
+    scratch.membersInRangeIndex.reserve(pieces);
+    scratch.cellIndex.reserve(physics.cells.size());
+    takeUp(scratch.cellLists, physics.cells.size());
+    // The fine grid with every piece in it, then emptied as every step begins by emptying it.
+    scratch.fine.clear();
+    for (std::uint32_t id = 1; id <= pieces; ++id) {
+        const MatterPiece& piece = physics.pieces[id - 1];
+        if (piece.alive)
+            scratch.fine.enter(piece.body.bounds(), id, piece.assembly);
+    }
+    scratch.fine.clear();
+}
+
 // How many ids of an ascending list are below id: a binary search that selects instead of branching,
 // since the lists are long and the branches unforeseeable.
 std::size_t countBelow(const std::vector<std::uint32_t>& ids, std::uint32_t id) {

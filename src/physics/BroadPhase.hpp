@@ -28,6 +28,10 @@ inline void mergeAscending(std::vector<std::uint32_t>& into, const std::vector<s
 // Marks the awake pieces and readies the fine grid and the searches for a step of the solver.
 void beginBroadPhase(Physics& physics);
 
+// Takes up the broad phase's storage for a step in which every piece of the world moves: the
+// arrays get their room and their memory is written once, their sizes and values stay as they were.
+void prepareBroadPhase(Physics& physics);
+
 // Enters the members of an assembly that position corrections moved again where they now are.
 void reenterMembers(Physics& physics, std::int32_t index);
 

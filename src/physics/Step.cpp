@@ -766,6 +766,10 @@ void Physics::emitSound(const MatterPiece& piece, const Vec3& position, double e
     sounds.push_back(sound);
 }
 
+void Physics::prepareStepStorage() {
+    broad::prepareBroadPhase(*this);
+}
+
 void Physics::step(double dt) {
     externalImpulses.clear();
     if (!std::isfinite(dt) || dt <= 0.0)

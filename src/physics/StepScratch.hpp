@@ -186,6 +186,15 @@ struct StepIndex {
         values[slot] = value;
     }
 
+    // Room for n keys, so that a step that sets that many does not grow the table.
+    void reserve(std::size_t n) {
+        std::size_t size = std::max<std::size_t>(1024, stamps.size());
+        while (size < 2 * (n + 1))
+            size *= 2;
+        if (size > stamps.size())
+            grow(size);
+    }
+
   private:
     std::size_t slotOf(std::uint64_t key) const {
         const std::size_t mask = stamps.size() - 1;
@@ -194,11 +203,11 @@ struct StepIndex {
             slot = (slot + 1) & mask;
         return slot;
     }
-    void grow() {
+    void grow() { grow(std::max<std::size_t>(1024, stamps.size() * 2)); }
+    void grow(std::size_t size) {
         const std::vector<std::uint64_t> oldKeys = std::move(keys);
         const std::vector<std::uint32_t> oldValues = std::move(values);
         const std::vector<std::uint32_t> oldStamps = std::move(stamps);
-        const std::size_t size = std::max<std::size_t>(1024, oldStamps.size() * 2);
         keys.assign(size, 0);
         values.assign(size, 0);
         stamps.assign(size, 0);

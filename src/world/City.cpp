@@ -169,6 +169,7 @@ void World::reset() {
     addStreetFurniture(physics);
     physics.add(restingPiece({0.0, 0.4, -116.0}, {1.0, 0.4, 0.55}, {0.3, 0.4, 0.26}, buildingTag::crate));
     physics.connectTouching();
+    physics.prepareStepStorage();
 }
 
 void World::addTestStructures() {
