@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "physics/Math.hpp"
 #include "physics/Physics.hpp"
@@ -36,6 +37,12 @@ void makeTower(Physics& physics, const TowerShape& shape = {});
 // Clears the world and builds rows of bonded six-storey towers (2 x 2 bays, 865 pieces each),
 // about targetPieces in all (at least one tower). The world stands under its own weight.
 void makeFrameWorld(Physics& physics, std::size_t targetPieces);
+
+// Processor seconds of this process, which other work on the machine does not add to: the
+// benchmarks run on one thread.
+inline double processorSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
 
 // Times of single steps, for the mean and the worst step of a run: wall-clock times taken here, or
 // times the caller measured itself.

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 #include "BenchWorlds.hpp"
@@ -22,11 +21,6 @@ namespace {
 constexpr double tick = Game::fixedStep;
 constexpr int ticksPerSecond = 120;
 constexpr int moon = 9;
-
-// Processor seconds of this process: the benchmark runs on one thread.
-double processorSeconds() {
-    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-}
 
 // The pseudo-random numbers of the scripted player, the same on every platform.
 struct Draws {

@@ -1,7 +1,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 
 #include "BenchWorlds.hpp"
 #include "support/CityDemolition.hpp"
@@ -9,11 +8,6 @@
 
 namespace zarn {
 namespace {
-
-// Processor seconds of this process: the benchmark runs on one thread.
-double processorSeconds() {
-    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
-}
 
 // The whole demolition city: 4,081 pieces added one by one and bonded once.
 void BM_BuildCity(benchmark::State& state) {
@@ -109,9 +103,9 @@ void BM_CityDemolition(benchmark::State& state) {
         const std::uint64_t before = steps.steps();
         double seconds = 0.0;
         for (int n = 0; n < test::cityCollapseMaxSteps && test::collapsing(world.physics); ++n) {
-            const double start = processorSeconds();
+            const double start = bench::processorSeconds();
             seconds += steps.time([&] { world.physics.step(test::cityCollapseStep); });
-            processor.record(processorSeconds() - start);
+            processor.record(bench::processorSeconds() - start);
             const std::uint64_t moving = world.physics.movingPieceCount();
             movingSum += moving;
             movingMost = std::max(movingMost, moving);
